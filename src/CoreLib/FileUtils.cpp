@@ -1,0 +1,189 @@
+#include "FileUtils.h"
+
+#include "RecArrays.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The record lives in an ELF section of this name; the build puts it into the program.
+constexpr char kRecordSection[] = ".velmora_version";
+constexpr char kRecordMagic[8] = {'V', 'L', 'M', 'V', 'E', 'R', '1', '\0'};
+constexpr int64_t kMaxRecordSize = 64 * 1024;
+
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint64_t Le64(const unsigned char* p) {
+  return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
+}
+
+bool ReadAt(THandleStream& file, int64_t fileSize, uint64_t offset, void* buffer, uint64_t count) {
+  if (offset > static_cast<uint64_t>(fileSize) || count > static_cast<uint64_t>(fileSize) - offset)
+    return false;
+  file.ReadBufferAt(static_cast<int64_t>(offset), buffer, static_cast<int64_t>(count));
+  return true;
+}
+
+// Finds the record section of a 64-bit little-endian ELF file; every size and offset is checked
+// against the file before it is used. Returns an empty array when there is none.
+QByteArray ReadVersionRecord(const QString& fileName) {
+  TFileStream file(fileName, TFileMode::fmOpenRead);
+  const int64_t fileSize = file.Size();
+  unsigned char ehdr[64];
+  if (!ReadAt(file, fileSize, 0, ehdr, sizeof ehdr)) return {};
+  if (std::memcmp(ehdr, "\x7f" "ELF", 4) != 0 || ehdr[4] != 2 || ehdr[5] != 1) return {};
+  const uint64_t shoff = Le64(ehdr + 40);
+  const uint16_t shentsize = Le16(ehdr + 58);
+  const uint16_t shnum = Le16(ehdr + 60);
+  const uint16_t shstrndx = Le16(ehdr + 62);
+  if (shentsize < 64 || shnum == 0 || shstrndx >= shnum) return {};
+  std::vector<unsigned char> headers(static_cast<size_t>(shentsize) * shnum);
+  if (!ReadAt(file, fileSize, shoff, headers.data(), headers.size())) return {};
+  const unsigned char* strtabHeader = headers.data() + static_cast<size_t>(shstrndx) * shentsize;
+  const uint64_t strtabOffset = Le64(strtabHeader + 24);
+  const uint64_t strtabSize = Le64(strtabHeader + 32);
+  if (strtabSize > static_cast<uint64_t>(kMaxRecordSize) * 16) return {};
+  std::vector<char> names(static_cast<size_t>(strtabSize) + 1, '\0');
+  if (!ReadAt(file, fileSize, strtabOffset, names.data(), strtabSize)) return {};
+  for (uint16_t i = 0; i < shnum; ++i) {
+    const unsigned char* header = headers.data() + static_cast<size_t>(i) * shentsize;
+    const uint32_t nameOffset = Le32(header);
+    if (nameOffset >= strtabSize || std::strcmp(names.data() + nameOffset, kRecordSection) != 0)
+      continue;
+    const uint64_t offset = Le64(header + 24);
+    const uint64_t size = Le64(header + 32);
+    if (size < sizeof kRecordMagic || size > static_cast<uint64_t>(kMaxRecordSize)) return {};
+    QByteArray record(static_cast<qsizetype>(size), '\0');
+    if (!ReadAt(file, fileSize, offset, record.data(), size)) return {};
+    if (std::memcmp(record.constData(), kRecordMagic, sizeof kRecordMagic) != 0) return {};
+    return record;
+  }
+  return {};
+}
+
+}  // namespace
+
+TFileVersionInfo::TFileVersionInfo(const QString& fileName) : FFileName(fileName) {
+  try {
+    FVersionData = ReadVersionRecord(fileName);
+  } catch (const Exception&) {
+    FVersionData.clear();
+  }
+  if (FVersionData.isEmpty())
+    throw Exception(QStringLiteral("Ошибка при получении версии файла ") + fileName);
+}
+
+// The record after its magic: entries of a 16-bit path length, the path, a 16-bit value length and
+// the value, ended by a zero path length.
+bool TFileVersionInfo::FindValue(const QByteArray& path, QByteArray& value) const {
+  const auto* data = reinterpret_cast<const unsigned char*>(FVersionData.constData());
+  const qsizetype size = FVersionData.size();
+  qsizetype pos = sizeof kRecordMagic;
+  while (pos + 2 <= size) {
+    const qsizetype pathLength = Le16(data + pos);
+    pos += 2;
+    if (pathLength == 0 || pos + pathLength + 2 > size) return false;
+    const QByteArray entryPath(FVersionData.constData() + pos, pathLength);
+    pos += pathLength;
+    const qsizetype valueLength = Le16(data + pos);
+    pos += 2;
+    if (pos + valueLength > size) return false;
+    if (entryPath == path) {
+      value = QByteArray(FVersionData.constData() + pos, valueLength);
+      return true;
+    }
+    pos += valueLength;
+  }
+  return false;
+}
+
+QString TFileVersionInfo::GetTranslation() {
+  if (FTranslation.isEmpty()) {
+    QByteArray value;
+    if (FindValue(QByteArrayLiteral("\\VarFileInfo\\Translation"), value) && value.size() >= 4) {
+      const auto* p = reinterpret_cast<const unsigned char*>(value.constData());
+      const uint16_t language = Le16(p);
+      const uint16_t codePage = Le16(p + 2);
+      FTranslation = QString::asprintf("%.2x%.2x%.2x%.2x", language >> 8, language & 0xFF,
+                                       codePage >> 8, codePage & 0xFF)
+                         .toLower();
+    } else {
+      FTranslation = QStringLiteral("041904e3");
+    }
+  }
+  return FTranslation;
+}
+
+QString TFileVersionInfo::GetValue(const QString& name) {
+  const QString path =
+      QStringLiteral("\\StringFileInfo\\") + GetTranslation() + QStringLiteral("\\") + name;
+  QByteArray value;
+  if (!FindValue(path.toUtf8(), value))
+    throw Exception(QStringLiteral("Ошибка при получении информации (") + path +
+                    QStringLiteral(") о версии файла ") + FFileName);
+  const qsizetype end = value.indexOf('\0');
+  return QString::fromUtf8(end >= 0 ? value.left(end) : value);
+}
+
+TFileVersionInfo& AppVersionInfo() {
+  static std::unique_ptr<TFileVersionInfo> info;
+  if (!info) {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    const QString fileName = n > 0 ? QFile::decodeName(QByteArray(path, n)) : QString();
+    info = std::make_unique<TFileVersionInfo>(fileName);
+  }
+  return *info;
+}
+
+TTempFileStream::TTempFileStream(const QString& fileName) {
+  const QByteArray path = QFile::encodeName(fileName);
+  int handle;
+  do {
+    handle = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) throw EOSError(errno, fileName);
+  ::unlink(path.constData());
+  SetHandle(handle);
+}
+
+TTempFileStream* TTempFileStream::CreateUnique(const QString& prefix) {
+  QByteArray pattern = QFile::encodeName(GetTempDir() + QStringLiteral("/") + prefix) + "XXXXXX";
+  const int handle = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (handle < 0) throw EOSError(errno, QFile::decodeName(pattern));
+  ::unlink(pattern.constData());
+  auto* stream = new TTempFileStream();
+  stream->SetHandle(handle);
+  return stream;
+}
+
+int64_t TInsideStreamAllocator::Allocate(int64_t size, bool fill) {
+  const int64_t offset = FStream->Size();
+  if (fill && size > 0) {
+    static const char zeros[65536] = {};
+    int64_t done = 0;
+    while (done < size) {
+      const int64_t chunk = std::min<int64_t>(size - done, sizeof zeros);
+      FStream->WriteBufferAt(offset + done, zeros, chunk);
+      done += chunk;
+    }
+  }
+  return offset;
+}
+
+void TInsideStreamAllocator::Reset() {
+  FStream->SetSize(0);
+  FStream->SetPosition(0);
+}

@@ -1,0 +1,146 @@
+#include "Streams.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TStream::~TStream() = default;
+
+int64_t TStream::Size() {
+  const int64_t position = Seek(0, TSeekOrigin::soCurrent);
+  const int64_t size = Seek(0, TSeekOrigin::soEnd);
+  Seek(position, TSeekOrigin::soBeginning);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError();
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+}
+
+THandleStream::THandleStream(int handle) : FHandle(handle) {}
+
+THandleStream::~THandleStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") +
+                        EOSError(errno).Message());
+    }
+    done += n;
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
+  const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
+  if (result < 0) throw EOSError(errno);
+  return result;
+}
+
+void THandleStream::SetSize(int64_t size) {
+  if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0) throw EOSError(errno);
+  if (Position() > size) SetPosition(size);
+}
+
+int64_t THandleStream::Size() {
+  struct stat st;
+  if (::fstat(FHandle, &st) != 0) throw EOSError(errno);
+  return st.st_size;
+}
+
+void THandleStream::ReadBufferAt(int64_t offset, void* buffer, int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n =
+        ::pread(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+    }
+    if (n == 0) throw EReadError();
+    done += n;
+  }
+}
+
+void THandleStream::WriteBufferAt(int64_t offset, const void* buffer, int64_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    const ssize_t n =
+        ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") +
+                        EOSError(errno).Message());
+    }
+    done += n;
+  }
+}
+
+void THandleStream::Flush() {
+  if (::fsync(FHandle) != 0) throw EOSError(errno);
+}
+
+static int OpenFlags(TFileMode mode) {
+  switch (mode) {
+    case TFileMode::fmOpenRead:
+      return O_RDONLY;
+    case TFileMode::fmOpenReadWrite:
+      return O_RDWR;
+    case TFileMode::fmCreate:
+      return O_RDWR | O_CREAT | O_TRUNC;
+    case TFileMode::fmCreateNew:
+      return O_RDWR | O_CREAT | O_EXCL;
+  }
+  return O_RDONLY;
+}
+
+TFileStream::TFileStream(const QString& fileName, TFileMode mode) : FFileName(fileName) {
+  const QByteArray path = QFile::encodeName(fileName);
+  int handle;
+  do {
+    handle = ::open(path.constData(), OpenFlags(mode) | O_CLOEXEC, 0666);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) {
+    const int error = errno;
+    if (mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew)
+      throw EFCreateError(fileName, error);
+    throw EFOpenError(fileName, error);
+  }
+  SetHandle(handle);
+  struct stat st;
+  if (::fstat(handle, &st) == 0 && S_ISDIR(st.st_mode)) throw EFOpenError(fileName, EISDIR);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <exception>
+
+// The error types every layer raises. A message is Russian text meant for the user; what() gives
+// it as UTF-8 for code that only knows std::exception.
+class Exception : public std::exception {
+ public:
+  explicit Exception(QString message);
+
+  const QString& Message() const { return FMessage; }
+  const char* what() const noexcept override { return FUtf8.constData(); }
+
+ private:
+  QString FMessage;
+  QByteArray FUtf8;
+};
+
+// A failed operating-system call, carrying errno and the system's own text for it.
+class EOSError : public Exception {
+ public:
+  explicit EOSError(int errorCode);
+  EOSError(int errorCode, const QString& context);
+
+  int ErrorCode() const { return FErrorCode; }
+
+ private:
+  int FErrorCode;
+};
+
+// A text that is not a number: "'%s' is not a valid integer value" and the floating-point form.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+  static EConvertError NotInteger(const QString& text);
+  static EConvertError NotFloat(const QString& text);
+};
+
+class EStreamError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "Cannot open file %s" / "Cannot create file %s", followed by the system's reason.
+class EFOpenError : public EStreamError {
+ public:
+  EFOpenError(const QString& fileName, int errorCode);
+};
+
+class EFCreateError : public EStreamError {
+ public:
+  EFCreateError(const QString& fileName, int errorCode);
+};
+
+class EReadError : public EStreamError {
+ public:
+  EReadError();
+  using EStreamError::EStreamError;
+};
+
+class EWriteError : public EStreamError {
+ public:
+  EWriteError();
+  using EStreamError::EStreamError;
+};
+
+// A broken programming contract, reported as "%s (%s, line %d)". The location and line are fixed
+// names the callers give, so the same fault always reads the same way.
+class EAssertionFailed : public Exception {
+ public:
+  EAssertionFailed(const QString& message, const QString& location, int line);
+};
+
+// Integer division by zero in evaluated expressions.
+class EDivByZero : public Exception {
+ public:
+  EDivByZero();
+};
+
+// A call to an operation that a class leaves to its descendants.
+class EAbstractError : public Exception {
+ public:
+  EAbstractError();
+};
+
+// Helpers that read numbers the way the user's texts are read: the whole text must be the number.
+int StrToInt(const QString& text);
+double StrToFloat(const QString& text);
+
+// Formats a message the way the messages of this program are written: "%s" and "%d" (also "%S",
+// "%u", "%x") take the next argument in turn, "%%" is a percent sign. Arguments are anything
+// QString::arg accepts through QVariant (texts and integers).
+QString Format(const QString& format, const QVariantList& args);

@@ -1,0 +1,46 @@
+#include "QtPrinters.h"
+#include "SysUtils.h"
+
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+TEST(Format, FillsPlaceholdersInTurn) {
+  EXPECT_EQ(Format("Не найден растр для точки (%d, %d)", {-1, 7}),
+            QStringLiteral("Не найден растр для точки (-1, 7)"));
+  EXPECT_EQ(Format("файл %s, 100%%", {QStringLiteral("a.bmp")}), QStringLiteral("файл a.bmp, 100%"));
+  EXPECT_EQ(Format("%x", {255}), QStringLiteral("ff"));
+  // A missing argument leaves nothing behind rather than reading past the list.
+  EXPECT_EQ(Format("a%db", {}), QStringLiteral("ab"));
+}
+
+TEST(Exceptions, MessagesReadAsTheUserSeesThem) {
+  EXPECT_EQ(EAssertionFailed("Сбой", "CoreLib\\RefObjects", 86).Message(),
+            QStringLiteral("Сбой (CoreLib\\RefObjects, line 86)"));
+  EXPECT_EQ(EConvertError::NotInteger("x1").Message(),
+            QStringLiteral("'x1' is not a valid integer value"));
+  EXPECT_EQ(EConvertError::NotFloat("1..2").Message(),
+            QStringLiteral("'1..2' is not a valid floating point value"));
+  EXPECT_TRUE(EFOpenError("/no/such", 2).Message().startsWith("Cannot open file /no/such"));
+  // what() carries the same text for code that only knows std::exception.
+  EXPECT_EQ(QString::fromUtf8(Exception("Ошибка").what()), QStringLiteral("Ошибка"));
+}
+
+TEST(Conversions, WholeTextMustBeANumber) {
+  EXPECT_EQ(StrToInt("42"), 42);
+  EXPECT_EQ(StrToInt("-3"), -3);
+  EXPECT_THROW(StrToInt("4 2"), EConvertError);
+  EXPECT_THROW(StrToInt(""), EConvertError);
+  EXPECT_THROW(StrToInt("99999999999"), EConvertError);
+  EXPECT_THROW(StrToFloat("abc"), EConvertError);
+  EXPECT_DOUBLE_EQ(StrToFloat("12.5"), 12.5);
+}
+
+TEST(Conversions, FloatFollowsTheLocaleAndRejectsGroupSeparators) {
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_THROW(StrToFloat("2,5"), EConvertError);
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  EXPECT_DOUBLE_EQ(StrToFloat("2,5"), 2.5);
+  QLocale::setDefault(saved);
+}
