@@ -19,9 +19,10 @@ struct TRecordEntry {
 #define VELMORA_RECORD_LANGUAGE 0x0419
 #define VELMORA_RECORD_CODEPAGE 0x04E3
 #endif
-constexpr char kTranslation[] = {
-    static_cast<char>(VELMORA_RECORD_LANGUAGE & 0xFF), static_cast<char>(VELMORA_RECORD_LANGUAGE >> 8),
-    static_cast<char>(VELMORA_RECORD_CODEPAGE & 0xFF), static_cast<char>(VELMORA_RECORD_CODEPAGE >> 8)};
+constexpr char kTranslation[] = {static_cast<char>(VELMORA_RECORD_LANGUAGE & 0xFF),
+                                 static_cast<char>(VELMORA_RECORD_LANGUAGE >> 8),
+                                 static_cast<char>(VELMORA_RECORD_CODEPAGE & 0xFF),
+                                 static_cast<char>(VELMORA_RECORD_CODEPAGE >> 8)};
 
 constexpr TRecordEntry kEntries[] = {
     {"\\VarFileInfo\\Translation", std::string_view(kTranslation, sizeof kTranslation)},

@@ -4,13 +4,13 @@
 
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -20,7 +20,9 @@ constexpr char kRecordSection[] = ".velmora_version";
 constexpr char kRecordMagic[8] = {'V', 'L', 'M', 'V', 'E', 'R', '1', '\0'};
 constexpr int64_t kMaxRecordSize = 64 * 1024;
 
-uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -43,7 +45,12 @@ QByteArray ReadVersionRecord(const QString& fileName) {
   const int64_t fileSize = file.Size();
   unsigned char ehdr[64];
   if (!ReadAt(file, fileSize, 0, ehdr, sizeof ehdr)) return {};
-  if (std::memcmp(ehdr, "\x7f" "ELF", 4) != 0 || ehdr[4] != 2 || ehdr[5] != 1) return {};
+  if (std::memcmp(ehdr,
+                  "\x7f"
+                  "ELF",
+                  4) != 0 ||
+      ehdr[4] != 2 || ehdr[5] != 1)
+    return {};
   const uint64_t shoff = Le64(ehdr + 40);
   const uint16_t shentsize = Le16(ehdr + 58);
   const uint16_t shnum = Le16(ehdr + 60);

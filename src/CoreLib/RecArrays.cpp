@@ -70,8 +70,9 @@ void TRecArray::InsertRecs(int32_t index, const void* source, int32_t n) {
     std::memmove(base + static_cast<size_t>(index + n) * RecSize,
                  base + static_cast<size_t>(index) * RecSize,
                  static_cast<size_t>(Count - index) * RecSize);
-  if (n > 0) std::memcpy(base + static_cast<size_t>(index) * RecSize, source,
-                         static_cast<size_t>(n) * RecSize);
+  if (n > 0)
+    std::memcpy(base + static_cast<size_t>(index) * RecSize, source,
+                static_cast<size_t>(n) * RecSize);
   Count += n;
 }
 
@@ -92,7 +93,8 @@ void TRecArray::DeleteRecs(int32_t index, int32_t n) {
   const int32_t tail = Count - index - n;
   if (tail > 0)
     std::memmove(base + static_cast<size_t>(index) * RecSize,
-                 base + static_cast<size_t>(index + n) * RecSize, static_cast<size_t>(tail) * RecSize);
+                 base + static_cast<size_t>(index + n) * RecSize,
+                 static_cast<size_t>(tail) * RecSize);
   Count -= n;
 }
 
@@ -114,7 +116,9 @@ void TRecArray::Assign(const TRecArray& source) {
   Count = source.Count;
 }
 
-int IfThen(bool flag, int a, int b) { return flag ? a : b; }
+int IfThen(bool flag, int a, int b) {
+  return flag ? a : b;
+}
 
 double StrToFloatAnySep(const QString& text) {
   const QString separator = QLocale().decimalPoint();
@@ -133,7 +137,9 @@ double StrToFloatAnySep(const QString& text) {
   return StrToFloat(s);
 }
 
-QString GetTempDir() { return QDir::tempPath(); }
+QString GetTempDir() {
+  return QDir::tempPath();
+}
 
 int CompareBytes(const void* a, const void* b, int64_t length) {
   const auto* pa = static_cast<const unsigned char*>(a);
@@ -143,7 +149,9 @@ int CompareBytes(const void* a, const void* b, int64_t length) {
   return 0;
 }
 
-bool SameRect(const TRect& a, const TRect& b) { return a == b; }
+bool SameRect(const TRect& a, const TRect& b) {
+  return a == b;
+}
 
 TRect InflatedRect(const TRect& r, int dx, int dy) {
   return TRect{r.Left - dx, r.Top - dy, r.Right + dx, r.Bottom + dy};

@@ -93,5 +93,6 @@ bool BinarySearchList(const List& list, Compare compare, int& index) {
 // The same with a key function applied to each item before the comparison.
 template <typename List, typename Key, typename Compare>
 bool BinarySearchList(const List& list, Key key, Compare compare, int& index) {
-  return BinarySearchList(list, [&](const auto& item) { return compare(key(item)); }, index);
+  return BinarySearchList(
+      list, [&](const auto& item) { return compare(key(item)); }, index);
 }

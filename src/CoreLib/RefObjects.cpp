@@ -108,7 +108,9 @@ void TRefObjectList::Clear() {
   while (!FItems.empty()) Delete(Count() - 1);
 }
 
-void TRefObjectList::ItemAdded(TRefObject* item) { item->AddRef(); }
+void TRefObjectList::ItemAdded(TRefObject* item) {
+  item->AddRef();
+}
 
 void TRefObjectList::ItemDeleted(TRefObject* item) {
   if (FDisposeItems)
@@ -117,7 +119,9 @@ void TRefObjectList::ItemDeleted(TRefObject* item) {
     ReleaseRef(item);
 }
 
-TNotifyClient::~TNotifyClient() { DetachAll(); }
+TNotifyClient::~TNotifyClient() {
+  DetachAll();
+}
 
 void TNotifyClient::DetachAll() {
   // Each entry is one registration; dropping them one by one also undoes a client that was

@@ -2,10 +2,10 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 TStream::~TStream() = default;
 
@@ -52,8 +52,7 @@ int64_t THandleStream::Write(const void* buffer, int64_t count) {
     const ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") +
-                        EOSError(errno).Message());
+      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
     }
     done += n;
   }
@@ -84,8 +83,7 @@ void THandleStream::ReadBufferAt(int64_t offset, void* buffer, int64_t count) {
   auto* p = static_cast<char*>(buffer);
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n =
-        ::pread(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
+    const ssize_t n = ::pread(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
@@ -99,12 +97,10 @@ void THandleStream::WriteBufferAt(int64_t offset, const void* buffer, int64_t co
   const auto* p = static_cast<const char*>(buffer);
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n =
-        ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
+    const ssize_t n = ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") +
-                        EOSError(errno).Message());
+      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
     }
     done += n;
   }

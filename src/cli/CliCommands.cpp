@@ -66,7 +66,7 @@ int RunCli(const QStringList& args) {
       return 1;
     }
   }
-  Print(stderr, QStringLiteral("velmora-cli: неизвестная команда \"%1\"\n\n").arg(name) +
-                    ProgramHelp());
+  Print(stderr,
+        QStringLiteral("velmora-cli: неизвестная команда \"%1\"\n\n").arg(name) + ProgramHelp());
   return 2;
 }

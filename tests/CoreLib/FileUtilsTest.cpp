@@ -1,5 +1,5 @@
-#include "QtPrinters.h"
 #include "FileUtils.h"
+#include "QtPrinters.h"
 
 #include "RecArrays.h"
 
@@ -121,10 +121,12 @@ TEST(InsideStreamAllocator, OffsetsBeyondFourGigabytesDoNotWrap) {
 }
 
 TEST(FileStream, OpenAndCreateErrorsNameTheFile) {
-  EXPECT_TRUE(MessageOf([] { TFileStream s("/no/such/file.bmp", TFileMode::fmOpenRead); })
-                  .startsWith(QStringLiteral("Cannot open file /no/such/file.bmp")));
-  EXPECT_TRUE(MessageOf([] { TFileStream s("/no/such/dir/x.bmp", TFileMode::fmCreate); })
-                  .startsWith(QStringLiteral("Cannot create file /no/such/dir/x.bmp")));
+  EXPECT_TRUE(MessageOf([] {
+                TFileStream s("/no/such/file.bmp", TFileMode::fmOpenRead);
+              }).startsWith(QStringLiteral("Cannot open file /no/such/file.bmp")));
+  EXPECT_TRUE(MessageOf([] {
+                TFileStream s("/no/such/dir/x.bmp", TFileMode::fmCreate);
+              }).startsWith(QStringLiteral("Cannot create file /no/such/dir/x.bmp")));
   EXPECT_THROW(TFileStream(QDir::tempPath(), TFileMode::fmOpenRead), EFOpenError);
 }
 

@@ -122,7 +122,8 @@ TEST(InternalErrors, ComposeTheirMessage) {
 TEST(BinarySearch, FindsTheFirstEqualOrTheInsertionPoint) {
   const std::vector<int> keys{1, 3, 3, 5};
   auto search = [&](int sought, int& index) {
-    return BinarySearchList(keys, [sought](int key) { return key - sought; }, index);
+    return BinarySearchList(
+        keys, [sought](int key) { return key - sought; }, index);
   };
   int index = -1;
   EXPECT_TRUE(search(3, index));
@@ -134,7 +135,8 @@ TEST(BinarySearch, FindsTheFirstEqualOrTheInsertionPoint) {
   EXPECT_FALSE(search(9, index));
   EXPECT_EQ(index, 4);
   const std::vector<int> empty;
-  EXPECT_FALSE(BinarySearchList(empty, [](int) { return 0; }, index));
+  EXPECT_FALSE(BinarySearchList(
+      empty, [](int) { return 0; }, index));
   EXPECT_EQ(index, 0);
 }
 

@@ -70,9 +70,10 @@ TEST(RefFunctions, ReleasingAnUnreferencedObjectIsRefusedNamingTheClass) {
     ReleaseRef(target);
     FAIL() << "no assertion";
   } catch (const EAssertionFailed& e) {
-    EXPECT_EQ(e.Message(),
-              QStringLiteral("Объект не инициализирован, имя класса \"(anonymous namespace)::TProbe\" "
-                             "(CoreLib\\RefObjects, line 86)"));
+    EXPECT_EQ(
+        e.Message(),
+        QStringLiteral("Объект не инициализирован, имя класса \"(anonymous namespace)::TProbe\" "
+                       "(CoreLib\\RefObjects, line 86)"));
   }
   EXPECT_EQ(target, obj);  // the variable keeps its content
   EXPECT_TRUE(log.empty());

@@ -8,7 +8,8 @@
 TEST(Format, FillsPlaceholdersInTurn) {
   EXPECT_EQ(Format("Не найден растр для точки (%d, %d)", {-1, 7}),
             QStringLiteral("Не найден растр для точки (-1, 7)"));
-  EXPECT_EQ(Format("файл %s, 100%%", {QStringLiteral("a.bmp")}), QStringLiteral("файл a.bmp, 100%"));
+  EXPECT_EQ(Format("файл %s, 100%%", {QStringLiteral("a.bmp")}),
+            QStringLiteral("файл a.bmp, 100%"));
   EXPECT_EQ(Format("%x", {255}), QStringLiteral("ff"));
   // A missing argument leaves nothing behind rather than reading past the list.
   EXPECT_EQ(Format("a%db", {}), QStringLiteral("ab"));
