@@ -34,38 +34,18 @@ void PrintTo(const TPoint& p, std::ostream* os) {
   *os << '(' << p.X << ", " << p.Y << ')';
 }
 
-TEST(WorldRects, NormaliseOnlyWhereAsked) {
+TEST(WorldRects, OnlyTheNormalisingRoutinesNormalise) {
   ExpectRect(WorldRectFromPoints({5, 1}, {2, 7}), 2, 1, 5, 7);
   ExpectRect(WorldRect(5, 7, 2, 1), 5, 7, 2, 1);
-  TWorldRect r = WorldRect(3, 4, 1, 2);
-  NormalizeWorldRect(r);
-  ExpectRect(r, 1, 2, 3, 4);
-  EXPECT_DOUBLE_EQ(RectWidth(r), 2);
-  EXPECT_DOUBLE_EQ(RectHeight(r), 2);
-  EXPECT_DOUBLE_EQ(RectCenter(r).X, 2);
-  EXPECT_DOUBLE_EQ(RectCenter(r).Y, 3);
-}
-
-TEST(WorldRects, MoveGrowAndCombine) {
-  TWorldRect r = WorldRect(0, 0, 10, 10);
-  OffsetWorldRect(r, 2, -3);
-  ExpectRect(r, 2, -3, 12, 7);
-  InflateWorldRect(r, 1, -2);
-  ExpectRect(r, 1, -1, 13, 5);
-  UnionWorldRect(r, WorldRect(5, -4, 6, 0));
-  ExpectRect(r, 1, -4, 13, 5);
-  ExtendWorldRect(r, {20, 2});
-  ExtendWorldRect(r, {0, 9});
-  ExpectRect(r, 0, -4, 20, 9);
-
-  TWorldRect i = WorldRect(0, 0, 10, 10);
-  IntersectWorldRect(i, WorldRect(5, -5, 15, 5));
-  ExpectRect(i, 5, 0, 10, 5);
-  // Disjoint rectangles leave an inverted result that nobody flags.
+  // Disjoint rectangles leave an inverted intersection that nobody flags.
   TWorldRect d = WorldRect(0, 0, 1, 1);
   IntersectWorldRect(d, WorldRect(3, 3, 4, 4));
   EXPECT_GT(d.Left, d.Right);
   EXPECT_GT(d.Top, d.Bottom);
+  TWorldRect u = WorldRect(0, 0, 10, 10);
+  UnionWorldRect(u, WorldRect(5, -4, 6, 0));
+  ExtendWorldRect(u, {20, 2});
+  ExpectRect(u, 0, -4, 20, 10);
 }
 
 TEST(WorldRects, ClosedBoundsCountEdgesAsInside) {
@@ -82,17 +62,11 @@ TEST(WorldRects, ClosedBoundsCountEdgesAsInside) {
   EXPECT_FALSE(WorldRectContains(r, WorldRect(-1, 2, 5, 3)));
 }
 
-TEST(WorldPoints, AnglesDistancesAndConversions) {
+TEST(WorldPoints, AnglesRunFromZeroToATurn) {
   EXPECT_DOUBLE_EQ(VectorAngle({0, 0}, {0, -1}), 3 * Pi / 2);
   EXPECT_DOUBLE_EQ(VectorAngle({1, 1}, {1, 1}), 0);
-  EXPECT_DOUBLE_EQ(VectorAngle({0, 0}, {0, 2}), Pi / 2);
   EXPECT_DOUBLE_EQ(VectorAngle({0, 0}, {-1, 0}), Pi);
   EXPECT_DOUBLE_EQ(VectorAngle({0, 0}, {1, -1}), 7 * Pi / 4);
-  EXPECT_DOUBLE_EQ(PointDistance({1, 2}, {4, 6}), 5);
-  EXPECT_TRUE(SamePoint({1, 2}, {1, 2}));
-  EXPECT_FALSE(SamePoint({1, 2}, {1, 2.0000001}));
-  EXPECT_DOUBLE_EQ(PointToWorld(TPoint{-3, 4}).Y, 4);
-  ExpectRect(RectToWorld(TRect{-1, 2, 3, 4}), -1, 2, 3, 4);
 }
 
 TEST(WorldPoints, RoundHalvesToEvenAndClampToInt32) {
