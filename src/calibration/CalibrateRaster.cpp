@@ -332,3 +332,12 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
     throw;
   }
 }
+
+bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
+  const TRect cell{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
+                   grid.Origin.Y + grid.Step.Y};
+  if (!raster.Clip(cell)) return false;
+  grid.SetOrigin(TPoint{0, 0});
+  grid.SetStep(TPoint{cell.Right - cell.Left, cell.Bottom - cell.Top});
+  return true;
+}

@@ -32,3 +32,8 @@ TWorldPoint MapPoint(const TCellTransform& t, const TWorldPoint& p);
 // access, a palette without the colour) the raster is given back its pixels and the error
 // propagates.
 void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
+
+// Cuts the raster to the grid's first cell and moves the lattice with it (origin (0, 0), the
+// cell's size as the step); moved nodes keep their raster coordinates. False when there was
+// nothing to cut.
+bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
