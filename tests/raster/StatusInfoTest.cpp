@@ -1,0 +1,89 @@
+#include "QtPrinters.h"
+#include "RasterTestUtils.h"
+#include "StatusInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+TEST(StatusInfo, SaveWithoutClearingAndRestoreLeavesTheTexts) {
+  TStatusRecorder status;
+  status.Info()->ShowText(2, "40%");
+  status.Info()->ShowText(3, "Считывание растра...");
+  status.Info()->ShowText(0, "X: 5");
+  status.Info()->SaveState(false);
+  EXPECT_EQ(status.Slot(2), "40%");
+  status.Info()->RestoreState();
+  EXPECT_EQ(status.Slot(2), "40%");
+  EXPECT_EQ(status.Slot(3), "Считывание растра...");
+  EXPECT_EQ(status.Slot(0), "X: 5");  // the coordinates' slots are never touched
+  EXPECT_EQ(status.Info()->SavedCount(), 0);
+}
+
+TEST(StatusInfo, NestedOperationsGiveTheOuterTextsBack) {
+  TStatusRecorder status;
+  {
+    TProgress outer(status.Info(), "Калибровка...");
+    outer.ShowPercent(37);
+    {
+      TProgress inner(status.Info(), "Копирование растра...");
+      EXPECT_EQ(status.Slot(3), "Копирование растра...");
+      EXPECT_EQ(status.Slot(2), "");
+      inner.ShowPercent(50);
+    }
+    EXPECT_EQ(status.Slot(3), "Калибровка...");
+    EXPECT_EQ(status.Slot(2), "37%");
+  }
+  EXPECT_EQ(status.Slot(3), "");
+  EXPECT_EQ(status.Slot(2), "");
+}
+
+TEST(StatusInfo, RestoreWithNothingSavedEmptiesTheProgress) {
+  TStatusRecorder status;
+  status.Info()->ShowText(2, "99%");
+  status.Info()->ShowText(3, "Сохранение растра...");
+  status.ClearLog();
+  status.Info()->RestoreState();
+  EXPECT_EQ(status.Log(), QStringList({"2:", "3:"}));
+  status.Info()->SaveState(true);
+  status.Info()->SaveState(true);
+  status.Info()->ClearSaved();
+  EXPECT_EQ(status.Info()->SavedCount(), 0);
+}
+
+TEST(Progress, APercentageIsShownOnlyWhenTheNumberChanges) {
+  TStatusRecorder status;
+  TProgress progress(status.Info(), "Считывание растра...");
+  for (int percent : {0, 0, 0, 1, 1, 2, 2, 2}) progress.ShowPercent(percent);
+  EXPECT_EQ(status.Shown(2), QStringList({"", "0%", "1%", "2%"}));
+}
+
+TEST(Progress, PixelProgressShowsWhatAReportAfterEveryPixelWould) {
+  std::mt19937 random(7);
+  for (int64_t total : {1, 2, 3, 7, 99, 100, 101, 199, 200, 1000, 12345, 1 << 20}) {
+    TStatusRecorder expected;
+    {
+      TProgress progress(expected.Info(), "x");
+      for (int64_t k = 0; k < total; ++k)
+        progress.ShowPercent(static_cast<int>(MulDiv(k, 100, total)));
+    }
+    TStatusRecorder actual;
+    {
+      TProgress progress(actual.Info(), "x");
+      TPixelProgress pixels(progress, total);
+      for (int64_t done = 0; done < total;) {
+        const int64_t run = std::min<int64_t>(total - done, random() % 300 + 1);
+        pixels.Advance(run);
+        done += run;
+      }
+    }
+    EXPECT_EQ(actual.Log(), expected.Log()) << total;
+  }
+}
+
+TEST(Progress, MulDivRoundsHalvesUp) {
+  EXPECT_EQ(MulDiv(1, 100, 8), 13);  // 12.5
+  EXPECT_EQ(MulDiv(1, 100, 3), 33);
+  EXPECT_EQ(MulDiv(2, 100, 3), 67);
+  EXPECT_EQ(MulDiv(999, 100, 1000), 100);
+}
