@@ -1,6 +1,10 @@
 #include "RasterTestUtils.h"
 
+#include "RasterManagers.h"
+
 #include <QFile>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -198,4 +202,24 @@ QStringList TStatusRecorder::Shown(int slot) const {
   for (const QString& entry : FLog)
     if (entry.startsWith(prefix)) texts << entry.mid(prefix.size());
   return texts;
+}
+
+std::unique_ptr<TRasterManager> TRasterFiles::Open(const TBmpSpec& spec, int64_t cacheSize,
+                                                   const QString& name) {
+  WriteFile(Path(name), BmpBytes(spec));
+  auto raster = std::make_unique<TRasterManager>(&FProvider, cacheSize, FStatus.Info());
+  raster->Open(Path(name));
+  return raster;
+}
+
+TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  getrlimit(RLIMIT_FSIZE, &FOld);
+  rlimit limit = FOld;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  setrlimit(RLIMIT_FSIZE, &FOld);
 }

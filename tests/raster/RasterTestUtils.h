@@ -7,9 +7,12 @@
 #include <QImage>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
+#include <sys/resource.h>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // What an operation raised, or an empty text when it succeeded.
@@ -60,8 +63,37 @@ class TStatusRecorder {
   TStatusInfo FInfo;
 };
 
+// Limits the size of files this process writes while it lives, so that a write beyond it fails
+// as on a full disk.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uint64_t bytes);
+  ~TFileSizeLimit();
+
+ private:
+  rlimit FOld;
+};
+
 // A local provider with the BMP format registered.
 class TBmpProvider : public TLocalFileProvider {
  public:
   TBmpProvider() { RegisterBmpFormat(this); }
+};
+
+class TRasterManager;
+
+// Rasters written to a temporary folder and opened through a BMP provider.
+class TRasterFiles {
+ public:
+  QString Path(const QString& name) const { return FDir.filePath(name); }
+  // Writes the file and opens it with the cache budget in bytes.
+  std::unique_ptr<TRasterManager> Open(const TBmpSpec& spec, int64_t cacheSize,
+                                       const QString& name = "raster.bmp");
+  TBmpProvider* Provider() { return &FProvider; }
+  TStatusRecorder& Status() { return FStatus; }
+
+ private:
+  QTemporaryDir FDir;
+  TBmpProvider FProvider;
+  TStatusRecorder FStatus;
 };
