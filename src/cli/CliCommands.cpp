@@ -7,7 +7,7 @@
 #include <cstdio>
 
 const std::vector<TCliCommand>& CliCommands() {
-  static const std::vector<TCliCommand> commands = {};
+  static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand()};
   return commands;
 }
 
@@ -66,7 +66,7 @@ int RunCli(const QStringList& args) {
       return 1;
     }
   }
-  Print(stderr, QStringLiteral("velmora-cli: неизвестная команда \"%1\"\n\n").arg(name) +
-                    ProgramHelp());
+  Print(stderr,
+        QStringLiteral("velmora-cli: неизвестная команда \"%1\"\n\n").arg(name) + ProgramHelp());
   return 2;
 }
