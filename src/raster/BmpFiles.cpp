@@ -157,15 +157,16 @@ void TBmpFile::Open(const QString& fileName) {
   const int64_t nominal = bpp <= 8 ? int64_t{1} << bpp : 0;
   const int64_t declared =
       h.HeaderSize != 12 && info.biClrUsed != 0 ? static_cast<int64_t>(info.biClrUsed) : nominal;
-  if (declared * h.PaletteEntrySize > fileSize - paletteStart)
+  // Only the OS/2 1.x header has no count of colours: its table ends where the pixels begin.
+  const bool counted = h.HeaderSize != 12;
+  if (counted && declared * h.PaletteEntrySize > fileSize - paletteStart)
     RaiseBadFile(fileName,
                  QStringLiteral("палитра (%1 цветов) не умещается в файле").arg(declared));
   if (h.BitsOffset < paletteStart)
     RaiseBadFile(
         fileName,
         QStringLiteral("смещение данных растра (%1) указывает внутрь заголовка").arg(h.BitsOffset));
-  // Only the OS/2 1.x header has no count of colours: its table ends where the pixels begin.
-  if (h.HeaderSize != 12 && h.BitsOffset < paletteStart + declared * h.PaletteEntrySize)
+  if (counted && h.BitsOffset < paletteStart + declared * h.PaletteEntrySize)
     RaiseBadFile(
         fileName,
         QStringLiteral("смещение данных растра (%1) указывает внутрь палитры").arg(h.BitsOffset));
