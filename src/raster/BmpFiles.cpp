@@ -239,7 +239,8 @@ std::unique_ptr<TRasterFileDib> TBmpFile::NewDib(const TDibColumn& column, int h
   info->biHeight = height;
   dib->PixelOffset = column.Left - startX;
   dib->ImageSize = DibRowSize(dibWidth, bpp) * height;
-  dib->Bits = TPixelBuffer(dib->ImageSize);
+  // The rows are read into it; GetDibBand zeroes what the reads leave.
+  dib->Bits = TPixelBuffer(dib->ImageSize, TPixelBuffer::TFill::Uninitialised);
   return dib;
 }
 
@@ -278,9 +279,11 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
   for (int i = 0; i < height; ++i) {
     const int dibRow = topDown ? height - 1 - i : i;
     const int64_t rowOffset = FBitsOffset + (firstFileRow + i) * FRowSize;
-    for (size_t c = 0; c < columns.size(); ++c)
-      pieces.push_back({rowOffset + spans[c].ByteX, spans[c].Bytes,
-                        dibs[c]->Bits.Data() + dibRow * spans[c].DibRow});
+    for (size_t c = 0; c < columns.size(); ++c) {
+      uint8_t* row = dibs[c]->Bits.Data() + dibRow * spans[c].DibRow;
+      pieces.push_back({rowOffset + spans[c].ByteX, spans[c].Bytes, row});
+      std::memset(row + spans[c].Bytes, 0, spans[c].DibRow - spans[c].Bytes);
+    }
   }
   Provider()->ReadPieces(*stream, pieces);
   return dibs;

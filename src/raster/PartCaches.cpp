@@ -78,7 +78,7 @@ void TPartCache::Load(TRasterPart& part) {
   if (!part.FBits) {
     CheckInternal(part.FSwapOffset >= 0, QStringLiteral("TPartCache.Load"),
                   QStringLiteral("часть растра не записана в файл подкачки"));
-    TPixelBuffer bits(part.FByteSize);
+    TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
     FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
     part.FBits = std::move(bits);
   }

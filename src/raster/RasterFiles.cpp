@@ -2,25 +2,92 @@
 
 #include "RecArrays.h"
 
+#include <sys/mman.h>
 #include <sys/uio.h>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
-TPixelBuffer::TPixelBuffer(int64_t size) {
-  // Rounded up to the alignment, as aligned_alloc wants; never empty, so Data() is never null.
+namespace {
+
+// Blocks from this size on are mapped straight from the system and go back to it when freed.
+// Through the heap, parts loaded and freed in turn would leave it fragmented, far beyond the
+// cache's budget.
+constexpr size_t kMappedSize = 64 * 1024;
+
+// A few mapped blocks given back lately, handed out again for the next block of the same size:
+// parts that come and go in turn then cost neither system calls nor freshly zeroed pages.
+class TBlockPool {
+ public:
+  ~TBlockPool() {
+    for (const auto& [bytes, block] : FBlocks) ::munmap(block, bytes);
+  }
+  void* Take(size_t bytes) {
+    const std::lock_guard lock(FLock);
+    for (auto it = FBlocks.begin(); it != FBlocks.end(); ++it)
+      if (it->first == bytes) {
+        void* block = it->second;
+        FBlocks.erase(it);
+        return block;
+      }
+    return nullptr;
+  }
+  void Give(void* block, size_t bytes) {
+    {
+      const std::lock_guard lock(FLock);
+      if (FBlocks.size() < kMaxBlocks) {
+        FBlocks.emplace_back(bytes, block);
+        return;
+      }
+    }
+    ::munmap(block, bytes);
+  }
+
+ private:
+  static constexpr size_t kMaxBlocks = 8;
+  std::mutex FLock;
+  std::vector<std::pair<size_t, void*>> FBlocks;
+};
+
+TBlockPool& BlockPool() {
+  static TBlockPool pool;
+  return pool;
+}
+
+}  // namespace
+
+TPixelBuffer::TPixelBuffer(int64_t size, TFill fill) {
+  // Rounded up to the alignment; never empty, so Data() is never null.
   const size_t bytes = (static_cast<size_t>(std::max<int64_t>(size, 1)) + 63) & ~size_t{63};
-  auto* data = static_cast<uint8_t*>(std::aligned_alloc(64, bytes));
-  if (!data) throw EOSError(ENOMEM);
-  std::memset(data, 0, bytes);
-  FData.reset(data);
+  uint8_t* data;
+  if (bytes >= kMappedSize) {
+    data = static_cast<uint8_t*>(BlockPool().Take(bytes));
+    if (data) {
+      if (fill == TFill::Zeroed) std::memset(data, 0, bytes);
+    } else {
+      // Fresh mappings come zeroed.
+      void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+      if (p == MAP_FAILED) throw EOSError(errno);
+      data = static_cast<uint8_t*>(p);
+    }
+  } else {
+    data = static_cast<uint8_t*>(std::aligned_alloc(64, bytes));
+    if (!data) throw EOSError(ENOMEM);
+    if (fill == TFill::Zeroed) std::memset(data, 0, bytes);
+  }
+  FData = std::unique_ptr<uint8_t, TPixelBufferFree>(data, TPixelBufferFree{bytes});
   FSize = size;
 }
 
-void TPixelBuffer::TFree::operator()(uint8_t* p) const {
-  std::free(p);
+void TPixelBufferFree::operator()(uint8_t* p) const {
+  if (Bytes >= kMappedSize)
+    BlockPool().Give(p, Bytes);
+  else
+    std::free(p);
 }
 
 TRasterFile::~TRasterFile() = default;

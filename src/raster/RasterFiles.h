@@ -55,12 +55,21 @@ inline int64_t DibRowSize(int64_t width, int bitsPerPixel) {
   return (width * bitsPerPixel + 31) / 32 * 4;
 }
 
-// A zero-filled block of pixel memory aligned to 64 bytes: what the platform's DIB section is
-// here. Allocation failure raises the operating-system error for lack of memory.
+// Gives a pixel buffer's block back to where it came from.
+struct TPixelBufferFree {
+  size_t Bytes = 0;
+  void operator()(uint8_t* p) const;
+};
+
+// A block of pixel memory aligned to 64 bytes, zero-filled unless its owner fills every byte
+// itself: what the platform's DIB section is here. Allocation failure raises the operating-system
+// error for lack of memory.
 class TPixelBuffer {
  public:
+  enum class TFill { Zeroed, Uninitialised };
+
   TPixelBuffer() = default;
-  explicit TPixelBuffer(int64_t size);
+  explicit TPixelBuffer(int64_t size, TFill fill = TFill::Zeroed);
 
   uint8_t* Data() const { return FData.get(); }
   int64_t Size() const { return FSize; }
@@ -71,10 +80,7 @@ class TPixelBuffer {
   }
 
  private:
-  struct TFree {
-    void operator()(uint8_t* p) const;
-  };
-  std::unique_ptr<uint8_t, TFree> FData;
+  std::unique_ptr<uint8_t, TPixelBufferFree> FData;
   int64_t FSize = 0;
 };
 

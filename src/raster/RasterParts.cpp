@@ -91,7 +91,7 @@ std::unique_ptr<TRasterPart> TRasterPart::CreateEmpty(TRasterManager* manager, i
 
 std::unique_ptr<TRasterPart> TRasterPart::Clone(TRasterManager* target) {
   TRasterFileDib dib;
-  dib.Bits = TPixelBuffer(FByteSize);
+  dib.Bits = TPixelBuffer(FByteSize, TPixelBuffer::TFill::Uninitialised);
   dib.ImageSize = FByteSize;
   std::memcpy(dib.Bits.Data(), GetBits(), FByteSize);
   return CreateFromDib(target, FLeft, FTop, FWidth, FHeight, dib);
