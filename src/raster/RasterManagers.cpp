@@ -130,6 +130,8 @@ int TRasterManager::BandEnd(int firstColumn, int rows) const {
 }
 
 void TRasterManager::Open(const QString& fileName) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.Open"),
+                QStringLiteral("растр уже заполнен"));
   FFileName = fileName;
   const std::unique_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName);
   FBitsPerPixel = file->GetBitsPerPixel();

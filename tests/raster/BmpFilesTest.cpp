@@ -32,21 +32,21 @@ void Put32(QByteArray& bytes, int offset, uint32_t value) {
 }
 
 // Rows whose every pixel carries its row: the picture's row y has colour index y + 1.
-TBmpSpec RowIndexed(int width, int height, int bpp) {
-  TBmpSpec spec;
-  spec.Width = width;
-  spec.Height = height;
-  spec.BitsPerPixel = bpp;
-  spec.Palette = GreyPalette(1 << bpp);
-  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(y * 16 + x); };
-  return spec;
+TBmpLayout RowIndexed(int width, int height, int bpp) {
+  TBmpLayout layout;
+  layout.Width = width;
+  layout.Height = height;
+  layout.BitsPerPixel = bpp;
+  layout.Palette = GreyPalette(1 << bpp);
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(y * 16 + x); };
+  return layout;
 }
 
 }  // namespace
 
 TEST_F(BmpFile, ADibOfABottomUpFileStartsWithTheRectanglesBottomRow) {
-  TBmpSpec spec = RowIndexed(10, 5, 8);
-  const auto file = Open(BmpBytes(spec));
+  TBmpLayout layout = RowIndexed(10, 5, 8);
+  const auto file = Open(BmpBytes(layout));
   EXPECT_EQ(file->GetWidth(), 10);
   EXPECT_EQ(file->GetHeight(), 5);
   EXPECT_EQ(file->GetBitsPerPixel(), 8);
@@ -66,10 +66,10 @@ TEST_F(BmpFile, ADibOfABottomUpFileStartsWithTheRectanglesBottomRow) {
 }
 
 TEST_F(BmpFile, ATopDownFileGivesTheSameBottomUpDibs) {
-  TBmpSpec spec = RowIndexed(10, 5, 8);
-  const auto bottomUp = Open(BmpBytes(spec), "up.bmp");
-  spec.Height = -5;
-  const auto topDown = Open(BmpBytes(spec), "down.bmp");
+  TBmpLayout layout = RowIndexed(10, 5, 8);
+  const auto bottomUp = Open(BmpBytes(layout), "up.bmp");
+  layout.Height = -5;
+  const auto topDown = Open(BmpBytes(layout), "down.bmp");
   EXPECT_EQ(topDown->GetHeight(), 5);
   const auto a = bottomUp->GetDibSection(2, 1, 7, 4);
   const auto b = topDown->GetDibSection(2, 1, 7, 4);
@@ -84,23 +84,23 @@ TEST_F(BmpFile, ATopDownFileGivesTheSameBottomUpDibs) {
 }
 
 TEST_F(BmpFile, DibsOfOneAndFourBitFilesStartOnAWholeByte) {
-  TBmpSpec spec;
-  spec.Width = 40;
-  spec.Height = 2;
-  spec.BitsPerPixel = 1;
-  spec.Palette = {0x000000, 0xFFFFFF};
-  spec.Pixel = [](int x, int) { return static_cast<uint32_t>(x == 13 || x == 8); };
-  auto file = Open(BmpBytes(spec), "one.bmp");
+  TBmpLayout layout;
+  layout.Width = 40;
+  layout.Height = 2;
+  layout.BitsPerPixel = 1;
+  layout.Palette = {0x000000, 0xFFFFFF};
+  layout.Pixel = [](int x, int) { return static_cast<uint32_t>(x == 13 || x == 8); };
+  auto file = Open(BmpBytes(layout), "one.bmp");
   auto dib = file->GetDibSection(13, 0, 5, 1);
   EXPECT_EQ(dib->PixelOffset, 5);  // the DIB starts at pixel 8, the first of byte 1
   EXPECT_EQ(InfoHeaderOf(dib->Header.data())->biWidth, 10);
   EXPECT_EQ(dib->Bits.Data()[0], 0x84);  // pixels 8 and 13
   EXPECT_EQ(file->GetDibSection(16, 0, 8, 1)->PixelOffset, 0);
 
-  spec.BitsPerPixel = 4;
-  spec.Palette = GreyPalette(16);
-  spec.Pixel = [](int x, int) { return static_cast<uint32_t>(x % 16); };
-  file = Open(BmpBytes(spec), "four.bmp");
+  layout.BitsPerPixel = 4;
+  layout.Palette = GreyPalette(16);
+  layout.Pixel = [](int x, int) { return static_cast<uint32_t>(x % 16); };
+  file = Open(BmpBytes(layout), "four.bmp");
   dib = file->GetDibSection(7, 1, 2, 1);
   EXPECT_EQ(dib->PixelOffset, 1);
   EXPECT_EQ(dib->Bits.Data()[0], 0x67);
@@ -144,11 +144,11 @@ TEST_F(BmpFile, AnOs2HeaderBecomesTheFortyByteFormWithItsTable) {
 
 TEST_F(BmpFile, BitFieldsOfLongHeadersFollowTheFortyByteHeader) {
   // A V5 header with the masks inside it, and a 40-byte header with alpha bit fields after it.
-  TBmpSpec spec;
-  spec.Width = 2;
-  spec.BitsPerPixel = 32;
-  spec.Pixel = [](int x, int) { return x ? 0x11223344u : 0x55667788u; };
-  const QByteArray plain = BmpBytes(spec);
+  TBmpLayout layout;
+  layout.Width = 2;
+  layout.BitsPerPixel = 32;
+  layout.Pixel = [](int x, int) { return x ? 0x11223344u : 0x55667788u; };
+  const QByteArray plain = BmpBytes(layout);
   QByteArray v5 = plain.left(14) + QByteArray(124, '\0') + plain.mid(54);
   v5.replace(14, 40, plain.mid(14, 40));
   Put32(v5, 14, 124);

@@ -13,13 +13,13 @@ constexpr int64_t kOnePart = TPartCache::PartUnit;
 class PartCache : public testing::Test {
  protected:
   void SetUp() override {
-    TBmpSpec spec;
-    spec.Width = 6 * 456;
-    spec.Height = 2;
-    spec.Palette = GreyPalette(256);
-    spec.Pixel = [](int x, int y) { return static_cast<uint32_t>((x / 456 * 40 + x + y) % 256); };
-    FSpec = spec;
-    FRaster = FFiles.Open(spec, 3 * kOnePart + 1000);
+    TBmpLayout layout;
+    layout.Width = 6 * 456;
+    layout.Height = 2;
+    layout.Palette = GreyPalette(256);
+    layout.Pixel = [](int x, int y) { return static_cast<uint32_t>((x / 456 * 40 + x + y) % 256); };
+    FLayout = layout;
+    FRaster = FFiles.Open(layout, 3 * kOnePart + 1000);
   }
   TRasterPart* Part(char name) { return FRaster->GetPart(name - 'A', 0); }
   TPartCache& Cache() { return FRaster->Cache(); }
@@ -37,13 +37,13 @@ class PartCache : public testing::Test {
   bool PixelsIntact(char name) {
     for (int x = 0; x < 456; ++x) {
       const int rx = (name - 'A') * 456 + x;
-      if (FRaster->GetPixel(rx, 1) != FSpec.Palette[FSpec.Pixel(rx, 1)]) return false;
+      if (FRaster->GetPixel(rx, 1) != FLayout.Palette[FLayout.Pixel(rx, 1)]) return false;
     }
     return true;
   }
 
   TRasterFiles FFiles;
-  TBmpSpec FSpec;
+  TBmpLayout FLayout;
   std::unique_ptr<TRasterManager> FRaster;
 };
 
@@ -106,11 +106,11 @@ TEST_F(PartCache, OnlyNewOrChangedPixelsAreWrittenToTheSwapFile) {
   const std::vector<char> stale(912, 7);
   Cache().SwapAllocator().Stream()->WriteBufferAt(Part('A')->SwapOffset(), stale.data(), 912);
   Use("BCD");
-  EXPECT_EQ(FRaster->GetPixel(0, 0), FSpec.Palette[7]);  // not written: the stale bytes came back
-  FRaster->SetPixel(0, 0, FSpec.Palette[9]);
+  EXPECT_EQ(FRaster->GetPixel(0, 0), FLayout.Palette[7]);  // not written: the stale bytes came back
+  FRaster->SetPixel(0, 0, FLayout.Palette[9]);
   Use("BCD");
-  EXPECT_EQ(FRaster->GetPixel(0, 0), FSpec.Palette[9]);  // changed: written
-  EXPECT_EQ(FRaster->GetPixel(1, 0), FSpec.Palette[7]);
+  EXPECT_EQ(FRaster->GetPixel(0, 0), FLayout.Palette[9]);  // changed: written
+  EXPECT_EQ(FRaster->GetPixel(1, 0), FLayout.Palette[7]);
 }
 
 TEST_F(PartCache, SwapOffsetsBeyondFourGibibytesWork) {
@@ -136,15 +136,15 @@ TEST_F(PartCache, AFailedSwapWriteLeavesThePartLoaded) {
 
 TEST(PartCacheBudget, ABudgetBelowOnePartHoldsOnePart) {
   TRasterFiles files;
-  TBmpSpec spec;
-  spec.Width = 1000;
-  spec.Height = 1000;
-  spec.BitsPerPixel = 24;
-  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 1000 + y); };
-  const auto raster = files.Open(spec, 1000);
+  TBmpLayout layout;
+  layout.Width = 1000;
+  layout.Height = 1000;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 1000 + y); };
+  const auto raster = files.Open(layout, 1000);
   EXPECT_EQ(raster->Cache().MaxLoadedParts(), 1);
   EXPECT_EQ(raster->Cache().LoadedParts().size(), 1u);
   for (int y = 0; y < 1000; y += 3)
-    for (int x = 0; x < 1000; x += 5) ASSERT_EQ(raster->GetPixel(x, y), spec.Pixel(x, y));
+    for (int x = 0; x < 1000; x += 5) ASSERT_EQ(raster->GetPixel(x, y), layout.Pixel(x, y));
   EXPECT_EQ(raster->Cache().LoadedParts().size(), 1u);
 }

@@ -13,17 +13,17 @@ namespace {
 constexpr int64_t kOnePart = TPartCache::PartUnit;
 
 // A picture where every pixel differs from its neighbours: index or colour from the position.
-TBmpSpec Pattern(int width, int height, int bpp) {
-  TBmpSpec spec;
-  spec.Width = width;
-  spec.Height = height;
-  spec.BitsPerPixel = bpp;
-  if (bpp <= 8) spec.Palette = GreyPalette(1 << bpp);
-  spec.Pixel = [bpp](int x, int y) {
+TBmpLayout Pattern(int width, int height, int bpp) {
+  TBmpLayout layout;
+  layout.Width = width;
+  layout.Height = height;
+  layout.BitsPerPixel = bpp;
+  if (bpp <= 8) layout.Palette = GreyPalette(1 << bpp);
+  layout.Pixel = [bpp](int x, int y) {
     const uint32_t v = static_cast<uint32_t>(x * 31 + y * 17 + (x * y) % 7);
     return bpp <= 8 ? v % (1u << bpp) : v * 2654435761u;
   };
-  return spec;
+  return layout;
 }
 
 class RasterManager : public testing::Test {
@@ -92,39 +92,39 @@ TEST_F(RasterManager, AResolutionOfZeroReadsAsTheScreensButIsNotStored) {
 TEST_F(RasterManager, SavingWritesTheFileItReadIdentically) {
   // Rasters of several parts each way, read and written through a budget of one part.
   for (int bpp : {1, 4, 8, 16, 24, 32}) {
-    const TBmpSpec spec = Pattern(bpp == 1 ? 2900 : 700, 600, bpp);
-    const auto raster = FFiles.Open(spec, kOnePart);
+    const TBmpLayout layout = Pattern(bpp == 1 ? 2900 : 700, 600, bpp);
+    const auto raster = FFiles.Open(layout, kOnePart);
     raster->Save(FFiles.Path("out.bmp"));
-    EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(spec)) << bpp;
+    EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(layout)) << bpp;
     EXPECT_EQ(raster->FileName(), FFiles.Path("out.bmp"));
   }
 }
 
 TEST_F(RasterManager, RowsWiderThanABandAreReadAndWrittenInPieces) {
   // A 1-bit row of 15000 bytes: two rows of parts are more than one band holds.
-  const TBmpSpec spec = Pattern(120000, 1300, 1);
-  const auto raster = FFiles.Open(spec, 3 * kOnePart);
+  const TBmpLayout layout = Pattern(120000, 1300, 1);
+  const auto raster = FFiles.Open(layout, 3 * kOnePart);
   raster->Save(FFiles.Path("out.bmp"));
-  EXPECT_TRUE(ReadFile(FFiles.Path("out.bmp")) == BmpBytes(spec));
+  EXPECT_TRUE(ReadFile(FFiles.Path("out.bmp")) == BmpBytes(layout));
 }
 
 TEST_F(RasterManager, ATopDownFileIsSavedBottomUpWithTheSamePicture) {
-  TBmpSpec spec = Pattern(500, 300, 24);
-  spec.Height = -300;
-  const auto raster = FFiles.Open(spec, kOnePart);
+  TBmpLayout layout = Pattern(500, 300, 24);
+  layout.Height = -300;
+  const auto raster = FFiles.Open(layout, kOnePart);
   raster->Save(FFiles.Path("out.bmp"));
-  spec.Height = 300;
-  EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(spec));
+  layout.Height = 300;
+  EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(layout));
 }
 
 TEST_F(RasterManager, SavingKeepsThePixelBitsOfTheLastByteAndZeroesThePadding) {
-  TBmpSpec spec;
-  spec.Width = 13;
-  spec.Height = 2;
-  spec.BitsPerPixel = 1;
-  spec.Palette = {0, 0xFFFFFF};
-  spec.Pixel = [](int, int) { return 1u; };
-  QByteArray bytes = BmpBytes(spec);
+  TBmpLayout layout;
+  layout.Width = 13;
+  layout.Height = 2;
+  layout.BitsPerPixel = 1;
+  layout.Palette = {0, 0xFFFFFF};
+  layout.Pixel = [](int, int) { return 1u; };
+  QByteArray bytes = BmpBytes(layout);
   const int bits = static_cast<int>(FileLe32(bytes, 10));
   bytes[bits + 1] = static_cast<char>(0xFF);  // bits beyond the 13th pixel
   bytes[bits + 2] = 0x5A;                     // padding
@@ -151,13 +151,13 @@ TEST_F(RasterManager, SavingReportsItsRowsFromTheBottom) {
 }
 
 TEST_F(RasterManager, SavingOverTheOpenedFileIsSafe) {
-  const TBmpSpec spec = Pattern(700, 600, 8);
-  const auto raster = FFiles.Open(spec, kOnePart);
-  raster->SetPixel(5, 5, spec.Palette[1]);
+  const TBmpLayout layout = Pattern(700, 600, 8);
+  const auto raster = FFiles.Open(layout, kOnePart);
+  raster->SetPixel(5, 5, layout.Palette[1]);
   raster->Save(FFiles.Path("raster.bmp"));
   TRasterManager again(FFiles.Provider(), kOnePart, nullptr);
   again.Open(FFiles.Path("raster.bmp"));
-  EXPECT_EQ(again.GetPixel(5, 5), spec.Palette[1]);
+  EXPECT_EQ(again.GetPixel(5, 5), layout.Palette[1]);
   EXPECT_EQ(again.GetPixel(699, 599), raster->GetPixel(699, 599));
   EXPECT_FALSE(QFile::exists(FFiles.Path("raster.~bm")));
 }
@@ -193,12 +193,12 @@ TEST_F(RasterManager, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(RasterManager, AFailedRenameKeepsTheDataInTheTemporaryFile) {
-  const TBmpSpec spec = Pattern(30, 20, 8);
-  const auto raster = FFiles.Open(spec, kOnePart);
+  const TBmpLayout layout = Pattern(30, 20, 8);
+  const auto raster = FFiles.Open(layout, kOnePart);
   const QString target = FFiles.Path("folder.bmp");
   QDir().mkpath(target + "/inside");  // a non-empty folder cannot be renamed over
   EXPECT_EQ(MessageOf([&] { raster->Save(target); }), "Ошибка при переименовании файла растра");
-  EXPECT_EQ(ReadFile(FFiles.Path("folder.~bm")), BmpBytes(spec));
+  EXPECT_EQ(ReadFile(FFiles.Path("folder.~bm")), BmpBytes(layout));
   EXPECT_EQ(raster->FileName(), FFiles.Path("raster.bmp"));
 }
 

@@ -23,17 +23,17 @@ TEST_F(RasterPart, PixelsReadAndWriteInEveryEditableDepth) {
   const std::vector<uint32_t> palette = {Rgb(0, 0, 0), Rgb(255, 0, 0), Rgb(0, 255, 0),
                                          Rgb(0, 0, 255)};
   for (int bpp : {1, 4, 8, 24}) {
-    TBmpSpec spec;
-    spec.Width = 700;  // several parts across at every depth but 1 bit
-    spec.Height = 300;
-    spec.BitsPerPixel = bpp;
+    TBmpLayout layout;
+    layout.Width = 700;  // several parts across at every depth but 1 bit
+    layout.Height = 300;
+    layout.BitsPerPixel = bpp;
     const int colours = bpp == 1 ? 2 : 4;
-    if (bpp <= 8) spec.Palette.assign(palette.begin(), palette.begin() + colours);
+    if (bpp <= 8) layout.Palette.assign(palette.begin(), palette.begin() + colours);
     const auto colourAt = [&](int x, int y) { return palette[(x * 7 + y * 3) % colours]; };
-    spec.Pixel = [&](int x, int y) {
+    layout.Pixel = [&](int x, int y) {
       return bpp <= 8 ? static_cast<uint32_t>((x * 7 + y * 3) % colours) : colourAt(x, y);
     };
-    const auto raster = FFiles.Open(spec, kOnePart);
+    const auto raster = FFiles.Open(layout, kOnePart);
     for (int y = 0; y < 300; y += 13)
       for (int x = 0; x < 700; x += 7) ASSERT_EQ(raster->GetPixel(x, y), colourAt(x, y)) << bpp;
     for (int y = 0; y < 300; ++y)
@@ -44,11 +44,11 @@ TEST_F(RasterPart, PixelsReadAndWriteInEveryEditableDepth) {
 }
 
 TEST_F(RasterPart, IndexedWritesTakeTheFirstEqualEntryOfTheTableItHolds) {
-  TBmpSpec spec;
-  spec.Width = 4;
-  spec.Height = 2;
-  spec.Palette = {Rgb(9, 9, 9), Rgb(1, 2, 3), Rgb(1, 2, 3), Rgb(4, 5, 6)};
-  auto raster = FFiles.Open(spec, kOnePart);
+  TBmpLayout layout;
+  layout.Width = 4;
+  layout.Height = 2;
+  layout.Palette = {Rgb(9, 9, 9), Rgb(1, 2, 3), Rgb(1, 2, 3), Rgb(4, 5, 6)};
+  auto raster = FFiles.Open(layout, kOnePart);
   TRasterPart* part = raster->GetPart(0, 0);
   raster->SetPixel(2, 1, Rgb(1, 2, 3));
   EXPECT_EQ(part->GetRow(1)[2], 1);
@@ -66,11 +66,11 @@ TEST_F(RasterPart, IndexedWritesTakeTheFirstEqualEntryOfTheTableItHolds) {
 }
 
 TEST_F(RasterPart, OneBitWritesCompareWithTheFirstEntryOnly) {
-  TBmpSpec spec;
-  spec.Width = 13;
-  spec.BitsPerPixel = 1;
-  spec.Palette = {Rgb(0, 0, 0), Rgb(255, 255, 255)};
-  auto raster = FFiles.Open(spec, kOnePart);
+  TBmpLayout layout;
+  layout.Width = 13;
+  layout.BitsPerPixel = 1;
+  layout.Palette = {Rgb(0, 0, 0), Rgb(255, 255, 255)};
+  auto raster = FFiles.Open(layout, kOnePart);
   raster->SetPixel(3, 0, Rgb(255, 0, 0));
   EXPECT_EQ(raster->GetPixel(3, 0), Rgb(255, 255, 255));  // red becomes white
   raster->SetPixel(3, 0, Rgb(0, 0, 0));
@@ -78,24 +78,24 @@ TEST_F(RasterPart, OneBitWritesCompareWithTheFirstEntryOnly) {
 }
 
 TEST_F(RasterPart, FourBitWritesChangeOnlyTheirNibble) {
-  TBmpSpec spec;
-  spec.Width = 4;
-  spec.BitsPerPixel = 4;
-  spec.Palette = GreyPalette(16);
-  spec.Pixel = [](int x, int) { return static_cast<uint32_t>(x + 5); };
-  auto raster = FFiles.Open(spec, kOnePart);
-  raster->SetPixel(2, 0, spec.Palette[12]);
+  TBmpLayout layout;
+  layout.Width = 4;
+  layout.BitsPerPixel = 4;
+  layout.Palette = GreyPalette(16);
+  layout.Pixel = [](int x, int) { return static_cast<uint32_t>(x + 5); };
+  auto raster = FFiles.Open(layout, kOnePart);
+  raster->SetPixel(2, 0, layout.Palette[12]);
   EXPECT_EQ(raster->GetPart(0, 0)->GetRow(0)[1], 0xC8);
-  raster->SetPixel(1, 0, spec.Palette[3]);
+  raster->SetPixel(1, 0, layout.Palette[3]);
   EXPECT_EQ(raster->GetPart(0, 0)->GetRow(0)[0], 0x53);
 }
 
 TEST_F(RasterPart, TwentyFourBitPixelsAreBlueGreenRedBytes) {
-  TBmpSpec spec;
-  spec.Width = 2;
-  spec.BitsPerPixel = 24;
-  spec.Pixel = [](int, int) { return Rgb(30, 20, 10); };
-  auto raster = FFiles.Open(spec, kOnePart);
+  TBmpLayout layout;
+  layout.Width = 2;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int, int) { return Rgb(30, 20, 10); };
+  auto raster = FFiles.Open(layout, kOnePart);
   const uint8_t* row = raster->GetPart(0, 0)->GetRow(0);
   EXPECT_EQ(std::vector<uint8_t>(row, row + 3), std::vector<uint8_t>({10, 20, 30}));
   EXPECT_EQ(raster->GetPixel(1, 0), 30u + 20 * 256 + 10 * 65536);
@@ -103,9 +103,9 @@ TEST_F(RasterPart, TwentyFourBitPixelsAreBlueGreenRedBytes) {
 
 TEST_F(RasterPart, SixteenAndThirtyTwoBitPixelsHaveNoColourAccess) {
   for (int bpp : {16, 32}) {
-    TBmpSpec spec;
-    spec.BitsPerPixel = bpp;
-    auto raster = FFiles.Open(spec, kOnePart);
+    TBmpLayout layout;
+    layout.BitsPerPixel = bpp;
+    auto raster = FFiles.Open(layout, kOnePart);
     EXPECT_EQ(MessageOf([&] { raster->GetPixel(0, 0); }),
               "Неподдерживаемое количество битов на цвет");
     EXPECT_EQ(MessageOf([&] { raster->SetPixel(0, 0, 0); }),
@@ -115,11 +115,11 @@ TEST_F(RasterPart, SixteenAndThirtyTwoBitPixelsHaveNoColourAccess) {
 }
 
 TEST_F(RasterPart, PixelsOutsideTheRasterAreRefused) {
-  TBmpSpec spec;
-  spec.Width = 1000;
-  spec.Height = 500;
-  spec.Palette = GreyPalette(256);
-  auto raster = FFiles.Open(spec, 10 * kOnePart);
+  TBmpLayout layout;
+  layout.Width = 1000;
+  layout.Height = 500;
+  layout.Palette = GreyPalette(256);
+  auto raster = FFiles.Open(layout, 10 * kOnePart);
   for (auto [x, y] : {std::pair{1000, 0}, {0, 500}, {-1, 0}, {0, -1}, {INT_MIN, 3}})
     EXPECT_EQ(MessageOf([&, x = x, y = y] { raster->GetPixel(x, y); }),
               QStringLiteral("Не найден растр для точки (%1, %2)").arg(x).arg(y));
@@ -129,15 +129,15 @@ TEST_F(RasterPart, PixelsOutsideTheRasterAreRefused) {
 }
 
 TEST_F(RasterPart, ChangesAreCountedAndPartsAreToldApart) {
-  TBmpSpec spec;
-  spec.Width = 1000;
-  spec.Palette = GreyPalette(256);
-  auto raster = FFiles.Open(spec, 10 * kOnePart);
+  TBmpLayout layout;
+  layout.Width = 1000;
+  layout.Palette = GreyPalette(256);
+  auto raster = FFiles.Open(layout, 10 * kOnePart);
   TRasterPart* a = raster->GetPart(0, 0);
   TRasterPart* b = raster->GetPart(1, 0);
   EXPECT_NE(a->Id(), b->Id());
   const uint32_t before = a->ChangeCount();
-  raster->SetPixel(1, 0, spec.Palette[7]);
+  raster->SetPixel(1, 0, layout.Palette[7]);
   EXPECT_GT(a->ChangeCount(), before);
   EXPECT_TRUE(a->Modified());
   const uint32_t afterSet = a->ChangeCount();
@@ -151,11 +151,11 @@ TEST_F(RasterPart, ChangesAreCountedAndPartsAreToldApart) {
 }
 
 TEST_F(RasterPart, APartsHeaderCarriesItsOwnSize) {
-  TBmpSpec spec;
-  spec.Width = 1000;
-  spec.Height = 20;
-  spec.Palette = GreyPalette(256);
-  auto raster = FFiles.Open(spec, 10 * kOnePart);
+  TBmpLayout layout;
+  layout.Width = 1000;
+  layout.Height = 20;
+  layout.Palette = GreyPalette(256);
+  auto raster = FFiles.Open(layout, 10 * kOnePart);
   TRasterPart* last = raster->GetPart(2, 0);
   const TBitmapInfoHeader* info = InfoHeaderOf(last->GetHeader());
   EXPECT_EQ(info->biWidth, 88);

@@ -25,10 +25,10 @@ void PutLe(QByteArray& bytes, int offset, uint32_t value, int size) {
 
 }  // namespace
 
-QByteArray BmpBytes(const TBmpSpec& spec) {
-  const int height = std::abs(spec.Height);
-  const int rowSize = static_cast<int>(DibRowSize(spec.Width, spec.BitsPerPixel));
-  const int paletteBytes = static_cast<int>(spec.Palette.size()) * 4;
+QByteArray BmpBytes(const TBmpLayout& layout) {
+  const int height = std::abs(layout.Height);
+  const int rowSize = static_cast<int>(DibRowSize(layout.Width, layout.BitsPerPixel));
+  const int paletteBytes = static_cast<int>(layout.Palette.size()) * 4;
   const int bitsOffset = 54 + paletteBytes;
   QByteArray bytes(bitsOffset + rowSize * height, '\0');
   bytes[0] = 'B';
@@ -36,26 +36,26 @@ QByteArray BmpBytes(const TBmpSpec& spec) {
   PutLe(bytes, 2, static_cast<uint32_t>(bytes.size()), 4);
   PutLe(bytes, 10, bitsOffset, 4);
   PutLe(bytes, 14, 40, 4);
-  PutLe(bytes, 18, static_cast<uint32_t>(spec.Width), 4);
-  PutLe(bytes, 22, static_cast<uint32_t>(spec.Height), 4);
+  PutLe(bytes, 18, static_cast<uint32_t>(layout.Width), 4);
+  PutLe(bytes, 22, static_cast<uint32_t>(layout.Height), 4);
   PutLe(bytes, 26, 1, 2);
-  PutLe(bytes, 28, spec.BitsPerPixel, 2);
+  PutLe(bytes, 28, layout.BitsPerPixel, 2);
   PutLe(bytes, 34, rowSize * height, 4);
-  PutLe(bytes, 38, static_cast<uint32_t>(spec.XPelsPerMeter), 4);
-  PutLe(bytes, 42, static_cast<uint32_t>(spec.YPelsPerMeter), 4);
-  PutLe(bytes, 46, static_cast<uint32_t>(spec.Palette.size()), 4);
-  for (size_t i = 0; i < spec.Palette.size(); ++i) {
-    const uint32_t c = spec.Palette[i];
+  PutLe(bytes, 38, static_cast<uint32_t>(layout.XPelsPerMeter), 4);
+  PutLe(bytes, 42, static_cast<uint32_t>(layout.YPelsPerMeter), 4);
+  PutLe(bytes, 46, static_cast<uint32_t>(layout.Palette.size()), 4);
+  for (size_t i = 0; i < layout.Palette.size(); ++i) {
+    const uint32_t c = layout.Palette[i];
     bytes[54 + 4 * static_cast<int>(i)] = static_cast<char>(c >> 16);
     bytes[55 + 4 * static_cast<int>(i)] = static_cast<char>(c >> 8);
     bytes[56 + 4 * static_cast<int>(i)] = static_cast<char>(c);
   }
   for (int y = 0; y < height; ++y) {
-    const int fileRow = spec.Height > 0 ? height - 1 - y : y;
+    const int fileRow = layout.Height > 0 ? height - 1 - y : y;
     auto* row = reinterpret_cast<uint8_t*>(bytes.data()) + bitsOffset + fileRow * rowSize;
-    for (int x = 0; x < spec.Width; ++x) {
-      const uint32_t v = spec.Pixel(x, y);
-      switch (spec.BitsPerPixel) {
+    for (int x = 0; x < layout.Width; ++x) {
+      const uint32_t v = layout.Pixel(x, y);
+      switch (layout.BitsPerPixel) {
         case 1:
           if (v & 1) row[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
           break;
@@ -71,8 +71,8 @@ QByteArray BmpBytes(const TBmpSpec& spec) {
           row[3 * x + 2] = static_cast<uint8_t>(v);
           break;
         default:
-          for (int i = 0; i < spec.BitsPerPixel / 8; ++i)
-            row[x * spec.BitsPerPixel / 8 + i] = static_cast<uint8_t>(v >> (8 * i));
+          for (int i = 0; i < layout.BitsPerPixel / 8; ++i)
+            row[x * layout.BitsPerPixel / 8 + i] = static_cast<uint8_t>(v >> (8 * i));
           break;
       }
     }
@@ -204,9 +204,9 @@ QStringList TStatusRecorder::Shown(int slot) const {
   return texts;
 }
 
-std::unique_ptr<TRasterManager> TRasterFiles::Open(const TBmpSpec& spec, int64_t cacheSize,
+std::unique_ptr<TRasterManager> TRasterFiles::Open(const TBmpLayout& layout, int64_t cacheSize,
                                                    const QString& name) {
-  WriteFile(Path(name), BmpBytes(spec));
+  WriteFile(Path(name), BmpBytes(layout));
   auto raster = std::make_unique<TRasterManager>(&FProvider, cacheSize, FStatus.Info());
   raster->Open(Path(name));
   return raster;

@@ -20,7 +20,7 @@ QString MessageOf(const std::function<void()>& f);
 
 // A BMP with a 40-byte header. A negative height stores the rows top first. pixel(x, y) gives the
 // colour index for indexed depths, 0x00BBGGRR for 24 bits and the raw value for 16 and 32 bits.
-struct TBmpSpec {
+struct TBmpLayout {
   int Width = 1;
   int Height = 1;
   int BitsPerPixel = 8;
@@ -29,7 +29,7 @@ struct TBmpSpec {
   int32_t XPelsPerMeter = 0;
   int32_t YPelsPerMeter = 0;
 };
-QByteArray BmpBytes(const TBmpSpec& spec);
+QByteArray BmpBytes(const TBmpLayout& layout);
 void WriteFile(const QString& fileName, const QByteArray& bytes);
 QByteArray ReadFile(const QString& fileName);
 
@@ -87,7 +87,7 @@ class TRasterFiles {
  public:
   QString Path(const QString& name) const { return FDir.filePath(name); }
   // Writes the file and opens it with the cache budget in bytes.
-  std::unique_ptr<TRasterManager> Open(const TBmpSpec& spec, int64_t cacheSize,
+  std::unique_ptr<TRasterManager> Open(const TBmpLayout& layout, int64_t cacheSize,
                                        const QString& name = "raster.bmp");
   TBmpProvider* Provider() { return &FProvider; }
   TStatusRecorder& Status() { return FStatus; }
