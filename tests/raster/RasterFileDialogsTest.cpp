@@ -41,6 +41,8 @@ TEST(RasterFileDialogs, TheProviderChoosesAnExistingFileThroughTheDialog) {
     });
   };
   QString name = dir.filePath("old.bmp");
+  TBmpProvider headless;
+  EXPECT_FALSE(headless.SelectFile(name));  // no dialog to run
   answer(false);
   EXPECT_FALSE(provider.SelectFile(name));
   EXPECT_EQ(name, dir.filePath("old.bmp"));

@@ -56,28 +56,6 @@ TEST(RasterFileProvider, OpeningANameWithoutAFormatIsAnInternalError) {
               }).startsWith("Cannot open file /nonexistent/scan.bmp"));
 }
 
-TEST(RasterFileProvider, SelectFileRunsTheSuppliedDialogOnly) {
-  TBmpProvider headless;
-  QString name = "/data/old.bmp";
-  EXPECT_FALSE(headless.SelectFile(name));
-  EXPECT_EQ(name, "/data/old.bmp");
-
-  QString seenFilter;
-  bool confirm = false;
-  TLocalFileProvider provider([&](const QString& filter, QString& fileName) {
-    seenFilter = filter;
-    fileName = "/data/new.bmp";
-    return confirm;
-  });
-  RegisterBmpFormat(&provider);
-  EXPECT_FALSE(provider.SelectFile(name));
-  EXPECT_EQ(name, "/data/old.bmp");  // a cancelled dialog leaves the name alone
-  EXPECT_EQ(seenFilter, provider.GetFilter());
-  confirm = true;
-  EXPECT_TRUE(provider.SelectFile(name));
-  EXPECT_EQ(name, "/data/new.bmp");
-}
-
 TEST(RasterFileProvider, ReadPiecesScattersAFileIntoMemory) {
   QTemporaryDir dir;
   const QString name = dir.filePath("data.bin");

@@ -202,21 +202,6 @@ TEST_F(RasterManager, AFailedRenameKeepsTheDataInTheTemporaryFile) {
   EXPECT_EQ(raster->FileName(), FFiles.Path("raster.bmp"));
 }
 
-TEST_F(RasterManager, TheTemporaryNameReplacesTheExtension) {
-  const auto raster = FFiles.Open(Pattern(3, 3, 8), kOnePart);
-  for (const char* name : {"plain", "a.b/plain", "x.tar.bmp", "y.~bm"}) {
-    QDir().mkpath(FFiles.Path("a.b"));
-    const QString target = FFiles.Path(name);
-    QDir().mkpath(target + "/inside");  // keeps the temporary file to look at
-    EXPECT_FALSE(MessageOf([&] { raster->Save(target); }).isEmpty());
-    QDir(target).removeRecursively();
-  }
-  EXPECT_TRUE(QFile::exists(FFiles.Path("plain.~bm")));
-  EXPECT_TRUE(QFile::exists(FFiles.Path("a.b/plain.~bm")));
-  EXPECT_TRUE(QFile::exists(FFiles.Path("x.tar.~bm")));
-  EXPECT_TRUE(QFile::exists(FFiles.Path("y.~bm.~bm")));  // never the target itself
-}
-
 TEST_F(RasterManager, ACopyHasTheSamePixelsAndItsOwnCache) {
   const auto raster = FFiles.Open(Pattern(700, 600, 24), kOnePart);
   raster->SetXPelsPerMeter(1234);
