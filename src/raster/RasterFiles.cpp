@@ -3,10 +3,8 @@
 #include "RecArrays.h"
 
 #include <sys/mman.h>
-#include <sys/uio.h>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -105,58 +103,37 @@ TRasterFileProvider::~TRasterFileProvider() = default;
 
 namespace {
 
-// Gaps up to this size between pieces are read into a scratch block instead of splitting the read.
+// Gaps up to this size between pieces are read along instead of splitting the read.
 constexpr int64_t kMaxGap = 4096;
 
-// One positioned scatter read of the whole vector: a short count continues where it stopped.
-void ReadVector(THandleStream& stream, int64_t offset, std::vector<iovec>& vectors) {
-  iovec* v = vectors.data();
-  int count = static_cast<int>(vectors.size());
-  while (count > 0) {
-    const ssize_t n = ::preadv(stream.Handle(), v, count, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
-    }
-    if (n == 0) throw EReadError();
-    offset += n;
-    size_t left = static_cast<size_t>(n);
-    while (count > 0 && left >= v->iov_len) {
-      left -= v->iov_len;
-      ++v;
-      --count;
-    }
-    if (count > 0) {
-      v->iov_base = static_cast<char*>(v->iov_base) + left;
-      v->iov_len -= left;
-    }
-  }
-  vectors.clear();
-}
+// The size of one read: large enough to cost few system calls, small enough to stay in the
+// processor's cache until the pieces are copied out of it.
+constexpr int64_t kReadSize = 128 * 1024;
 
 }  // namespace
 
 void TRasterFileProvider::ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces) {
-  std::vector<char> scratch(kMaxGap);
-  std::vector<iovec> vectors;
-  vectors.reserve(std::min<size_t>(pieces.size() * 2, IOV_MAX));
-  int64_t start = 0;  // file offset of the first byte of the pending vector
-  int64_t end = 0;    // file offset after its last byte
-  for (const TReadPiece& piece : pieces) {
-    if (piece.Size <= 0) continue;
-    if (!vectors.empty()) {
-      const int64_t gap = piece.FileOffset - end;
-      if (gap < 0 || gap > kMaxGap || vectors.size() + 2 > IOV_MAX) {
-        ReadVector(stream, start, vectors);
-      } else if (gap > 0) {
-        vectors.push_back({scratch.data(), static_cast<size_t>(gap)});
-      }
+  std::vector<uint8_t> stage(kReadSize);
+  for (size_t i = 0; i < pieces.size();) {
+    const TReadPiece& first = pieces[i];
+    if (first.Size >= kReadSize) {
+      stream.ReadBufferAt(first.FileOffset, first.Dest, first.Size);
+      ++i;
+      continue;
     }
-    if (vectors.empty()) start = piece.FileOffset;
-    vectors.push_back({piece.Dest, static_cast<size_t>(piece.Size)});
-    end = piece.FileOffset + piece.Size;
+    const int64_t start = first.FileOffset;
+    int64_t end = start;
+    size_t j = i;
+    while (j < pieces.size() && pieces[j].FileOffset >= end &&
+           pieces[j].FileOffset - end <= kMaxGap &&
+           pieces[j].FileOffset + pieces[j].Size - start <= kReadSize) {
+      end = pieces[j].FileOffset + pieces[j].Size;
+      ++j;
+    }
+    stream.ReadBufferAt(start, stage.data(), end - start);
+    for (; i < j; ++i)
+      std::memcpy(pieces[i].Dest, stage.data() + (pieces[i].FileOffset - start), pieces[i].Size);
   }
-  if (!vectors.empty()) ReadVector(stream, start, vectors);
 }
 
 void TRasterFileProvider::RegisterFormat(const QString& description, const QString& mask,

@@ -162,8 +162,8 @@ class TRasterFileProvider {
   // A read stream on the file; purpose names the caller for providers that report it.
   virtual std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
                                                     const QString& fileName) = 0;
-  // Reads the pieces, which must come in ascending file order. Neighbouring pieces are read
-  // together, with as few system calls as their layout allows; the file must hold every byte.
+  // Reads the pieces, which must come in ascending file order and must not overlap. Neighbouring
+  // pieces are read together in reads of about 128 KB; the file must hold every byte.
   void ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces);
 
   void RegisterFormat(const QString& description, const QString& mask, TRasterFileClass fileClass);

@@ -24,6 +24,15 @@ constexpr int64_t kBandBytes = 16 << 20;
 
 constexpr int kFileHeaderSize = 14;
 
+// Large writes are several times slower than the same bytes in pieces of this size: the kernel
+// copies a piece into the page cache while it is still in the processor's cache.
+constexpr int64_t kWritePiece = 128 * 1024;
+
+void WriteInPieces(THandleStream& file, int64_t offset, const uint8_t* data, int64_t size) {
+  for (int64_t done = 0; done < size; done += kWritePiece)
+    file.WriteBufferAt(offset + done, data + done, std::min(kWritePiece, size - done));
+}
+
 int ScreenDotsPerInch() {
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -318,10 +327,10 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
               static_cast<int>(std::nearbyint(static_cast<double>(FHeight - y) / FHeight * 100)));
       const int64_t bandOffset = bitsOffset + firstFileRow * rowSize + byteStart;
       if (bandRow == rowSize) {
-        file.WriteBufferAt(bandOffset, band.data(), bandRow * height);
+        WriteInPieces(file, bandOffset, band.data(), bandRow * height);
       } else {
         for (int j = 0; j < height; ++j)
-          file.WriteBufferAt(bandOffset + j * rowSize, band.data() + j * bandRow, bandRow);
+          WriteInPieces(file, bandOffset + j * rowSize, band.data() + j * bandRow, bandRow);
       }
       first = end;
     }
