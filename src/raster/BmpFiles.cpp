@@ -182,9 +182,10 @@ void TBmpFile::Open(const QString& fileName) {
                                .arg(available)
                                .arg(rowSize * height));
 
-  // The colour table as far as it lies before the pixels, and no longer than the depth can use.
+  // The colour table as far as it lies before the pixels, and no longer than the depth can use;
+  // a table of a depth without indices is kept only up to the size of the longest one.
   int64_t held = std::min(declared, (h.BitsOffset - paletteStart) / h.PaletteEntrySize);
-  if (bpp <= 8) held = std::min(held, nominal);
+  held = std::min<int64_t>(held, bpp <= 8 ? nominal : 256);
   if (held != declared) info.biClrUsed = static_cast<uint32_t>(held);
   if (info.biCompression == BI_ALPHABITFIELDS) info.biCompression = BI_BITFIELDS;
   if (IsOs2Version2(h.HeaderSize)) info.biCompression = BI_RGB;

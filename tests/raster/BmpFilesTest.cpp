@@ -103,6 +103,15 @@ TEST_F(BmpFile, DibsOfOneAndFourBitFilesStartOnAWholeByte) {
   EXPECT_EQ(dib->Bits.Data()[1], 0x89);  // pixel 9 shares the byte of pixel 8
 }
 
+TEST_F(BmpFile, ATableOfColoursIsKeptOnlyAsFarAsTheDepthCanUseIt) {
+  TBmpLayout layout;
+  layout.BitsPerPixel = 24;
+  layout.Palette = GreyPalette(4000);
+  EXPECT_EQ(Open(BmpBytes(layout))->Header().size(), 40u + 256 * 4);
+  layout.BitsPerPixel = 4;
+  EXPECT_EQ(Open(BmpBytes(layout))->Header().size(), 40u + 16 * 4);
+}
+
 TEST_F(BmpFile, BadHeadersAreRefusedWithTheFileAndTheReason) {
   const QByteArray good = BmpBytes(RowIndexed(10, 5, 8));
   const QString prefix = "Ошибка открытия растрового файла " + Path("bad.bmp") + ": ";
