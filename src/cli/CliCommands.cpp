@@ -7,7 +7,7 @@
 #include <cstdio>
 
 const std::vector<TCliCommand>& CliCommands() {
-  static const std::vector<TCliCommand> commands = {};
+  static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand()};
   return commands;
 }
 
