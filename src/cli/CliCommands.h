@@ -27,6 +27,11 @@ struct TCliCommand {
   std::function<int(const QStringList& args)> Run;
 };
 
+// The raster commands, each in its own file.
+TCliCommand CliInfoCommand();
+TCliCommand CliConvertCommand();
+TCliCommand CliCalibrateCommand();
+
 // The commands in the order --help lists them.
 const std::vector<TCliCommand>& CliCommands();
 

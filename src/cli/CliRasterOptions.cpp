@@ -1,0 +1,103 @@
+#include "CliRasterOptions.h"
+
+#include <unistd.h>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// The value after an option; i moves onto it.
+QString Take(const QStringList& args, qsizetype& i, const QString& option) {
+  if (i + 1 >= args.size())
+    throw ECliUsage(QStringLiteral("после %1 не хватает значения").arg(option));
+  return args[++i];
+}
+
+[[noreturn]] void RaiseBadValue(const QString& option, const QString& text) {
+  throw ECliUsage(QStringLiteral("неверное значение %1: \"%2\"").arg(option, text));
+}
+
+int64_t Integer(const QString& option, const QString& text, int64_t max) {
+  bool ok = false;
+  const qlonglong value = text.toLongLong(&ok);
+  if (!ok || value < 0 || value > max) RaiseBadValue(option, text);
+  return value;
+}
+
+int DotsPerMetre(const QString& option, const QString& text) {
+  bool ok = false;
+  const double dpi = text.toDouble(&ok);
+  const double ppm = dpi / 0.0254;
+  if (!ok || !(dpi >= 0) || ppm > INT_MAX) RaiseBadValue(option, text);
+  return static_cast<int>(std::nearbyint(ppm));
+}
+
+}  // namespace
+
+TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
+  TCliRasterOptions options;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString arg = args[i];
+    if (arg == QStringLiteral("--cache")) {
+      options.CacheSize = Integer(arg, Take(args, i, arg), INT64_MAX / 1024) * 1024;
+    } else if (arg == QStringLiteral("--progress")) {
+      options.Progress = true;
+    } else if (arg == QStringLiteral("--quiet")) {
+      options.Quiet = true;
+    } else if (extra == TCliExtra::Resolution &&
+               (arg == QStringLiteral("--ppm") || arg == QStringLiteral("--dpi"))) {
+      if (options.Resolution)
+        throw ECliUsage(QStringLiteral("разрешение задаётся один раз: --ppm или --dpi"));
+      const QString x = Take(args, i, arg);
+      const QString y = Take(args, i, arg);
+      if (arg == QStringLiteral("--ppm"))
+        options.Resolution = {static_cast<int>(Integer(arg, x, INT_MAX)),
+                              static_cast<int>(Integer(arg, y, INT_MAX))};
+      else
+        options.Resolution = {DotsPerMetre(arg, x), DotsPerMetre(arg, y)};
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--grid")) {
+      if (!options.GridFile.isEmpty())
+        throw ECliUsage(QStringLiteral("файл сетки задаётся один раз"));
+      options.GridFile = Take(args, i, arg);
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--clip")) {
+      options.Clip = true;
+    } else if (arg.startsWith(QStringLiteral("--"))) {
+      throw ECliUsage(QStringLiteral("неизвестный параметр %1").arg(arg));
+    } else {
+      options.Positional << arg;
+    }
+  }
+  return options;
+}
+
+void CliPrint(FILE* stream, const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+  std::fflush(stream);
+}
+
+TCliProgress::TCliProgress(const TCliRasterOptions& options, FILE* stream)
+    : FStream(stream),
+      FEnabled(!options.Quiet && (options.Progress || ::isatty(::fileno(stream)))),
+      FTerminal(::isatty(::fileno(stream))),
+      FInfo([this](int slot) { return FSlots[slot]; },
+            [this](int slot, const QString& text) { Show(slot, text); }) {}
+
+TCliProgress::~TCliProgress() {
+  if (FEnabled && FTerminal && !FShownLine.isEmpty()) CliPrint(FStream, QStringLiteral("\r\x1b[K"));
+}
+
+void TCliProgress::Show(int slot, const QString& text) {
+  FSlots[slot] = text;
+  if (!FEnabled) return;
+  const QString& operation = FSlots[TStatusInfo::OperationSlot];
+  const QString& percent = FSlots[TStatusInfo::PercentSlot];
+  const QString line = percent.isEmpty() ? operation : operation + u' ' + percent;
+  if (line == FShownLine) return;
+  FShownLine = line;
+  // A terminal shows the line in place; elsewhere only the percentages make lines worth keeping.
+  if (FTerminal)
+    CliPrint(FStream, QStringLiteral("\r\x1b[K") + line);
+  else if (!percent.isEmpty())
+    CliPrint(FStream, line + u'\n');
+}

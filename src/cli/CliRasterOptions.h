@@ -1,0 +1,56 @@
+#pragma once
+
+#include "CliCommands.h"
+#include "StatusInfo.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+// The options the raster commands share, read from a command's arguments. What is not an option
+// is a positional argument.
+struct TCliRasterOptions {
+  QStringList Positional;
+  int64_t CacheSize = 5120 * 1024;  // bytes; the program's default of 5120 KB
+  bool Progress = false;            // progress also when standard error is no terminal
+  bool Quiet = false;
+  // Dots per metre across and down, from --ppm or --dpi.
+  std::optional<std::pair<int, int>> Resolution;
+  QString GridFile;   // --grid
+  bool Clip = false;  // --clip
+};
+
+// Which options a command takes besides --cache, --progress and --quiet.
+enum class TCliExtra { None, Resolution, Grid };
+
+// Reads the arguments; a wrong option or value raises ECliUsage.
+TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra);
+
+// Shows the progress of long operations on standard error: on a terminal as one line rewritten
+// in place, otherwise (with --progress) a line per change. Silent unless standard error is a
+// terminal or progress was asked for, and always with --quiet.
+class TCliProgress {
+ public:
+  explicit TCliProgress(const TCliRasterOptions& options, FILE* stream = stderr);
+  ~TCliProgress();
+  TCliProgress(const TCliProgress&) = delete;
+  TCliProgress& operator=(const TCliProgress&) = delete;
+
+  TStatusInfo* Info() { return &FInfo; }
+
+ private:
+  void Show(int slot, const QString& text);
+
+  FILE* FStream;
+  bool FEnabled;
+  bool FTerminal;
+  QString FSlots[4];
+  QString FShownLine;
+  TStatusInfo FInfo;
+};
+
+// Writes UTF-8 text to a stream.
+void CliPrint(FILE* stream, const QString& text);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "RasterFiles.h"
+
+// An uncompressed Windows BMP file: 1, 4, 8, 16, 24 or 32 bits per pixel, bit fields for 16 and
+// 32. Open checks everything that reading relies on against the file's length and brings the
+// header into the 40-byte form with its colour table (OS/2 and V2 to V5 headers included), so
+// the rest of the system sees one layout.
+class TBmpFile : public TRasterFile {
+ public:
+  using TRasterFile::TRasterFile;
+  static std::unique_ptr<TRasterFile> Create(TRasterFileProvider* provider);
+
+  void Open(const QString& fileName) override;
+  int GetWidth() override;
+  int GetHeight() override;
+  int GetBitsPerPixel() override;
+  std::unique_ptr<TRasterFileDib> GetDibSection(int x, int y, int width, int height) override;
+  std::vector<std::unique_ptr<TRasterFileDib>> GetDibBand(
+      int y, int height, const std::vector<TDibColumn>& columns) override;
+  void GetHeaderInfo(QStringList& lines) override;
+
+  // The info header in its 40-byte form, with the stored sign of the height, followed by the bit
+  // fields (when compressed with them) and the colour table as far as the file holds it.
+  const std::vector<uint8_t>& Header() const { return FHeader; }
+  const QString& FileName() const { return FFileName; }
+
+ private:
+  const TBitmapInfoHeader& Info() const { return *InfoHeaderOf(FHeader.data()); }
+  std::unique_ptr<TRasterFileDib> NewDib(const TDibColumn& column, int height) const;
+
+  QString FFileName;
+  std::vector<uint8_t> FHeader;
+  int64_t FBitsOffset = 0;  // where the pixel rows start in the file
+  int64_t FRowSize = 0;     // bytes of a stored row
+};
+
+void RegisterBmpFormat(TRasterFileProvider* provider);

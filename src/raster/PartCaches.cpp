@@ -1,0 +1,109 @@
+#include "PartCaches.h"
+
+#include "RasterParts.h"
+#include "RecArrays.h"
+
+#include <algorithm>
+#include <climits>
+
+TPartCache::TPartCache(int64_t cacheSize)
+    : FMaxLoadedParts(static_cast<int>(std::clamp<int64_t>(cacheSize / PartUnit, 1, INT_MAX))),
+      FSwapStream(TTempFileStream::CreateUnique(QStringLiteral("VLM"))),
+      FSwapAllocator(FSwapStream.get()) {}
+
+TPartCache::~TPartCache() = default;
+
+int TPartCache::IndexOf(const TRasterPart* part) const {
+  const auto it = std::find(FLoadedParts.begin(), FLoadedParts.end(), part);
+  return it == FLoadedParts.end() ? -1 : static_cast<int>(it - FLoadedParts.begin());
+}
+
+void TPartCache::Touch(TRasterPart* part) {
+  const int n = static_cast<int>(FLoadedParts.size());
+  const int i = IndexOf(part);
+  const auto moveToFront = [&] {
+    std::rotate(FLoadedParts.begin(), FLoadedParts.begin() + i, FLoadedParts.begin() + i + 1);
+  };
+  if (FUseDepth == 0) {
+    if (i >= 0) {
+      moveToFront();
+      return;
+    }
+    FLoadedParts.insert(FLoadedParts.begin(), part);
+    Trim(part);
+    return;
+  }
+  // Inside a use scope the parts the scope has used stay; new ones take the budget's last slot.
+  if (i >= 0 && i == n - 1 && n >= FMaxLoadedParts) return;
+  if (i >= 0) {
+    moveToFront();
+    if (i >= FScopeFront) ++FScopeFront;
+    return;
+  }
+  if (n < FMaxLoadedParts) {
+    FLoadedParts.insert(FLoadedParts.begin(), part);
+    ++FScopeFront;
+    return;
+  }
+  FLoadedParts.insert(FLoadedParts.begin() + (FMaxLoadedParts - 1), part);
+  ++FScopeOverflow;
+  Trim(part);
+}
+
+void TPartCache::Trim(const TRasterPart* touched) {
+  for (int k = static_cast<int>(FLoadedParts.size()) - 1; k >= FMaxLoadedParts; --k) {
+    TRasterPart* part = FLoadedParts[k];
+    if (part == touched) break;
+    Unload(*part);
+  }
+}
+
+void TPartCache::UnloadFrom(int keep) {
+  for (int k = static_cast<int>(FLoadedParts.size()) - 1; k >= keep; --k) Unload(*FLoadedParts[k]);
+}
+
+void TPartCache::BeginUse() {
+  if (++FUseDepth == 1) {
+    FScopeFront = 0;
+    FScopeOverflow = 0;
+  }
+}
+
+void TPartCache::EndUse() {
+  FUseDepth = std::max(0, FUseDepth - 1);
+  if (FUseDepth == 0) UnloadFrom(std::max(FScopeFront, FMaxLoadedParts - FScopeOverflow));
+}
+
+void TPartCache::Load(TRasterPart& part) {
+  if (!part.FBits) {
+    CheckInternal(part.FSwapOffset >= 0, QStringLiteral("TPartCache.Load"),
+                  QStringLiteral("часть растра не записана в файл подкачки"));
+    TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
+    FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
+    part.FBits = std::move(bits);
+  }
+  Touch(&part);
+}
+
+void TPartCache::Unload(TRasterPart& part) {
+  // The pixels are written before the part leaves the list, so a failed write (disk full) leaves
+  // it loaded and listed, with its swap block unchanged.
+  if (part.FBits && (part.FModified || part.FSwapOffset < 0)) {
+    const int64_t offset =
+        part.FSwapOffset >= 0 ? part.FSwapOffset : FSwapAllocator.Allocate(part.FByteSize, false);
+    FSwapStream->WriteBufferAt(offset, part.FBits.Data(), part.FByteSize);
+    part.FSwapOffset = offset;
+    part.FModified = false;
+  }
+  Forget(&part);
+  part.FBits.Reset();
+}
+
+void TPartCache::Forget(TRasterPart* part) {
+  const int i = IndexOf(part);
+  if (i >= 0) FLoadedParts.erase(FLoadedParts.begin() + i);
+}
+
+void TPartCache::ResetSwap() {
+  FSwapAllocator.Reset();
+}

@@ -1,0 +1,194 @@
+#include "RasterFiles.h"
+
+#include "RecArrays.h"
+
+#include <sys/mman.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Blocks from this size on are mapped straight from the system and go back to it when freed.
+// Through the heap, parts loaded and freed in turn would leave it fragmented, far beyond the
+// cache's budget.
+constexpr size_t kMappedSize = 64 * 1024;
+
+// A few mapped blocks given back lately, handed out again for the next block of the same size:
+// parts that come and go in turn then cost neither system calls nor freshly zeroed pages.
+class TBlockPool {
+ public:
+  ~TBlockPool() {
+    for (const auto& [bytes, block] : FBlocks) ::munmap(block, bytes);
+  }
+  void* Take(size_t bytes) {
+    const std::lock_guard lock(FLock);
+    for (auto it = FBlocks.begin(); it != FBlocks.end(); ++it)
+      if (it->first == bytes) {
+        void* block = it->second;
+        FBlocks.erase(it);
+        return block;
+      }
+    return nullptr;
+  }
+  void Give(void* block, size_t bytes) {
+    {
+      const std::lock_guard lock(FLock);
+      if (FBlocks.size() < kMaxBlocks) {
+        FBlocks.emplace_back(bytes, block);
+        return;
+      }
+    }
+    ::munmap(block, bytes);
+  }
+
+ private:
+  static constexpr size_t kMaxBlocks = 8;
+  std::mutex FLock;
+  std::vector<std::pair<size_t, void*>> FBlocks;
+};
+
+TBlockPool& BlockPool() {
+  static TBlockPool pool;
+  return pool;
+}
+
+}  // namespace
+
+TPixelBuffer::TPixelBuffer(int64_t size, TFill fill) {
+  // Rounded up to the alignment; never empty, so Data() is never null.
+  const size_t bytes = (static_cast<size_t>(std::max<int64_t>(size, 1)) + 63) & ~size_t{63};
+  uint8_t* data;
+  if (bytes >= kMappedSize) {
+    data = static_cast<uint8_t*>(BlockPool().Take(bytes));
+    if (data) {
+      if (fill == TFill::Zeroed) std::memset(data, 0, bytes);
+    } else {
+      // Fresh mappings come zeroed.
+      void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+      if (p == MAP_FAILED) throw EOSError(errno);
+      data = static_cast<uint8_t*>(p);
+    }
+  } else {
+    data = static_cast<uint8_t*>(std::aligned_alloc(64, bytes));
+    if (!data) throw EOSError(ENOMEM);
+    if (fill == TFill::Zeroed) std::memset(data, 0, bytes);
+  }
+  FData = std::unique_ptr<uint8_t, TPixelBufferFree>(data, TPixelBufferFree{bytes});
+  FSize = size;
+}
+
+void TPixelBufferFree::operator()(uint8_t* p) const {
+  if (Bytes >= kMappedSize)
+    BlockPool().Give(p, Bytes);
+  else
+    std::free(p);
+}
+
+TRasterFile::~TRasterFile() = default;
+
+std::vector<std::unique_ptr<TRasterFileDib>> TRasterFile::GetDibBand(
+    int y, int height, const std::vector<TDibColumn>& columns) {
+  std::vector<std::unique_ptr<TRasterFileDib>> dibs;
+  dibs.reserve(columns.size());
+  for (const TDibColumn& column : columns)
+    dibs.push_back(GetDibSection(column.Left, y, column.Width, height));
+  return dibs;
+}
+
+TRasterFileProvider::~TRasterFileProvider() = default;
+
+namespace {
+
+// Gaps up to this size between pieces are read along instead of splitting the read.
+constexpr int64_t kMaxGap = 4096;
+
+// The size of one read: large enough to cost few system calls, small enough to stay in the
+// processor's cache until the pieces are copied out of it.
+constexpr int64_t kReadSize = 128 * 1024;
+
+}  // namespace
+
+void TRasterFileProvider::ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces) {
+  std::vector<uint8_t> stage(kReadSize);
+  for (size_t i = 0; i < pieces.size();) {
+    const TReadPiece& first = pieces[i];
+    if (first.Size >= kReadSize) {
+      stream.ReadBufferAt(first.FileOffset, first.Dest, first.Size);
+      ++i;
+      continue;
+    }
+    const int64_t start = first.FileOffset;
+    int64_t end = start;
+    size_t j = i;
+    while (j < pieces.size() && pieces[j].FileOffset >= end &&
+           pieces[j].FileOffset - end <= kMaxGap &&
+           pieces[j].FileOffset + pieces[j].Size - start <= kReadSize) {
+      end = pieces[j].FileOffset + pieces[j].Size;
+      ++j;
+    }
+    stream.ReadBufferAt(start, stage.data(), end - start);
+    for (; i < j; ++i)
+      std::memcpy(pieces[i].Dest, stage.data() + (pieces[i].FileOffset - start), pieces[i].Size);
+  }
+}
+
+void TRasterFileProvider::RegisterFormat(const QString& description, const QString& mask,
+                                         TRasterFileClass fileClass) {
+  FFormats.push_back({description, mask, mask.toUpper(), fileClass});
+}
+
+QString TRasterFileProvider::GetFilter() const {
+  QString perFormat;
+  QString masks;
+  for (const TRasterFileClassInfo& format : FFormats) {
+    perFormat += format.Description + QStringLiteral(" (") + format.Mask + QStringLiteral(")|") +
+                 format.Mask + u'|';
+    masks += format.Mask + QStringLiteral("; ");
+  }
+  if (!masks.isEmpty()) masks.chop(2);
+  return QStringLiteral("Все растры (") + masks + QStringLiteral(")|") + masks + u'|' + perFormat +
+         QStringLiteral("Все файлы (*.*)|*.*");
+}
+
+TRasterFileClass TRasterFileProvider::FindFormatByExt(const QString& fileName) const {
+  const QString lastComponent = fileName.mid(fileName.lastIndexOf(u'/') + 1);
+  const qsizetype dot = lastComponent.lastIndexOf(u'.');
+  if (dot < 0) return nullptr;
+  const QString extension = lastComponent.mid(dot).toUpper();
+  for (const TRasterFileClassInfo& format : FFormats)
+    if (format.UpperMask.contains(extension)) return format.FileClass;
+  return nullptr;
+}
+
+TLocalFileProvider::TLocalFileProvider(TFileDialogRunner runDialog)
+    : FRunDialog(std::move(runDialog)) {}
+
+bool TLocalFileProvider::SelectFile(QString& fileName) {
+  if (!FRunDialog) return false;
+  QString chosen = fileName;
+  if (!FRunDialog(GetFilter(), chosen)) return false;
+  fileName = chosen;
+  return true;
+}
+
+std::unique_ptr<THandleStream> TLocalFileProvider::OpenStream(const QString&,
+                                                              const QString& fileName) {
+  return std::make_unique<TFileStream>(fileName, TFileMode::fmOpenRead);
+}
+
+std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider,
+                                            const QString& fileName) {
+  const TRasterFileClass fileClass = provider->FindFormatByExt(fileName);
+  if (!fileClass)
+    RaiseInternalFmt(
+        QStringLiteral("OpenRasterFile"),
+        QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с файлом %s"),
+        {fileName});
+  std::unique_ptr<TRasterFile> file = fileClass(provider);
+  file->Open(fileName);
+  return file;
+}

@@ -1,0 +1,199 @@
+#pragma once
+
+#include "Streams.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The pixel model of every raster: a device-independent bitmap, i.e. a 40-byte
+// BITMAPINFOHEADER followed by the colour table (RGBQUAD entries: blue, green, red, reserved), and
+// rows of pixels padded to 4 bytes. All integers are little-endian, as on the machines we run on.
+#pragma pack(push, 1)
+struct TBitmapInfoHeader {
+  uint32_t biSize;
+  int32_t biWidth;
+  int32_t biHeight;  // positive: the first stored row is the bottom one
+  uint16_t biPlanes;
+  uint16_t biBitCount;
+  uint32_t biCompression;
+  uint32_t biSizeImage;
+  int32_t biXPelsPerMeter;
+  int32_t biYPelsPerMeter;
+  uint32_t biClrUsed;
+  uint32_t biClrImportant;
+};
+#pragma pack(pop)
+static_assert(sizeof(TBitmapInfoHeader) == 40);
+
+enum TBitmapCompression : uint32_t {
+  BI_RGB = 0,
+  BI_RLE8 = 1,
+  BI_RLE4 = 2,
+  BI_BITFIELDS = 3,
+  BI_JPEG = 4,
+  BI_PNG = 5,
+  BI_ALPHABITFIELDS = 6,
+};
+
+constexpr int BitmapInfoHeaderSize = 40;
+
+// The info header at the start of a header block. The struct is packed, so any address will do.
+inline TBitmapInfoHeader* InfoHeaderOf(uint8_t* header) {
+  return reinterpret_cast<TBitmapInfoHeader*>(header);
+}
+inline const TBitmapInfoHeader* InfoHeaderOf(const uint8_t* header) {
+  return reinterpret_cast<const TBitmapInfoHeader*>(header);
+}
+
+// Bytes of one stored row: the row's bits rounded up to a multiple of 32.
+inline int64_t DibRowSize(int64_t width, int bitsPerPixel) {
+  return (width * bitsPerPixel + 31) / 32 * 4;
+}
+
+// Gives a pixel buffer's block back to where it came from.
+struct TPixelBufferFree {
+  size_t Bytes = 0;
+  void operator()(uint8_t* p) const;
+};
+
+// A block of pixel memory aligned to 64 bytes, zero-filled unless its owner fills every byte
+// itself: what the platform's DIB section is here. Allocation failure raises the operating-system
+// error for lack of memory.
+class TPixelBuffer {
+ public:
+  enum class TFill { Zeroed, Uninitialised };
+
+  TPixelBuffer() = default;
+  explicit TPixelBuffer(int64_t size, TFill fill = TFill::Zeroed);
+
+  uint8_t* Data() const { return FData.get(); }
+  int64_t Size() const { return FSize; }
+  explicit operator bool() const { return FData != nullptr; }
+  void Reset() {
+    FData.reset();
+    FSize = 0;
+  }
+
+ private:
+  std::unique_ptr<uint8_t, TPixelBufferFree> FData;
+  int64_t FSize = 0;
+};
+
+// A rectangle of a raster as a DIB, owned by whoever asked for it.
+struct TRasterFileDib {
+  std::vector<uint8_t> Header;  // info header and colour table
+  TPixelBuffer Bits;            // rows bottom first
+  int PixelOffset = 0;  // how far the first column lies left of the asked X (byte alignment)
+  int64_t ImageSize = 0;
+
+  int HeaderSize() const { return static_cast<int>(Header.size()); }
+};
+
+// One column of a band of DIBs: its left pixel and width.
+struct TDibColumn {
+  int Left = 0;
+  int Width = 0;
+};
+
+class TRasterFileProvider;
+
+// A raster file of some format, read through its provider. Nothing stays open between calls.
+class TRasterFile {
+ public:
+  explicit TRasterFile(TRasterFileProvider* provider) : FProvider(provider) {}
+  virtual ~TRasterFile();
+  TRasterFile(const TRasterFile&) = delete;
+  TRasterFile& operator=(const TRasterFile&) = delete;
+
+  TRasterFileProvider* Provider() const { return FProvider; }
+
+  // Reads what the queries below need (for BMP the headers and the colour table).
+  virtual void Open(const QString& fileName) = 0;
+  virtual int GetWidth() = 0;
+  virtual int GetHeight() = 0;  // always positive
+  virtual int GetBitsPerPixel() = 0;
+  // The pixel rectangle whose top-left pixel is (x, y), as a new bottom-up DIB.
+  virtual std::unique_ptr<TRasterFileDib> GetDibSection(int x, int y, int width, int height) = 0;
+  // The DIBs of several rectangles that share the rows y .. y + height - 1, one per column, left
+  // to right. A format that can read such a band at once overrides it; here each DIB is asked for
+  // in turn.
+  virtual std::vector<std::unique_ptr<TRasterFileDib>> GetDibBand(
+      int y, int height, const std::vector<TDibColumn>& columns);
+  // Appends a readable description of the file's header, one field per line.
+  virtual void GetHeaderInfo(QStringList& lines) = 0;
+
+ private:
+  TRasterFileProvider* FProvider;
+};
+
+// Constructs the reader of one format: the registry's class reference.
+using TRasterFileClass = std::unique_ptr<TRasterFile> (*)(TRasterFileProvider* provider);
+
+struct TRasterFileClassInfo {
+  QString Description;  // shown in the file dialog, e.g. "Растры Windows"
+  QString Mask;         // e.g. "*.bmp"
+  QString UpperMask;    // the mask in upper case, for matching
+  TRasterFileClass FileClass = nullptr;
+};
+
+// Bytes of a file that land at a place in memory.
+struct TReadPiece {
+  int64_t FileOffset = 0;
+  int64_t Size = 0;
+  void* Dest = nullptr;
+};
+
+// The one place that opens raster files: it keeps the registry of formats, chooses a file with a
+// dialog and opens read streams.
+class TRasterFileProvider {
+ public:
+  TRasterFileProvider() = default;
+  virtual ~TRasterFileProvider();
+  TRasterFileProvider(const TRasterFileProvider&) = delete;
+  TRasterFileProvider& operator=(const TRasterFileProvider&) = delete;
+
+  // Lets the user choose a file; the name goes in as the proposal and comes out as the choice.
+  virtual bool SelectFile(QString& fileName) = 0;
+  // A read stream on the file; purpose names the caller for providers that report it.
+  virtual std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
+                                                    const QString& fileName) = 0;
+  // Reads the pieces, which must come in ascending file order and must not overlap. Neighbouring
+  // pieces are read together in reads of about 128 KB; the file must hold every byte.
+  void ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces);
+
+  void RegisterFormat(const QString& description, const QString& mask, TRasterFileClass fileClass);
+  const std::vector<TRasterFileClassInfo>& Formats() const { return FFormats; }
+  // The open dialog's filter: "Text|mask|" pairs, all rasters first and all files last.
+  QString GetFilter() const;
+  // The first format whose mask holds the name's extension (from its last dot), ignoring case.
+  TRasterFileClass FindFormatByExt(const QString& fileName) const;
+
+ private:
+  std::vector<TRasterFileClassInfo> FFormats;
+};
+
+// Runs an open-file dialog with a filter of "Text|mask|" pairs; the name goes in as the proposal
+// and comes out as the choice. The widget library supplies it; a program without windows has none.
+using TFileDialogRunner = std::function<bool(const QString& filter, QString& fileName)>;
+
+// The provider for files on local disks.
+class TLocalFileProvider : public TRasterFileProvider {
+ public:
+  explicit TLocalFileProvider(TFileDialogRunner runDialog = {});
+
+  // Without a dialog runner there is nothing to choose with: the answer is false.
+  bool SelectFile(QString& fileName) override;
+  std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
+                                            const QString& fileName) override;
+
+ private:
+  TFileDialogRunner FRunDialog;
+};
+
+// Opens a raster file with the format its extension selects; the caller owns the result.
+std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName);

@@ -1,0 +1,338 @@
+#include "RasterManagers.h"
+
+#include "RecArrays.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// A band of parts read or written at once holds at most this many bytes of pixels, so that very
+// wide rasters stay within the memory the cache promises.
+constexpr int64_t kBandBytes = 16 << 20;
+
+constexpr int kFileHeaderSize = 14;
+
+// Large writes are several times slower than the same bytes in pieces of this size: the kernel
+// copies a piece into the page cache while it is still in the processor's cache.
+constexpr int64_t kWritePiece = 128 * 1024;
+
+void WriteInPieces(THandleStream& file, int64_t offset, const uint8_t* data, int64_t size) {
+  for (int64_t done = 0; done < size; done += kWritePiece)
+    file.WriteBufferAt(offset + done, data + done, std::min(kWritePiece, size - done));
+}
+
+int ScreenDotsPerInch() {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      return static_cast<int>(std::lround(screen->logicalDotsPerInchX()));
+  return 96;
+}
+
+int DotsPerMetre(int32_t stored) {
+  if (stored != 0) return stored;
+  return static_cast<int>(std::nearbyint(ScreenDotsPerInch() / 0.0254));
+}
+
+void PutLe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// The name with its extension (from the last dot of the last component) replaced.
+QString TemporaryName(const QString& fileName) {
+  const qsizetype slash = fileName.lastIndexOf(u'/');
+  const qsizetype dot = fileName.lastIndexOf(u'.');
+  const QString base = dot > slash ? fileName.left(dot) : fileName;
+  const QString name = base + QStringLiteral(".~bm");
+  // Saving to a ".~bm" name itself must not write over the target in place.
+  return name == fileName ? fileName + QStringLiteral(".~bm") : name;
+}
+
+void SyncDirectoryOf(const QString& fileName) {
+  const qsizetype slash = fileName.lastIndexOf(u'/');
+  const QString dir = slash < 0    ? QStringLiteral(".")
+                      : slash == 0 ? QStringLiteral("/")
+                                   : fileName.left(slash);
+  const int handle = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) return;
+  // Some file systems cannot sync a directory; the rename has happened either way.
+  ::fsync(handle);
+  ::close(handle);
+}
+
+}  // namespace
+
+int PartSide(int bitsPerPixel) {
+  const int side = static_cast<int>(std::nearbyint(std::sqrt(1638400.0 / bitsPerPixel)));
+  return side + 8 - side % 8;
+}
+
+TRasterManager::TRasterManager(TRasterFileProvider* provider, int64_t cacheSize,
+                               TStatusInfo* statusInfo)
+    : FProvider(provider), FCacheSize(cacheSize), FStatusInfo(statusInfo), FCache(cacheSize) {}
+
+TRasterManager::~TRasterManager() = default;
+
+void TRasterManager::RaisePointOutside(int x, int y) {
+  throw Exception(Format(QStringLiteral("Не найден растр для точки (%d, %d)"), {x, y}));
+}
+
+TBitmapInfoHeader& TRasterManager::Info() const {
+  CheckInternal(FHeader.size() >= BitmapInfoHeaderSize, QStringLiteral("TRasterManager"),
+                QStringLiteral("растр не открыт"));
+  return *InfoHeaderOf(const_cast<uint8_t*>(FHeader.data()));
+}
+
+void TRasterManager::SetHeader(std::vector<uint8_t> header) {
+  FHeader = std::move(header);
+  const TBitmapInfoHeader* info = InfoHeaderOf(FHeader.data());
+  FBottomUp = info->biHeight > 0;
+  // Only indexed depths have a colour table that pixels refer to; it follows the info header.
+  int count = 0;
+  if (FBitsPerPixel <= 8)
+    count = static_cast<int>(
+        std::min<int64_t>((HeaderSize() - BitmapInfoHeaderSize) / 4, int64_t{1} << FBitsPerPixel));
+  FPalette.Assign(FHeader.data() + BitmapInfoHeaderSize, count);
+}
+
+void TRasterManager::SetSize(int width, int height) {
+  FWidth = width;
+  FHeight = height;
+  FSide = PartSide(FBitsPerPixel);
+  FPartsAcross = static_cast<int>((int64_t{width} + FSide - 1) / FSide);
+  FPartsDown = static_cast<int>((int64_t{height} + FSide - 1) / FSide);
+}
+
+int TRasterManager::PartWidth(int column) const {
+  return std::min(FSide, FWidth - column * FSide);
+}
+
+int TRasterManager::PartHeight(int row) const {
+  return std::min(FSide, FHeight - row * FSide);
+}
+
+int TRasterManager::BandEnd(int firstColumn, int rows) const {
+  int end = firstColumn;
+  int64_t bytes = 0;
+  do {
+    bytes += DibRowSize(PartWidth(end), FBitsPerPixel) * rows;
+    ++end;
+  } while (end < FPartsAcross &&
+           bytes + DibRowSize(PartWidth(end), FBitsPerPixel) * rows <= kBandBytes);
+  return end;
+}
+
+void TRasterManager::Open(const QString& fileName) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.Open"),
+                QStringLiteral("растр уже заполнен"));
+  FFileName = fileName;
+  const std::unique_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName);
+  FBitsPerPixel = file->GetBitsPerPixel();
+  SetHeader(std::move(file->GetDibSection(0, 0, 1, 1)->Header));
+  SetSize(file->GetWidth(), file->GetHeight());
+  TProgress progress(FStatusInfo, QStringLiteral("Считывание растра..."));
+  for (int row = 0; row < FPartsDown; ++row) {
+    progress.ShowPercent(row * 100 / FPartsDown);
+    OpenRowOfParts(*file, row);
+  }
+}
+
+void TRasterManager::OpenRowOfParts(TRasterFile& file, int row) {
+  const int top = row * FSide;
+  const int height = PartHeight(row);
+  // The row of parts is read in bands of neighbouring parts, each with large reads.
+  for (int first = 0; first < FPartsAcross;) {
+    const int end = BandEnd(first, height);
+    std::vector<TDibColumn> columns;
+    for (int c = first; c < end; ++c) columns.push_back({c * FSide, PartWidth(c)});
+    std::vector<std::unique_ptr<TRasterFileDib>> dibs = file.GetDibBand(top, height, columns);
+    for (size_t i = 0; i < dibs.size(); ++i) {
+      FParts.push_back(TRasterPart::CreateFromDib(this, columns[i].Left, top, columns[i].Width,
+                                                  height, *dibs[i]));
+      dibs[i].reset();
+    }
+    first = end;
+  }
+}
+
+void TRasterManager::CopyFrom(TRasterManager& source) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.CopyFrom"),
+                QStringLiteral("растр уже заполнен"));
+  FFileName = source.FFileName;
+  FBitsPerPixel = source.FBitsPerPixel;
+  const uint8_t* header = source.GetHeader();
+  SetHeader(std::vector<uint8_t>(header, header + source.HeaderSize()));
+  FBottomUp = source.FBottomUp;
+  SetSize(source.FWidth, source.FHeight);
+  TProgress progress(FStatusInfo, QStringLiteral("Копирование растра..."));
+  const size_t count = source.FParts.size();
+  for (size_t i = 0; i < count; ++i) {
+    progress.ShowPercent(static_cast<int>(i * 100 / count));
+    FParts.push_back(source.FParts[i]->Clone(this));
+  }
+}
+
+bool TRasterManager::Clip(const TRect& rect) {
+  if (rect.Left >= rect.Right || rect.Top >= rect.Bottom) return false;
+  if (rect.Left <= 0 && rect.Top <= 0 && rect.Right >= FWidth && rect.Bottom >= FHeight)
+    return false;
+  const TRect kept{std::max(0, rect.Left), std::max(0, rect.Top), std::min(rect.Right, FWidth),
+                   std::min(rect.Bottom, FHeight)};
+  if (kept.Left >= kept.Right || kept.Top >= kept.Bottom) return false;
+  // Pixels move through colours; a depth without colour access is refused before anything
+  // changes, instead of leaving an emptied raster behind.
+  if (FBitsPerPixel != 1 && FBitsPerPixel != 4 && FBitsPerPixel != 8 && FBitsPerPixel != 24)
+    throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
+
+  TRasterManager copy(FProvider, FCacheSize, FStatusInfo);
+  copy.CopyFrom(*this);
+  FParts.clear();
+  FCache.ResetSwap();
+  SetSize(kept.Width(), kept.Height());
+  TProgress progress(FStatusInfo, QStringLiteral("Инициализация"));
+  for (int row = 0; row < FPartsDown; ++row) {
+    progress.ShowPercent(row * 100 / FPartsDown);
+    for (int column = 0; column < FPartsAcross; ++column)
+      FParts.push_back(TRasterPart::CreateEmpty(this, column * FSide, row * FSide,
+                                                PartWidth(column), PartHeight(row)));
+  }
+  progress.SetOperation(QStringLiteral("Отсечение растра ..."));
+  TPixelProgress pixels(progress, int64_t{FWidth} * FHeight);
+  // Part by part, and within a part row by row in runs that stay inside one part of the copy:
+  // every part is fetched once per run, and neither cache reloads a part per row.
+  for (const std::unique_ptr<TRasterPart>& part : FParts) {
+    const int right = part->Left() + part->Width();
+    for (int y = part->Top(); y < part->Top() + part->Height(); ++y) {
+      const int sourceY = y + kept.Top;
+      for (int x = part->Left(); x < right;) {
+        TRasterPart* source = copy.PartAt(x + kept.Left, sourceY);
+        const int runEnd = std::min(right, source->Left() + source->Width() - kept.Left);
+        for (int runX = x; runX < runEnd; ++runX)
+          part->SetPixel(runX, y, source->GetPixel(runX + kept.Left, sourceY));
+        pixels.Advance(runEnd - x);
+        x = runEnd;
+      }
+    }
+  }
+  return true;
+}
+
+uint8_t* TRasterManager::GetHeader() {
+  TBitmapInfoHeader& info = Info();
+  info.biWidth = FWidth;
+  info.biHeight = FHeight;
+  const int64_t imageSize = DibRowSize(FWidth, FBitsPerPixel) * FHeight;
+  // A size beyond 32 bits cannot be stated; 0 means "as the rows need" for uncompressed pixels.
+  info.biSizeImage = imageSize <= UINT32_MAX ? static_cast<uint32_t>(imageSize) : 0;
+  return FHeader.data();
+}
+
+int TRasterManager::XPelsPerMeter() const {
+  return DotsPerMetre(Info().biXPelsPerMeter);
+}
+
+int TRasterManager::YPelsPerMeter() const {
+  return DotsPerMetre(Info().biYPelsPerMeter);
+}
+
+void TRasterManager::SetXPelsPerMeter(int value) {
+  Info().biXPelsPerMeter = value;
+}
+
+void TRasterManager::SetYPelsPerMeter(int value) {
+  Info().biYPelsPerMeter = value;
+}
+
+void TRasterManager::Save(const QString& fileName) {
+  const QString tempName = TemporaryName(fileName);
+  const int64_t bitsOffset = kFileHeaderSize + HeaderSize();
+  const int64_t fileSize = bitsOffset + InfoHeaderOf(GetHeader())->biSizeImage;
+  uint8_t fileHeader[kFileHeaderSize] = {};
+  PutLe16(fileHeader, 19778);  // "BM"
+  PutLe32(fileHeader + 2, fileSize <= UINT32_MAX ? static_cast<uint32_t>(fileSize) : 0);
+  PutLe32(fileHeader + 10, static_cast<uint32_t>(bitsOffset));
+
+  auto file = std::make_unique<TFileStream>(tempName, TFileMode::fmCreate);
+  try {
+    file->WriteBufferAt(0, fileHeader, kFileHeaderSize);
+    file->WriteBufferAt(kFileHeaderSize, GetHeader(), HeaderSize());
+    WriteRows(*file, bitsOffset);
+    // The replaced file keeps its permissions.
+    struct stat old;
+    if (::stat(QFile::encodeName(fileName).constData(), &old) == 0)
+      ::fchmod(file->Handle(), old.st_mode & 07777);
+    file->Flush();
+  } catch (...) {
+    file.reset();
+    ::unlink(QFile::encodeName(tempName).constData());
+    throw;
+  }
+  file.reset();
+  if (::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(fileName).constData()) !=
+      0)
+    throw Exception(QStringLiteral("Ошибка при переименовании файла растра"));
+  SyncDirectoryOf(fileName);
+  FFileName = fileName;
+}
+
+void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
+  TProgress progress(FStatusInfo, QStringLiteral("Сохранение растра..."));
+  const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
+  std::vector<uint8_t> band;
+  // Rows of parts from the bottom, as the file stores them; each band of parts is assembled with
+  // every part loaded once, and its rows are written with as few writes as their layout allows.
+  for (int row = FPartsDown - 1; row >= 0; --row) {
+    const int top = row * FSide;
+    const int height = PartHeight(row);
+    const int64_t firstFileRow = FHeight - (top + height);
+    for (int first = 0; first < FPartsAcross;) {
+      const int end = BandEnd(first, height);
+      const int64_t byteStart = int64_t{first} * FSide * FBitsPerPixel / 8;
+      const int64_t byteEnd =
+          end == FPartsAcross ? rowSize : int64_t{end} * FSide * FBitsPerPixel / 8;
+      const int64_t bandRow = byteEnd - byteStart;
+      band.resize(static_cast<size_t>(bandRow * height));
+      for (int c = first; c < end; ++c) {
+        TRasterPart* part = GetPart(c, row);
+        const int64_t offset = int64_t{c} * FSide * FBitsPerPixel / 8 - byteStart;
+        const int64_t pixelBytes = (int64_t{part->Width()} * FBitsPerPixel + 7) / 8;
+        // Band row j holds raster row top + height - 1 - j: the band's bottom row comes first.
+        for (int j = 0; j < height; ++j) {
+          uint8_t* target = band.data() + j * bandRow + offset;
+          std::memcpy(target, part->GetRow(top + height - 1 - j), pixelBytes);
+          // After the last pixel byte the row is padded with zeros.
+          if (c == FPartsAcross - 1)
+            std::memset(target + pixelBytes, 0, bandRow - offset - pixelBytes);
+        }
+      }
+      if (first == 0)
+        for (int y = top + height - 1; y >= top; --y)
+          progress.ShowPercent(
+              static_cast<int>(std::nearbyint(static_cast<double>(FHeight - y) / FHeight * 100)));
+      const int64_t bandOffset = bitsOffset + firstFileRow * rowSize + byteStart;
+      if (bandRow == rowSize) {
+        WriteInPieces(file, bandOffset, band.data(), bandRow * height);
+      } else {
+        for (int j = 0; j < height; ++j)
+          WriteInPieces(file, bandOffset + j * rowSize, band.data() + j * bandRow, bandRow);
+      }
+      first = end;
+    }
+  }
+}

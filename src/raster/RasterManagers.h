@@ -1,0 +1,109 @@
+#pragma once
+
+#include "PartCaches.h"
+#include "RasterFiles.h"
+#include "RasterParts.h"
+#include "StatusInfo.h"
+#include "Types.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// The side of the square parts of a raster of that depth: about 204800 bytes of pixels each.
+int PartSide(int bitsPerPixel);
+
+// The open raster document: size, depth, header with colour table and resolution, and the pixels
+// cut into parts, of which only the cache's budget stays in memory. Long operations report their
+// name and percentage through the status info.
+class TRasterManager {
+ public:
+  TRasterManager(TRasterFileProvider* provider, int64_t cacheSize, TStatusInfo* statusInfo);
+  ~TRasterManager();
+  TRasterManager(const TRasterManager&) = delete;
+  TRasterManager& operator=(const TRasterManager&) = delete;
+
+  // Reads a raster through the provider.
+  void Open(const QString& fileName);
+  // Writes the raster as a bottom-up BMP: into a temporary ".~bm" file beside the target, made
+  // durable, then renamed over the target. On failure the target is as it was.
+  void Save(const QString& fileName);
+  // Makes this empty manager a copy of the source, with its own swap file and budget.
+  void CopyFrom(TRasterManager& source);
+  // Keeps only the rectangle (right and bottom exclusive). False when there is nothing to cut:
+  // an empty rectangle, one that holds the whole raster, or one wholly outside it.
+  bool Clip(const TRect& rect);
+
+  // The header with the whole raster's size written in: valid until the next header call.
+  uint8_t* GetHeader();
+  int HeaderSize() const { return static_cast<int>(FHeader.size()); }
+  // The shared header buffer without rewriting it.
+  uint8_t* HeaderData() { return FHeader.data(); }
+
+  // Dots per metre; a header that states none gives the screen's resolution, not stored.
+  int XPelsPerMeter() const;
+  int YPelsPerMeter() const;
+  void SetXPelsPerMeter(int value);
+  void SetYPelsPerMeter(int value);
+
+  TRasterPart* GetPart(int column, int row) const {
+    return FParts[static_cast<size_t>(column) + static_cast<size_t>(row) * FPartsAcross].get();
+  }
+  // The part holding the pixel; a pixel outside the raster is refused.
+  TRasterPart* PartAt(int x, int y) const {
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(FWidth) ||
+        static_cast<unsigned>(y) >= static_cast<unsigned>(FHeight))
+      RaisePointOutside(x, y);
+    return GetPart(x / FSide, y / FSide);
+  }
+  uint32_t GetPixel(int x, int y) { return PartAt(x, y)->GetPixel(x, y); }
+  void SetPixel(int x, int y, uint32_t colour) { PartAt(x, y)->SetPixel(x, y, colour); }
+
+  // The colour table of indexed rasters (1, 4 and 8 bits), in both directions.
+  const TPaletteLookup& Palette() const { return FPalette; }
+
+  TRasterFileProvider* Provider() const { return FProvider; }
+  TStatusInfo* StatusInfo() const { return FStatusInfo; }
+  const QString& FileName() const { return FFileName; }
+  int64_t CacheSize() const { return FCacheSize; }
+  int Width() const { return FWidth; }
+  int Height() const { return FHeight; }
+  int BitsPerPixel() const { return FBitsPerPixel; }
+  bool BottomUp() const { return FBottomUp; }
+  int Side() const { return FSide; }
+  int PartsAcross() const { return FPartsAcross; }
+  int PartsDown() const { return FPartsDown; }
+  const TRasterPartList& Parts() const { return FParts; }
+  TPartCache& Cache() { return FCache; }
+
+  [[noreturn]] static void RaisePointOutside(int x, int y);
+
+ private:
+  TBitmapInfoHeader& Info() const;
+  void SetHeader(std::vector<uint8_t> header);
+  void SetSize(int width, int height);
+  int PartWidth(int column) const;
+  int PartHeight(int row) const;
+  // The end of the band of parts from firstColumn whose pixels stay within the band bound.
+  int BandEnd(int firstColumn, int rows) const;
+  void OpenRowOfParts(TRasterFile& file, int row);
+  void WriteRows(TFileStream& file, int64_t bitsOffset);
+
+  TRasterFileProvider* FProvider;
+  int64_t FCacheSize;
+  TStatusInfo* FStatusInfo;
+  QString FFileName;
+  int FWidth = 0;
+  int FHeight = 0;
+  int FBitsPerPixel = 0;
+  std::vector<uint8_t> FHeader;
+  TPaletteLookup FPalette;
+  bool FBottomUp = true;
+  int FSide = 0;
+  int FPartsAcross = 0;
+  int FPartsDown = 0;
+  // Declared before the parts: a part takes itself off the cache's list when destroyed.
+  TPartCache FCache;
+  TRasterPartList FParts;
+};

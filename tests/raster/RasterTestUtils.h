@@ -1,0 +1,99 @@
+#pragma once
+
+#include "BmpFiles.h"
+#include "StatusInfo.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// What an operation raised, or an empty text when it succeeded.
+QString MessageOf(const std::function<void()>& f);
+
+// A BMP with a 40-byte header. A negative height stores the rows top first. pixel(x, y) gives the
+// colour index for indexed depths, 0x00BBGGRR for 24 bits and the raw value for 16 and 32 bits.
+struct TBmpLayout {
+  int Width = 1;
+  int Height = 1;
+  int BitsPerPixel = 8;
+  std::vector<uint32_t> Palette;  // 0x00BBGGRR colours
+  std::function<uint32_t(int x, int y)> Pixel = [](int, int) { return 0u; };
+  int32_t XPelsPerMeter = 0;
+  int32_t YPelsPerMeter = 0;
+};
+QByteArray BmpBytes(const TBmpLayout& layout);
+void WriteFile(const QString& fileName, const QByteArray& bytes);
+QByteArray ReadFile(const QString& fileName);
+
+// A little-endian field of a file's bytes.
+uint32_t FileLe32(const QByteArray& bytes, int offset);
+uint16_t FileLe16(const QByteArray& bytes, int offset);
+
+// A grey palette of n entries: entry i is (i, i, i) scaled over 0..255.
+std::vector<uint32_t> GreyPalette(int n);
+
+// Decodes a BMP in the 40-byte form we write, independently of the code under test: indexed
+// depths through the colour table (indices beyond it black), 16 and 32 bits through their bit
+// fields scaled exactly to 8 bits. A null image for anything else.
+QImage DecodeOurBmp(const QByteArray& bytes);
+
+// A status bar of four slots that records every text shown in slots 2 and 3.
+class TStatusRecorder {
+ public:
+  TStatusRecorder();
+  TStatusInfo* Info() { return &FInfo; }
+  QString Slot(int slot) const { return FSlots[slot]; }
+  // "slot:text" for every show, in order.
+  const QStringList& Log() const { return FLog; }
+  void ClearLog() { FLog.clear(); }
+  // The texts shown in one slot, in order.
+  QStringList Shown(int slot) const;
+
+ private:
+  QString FSlots[4];
+  QStringList FLog;
+  TStatusInfo FInfo;
+};
+
+// Limits the size of files this process writes while it lives, so that a write beyond it fails
+// as on a full disk.
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uint64_t bytes);
+  ~TFileSizeLimit();
+
+ private:
+  rlimit FOld;
+};
+
+// A local provider with the BMP format registered.
+class TBmpProvider : public TLocalFileProvider {
+ public:
+  TBmpProvider() { RegisterBmpFormat(this); }
+};
+
+class TRasterManager;
+
+// Rasters written to a temporary folder and opened through a BMP provider.
+class TRasterFiles {
+ public:
+  QString Path(const QString& name) const { return FDir.filePath(name); }
+  // Writes the file and opens it with the cache budget in bytes.
+  std::unique_ptr<TRasterManager> Open(const TBmpLayout& layout, int64_t cacheSize,
+                                       const QString& name = "raster.bmp");
+  TBmpProvider* Provider() { return &FProvider; }
+  TStatusRecorder& Status() { return FStatus; }
+
+ private:
+  QTemporaryDir FDir;
+  TBmpProvider FProvider;
+  TStatusRecorder FStatus;
+};
