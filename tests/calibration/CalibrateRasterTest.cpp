@@ -61,8 +61,8 @@ void MoveNodesAtRandom(TGridInfo& grid, int reach, unsigned seed) {
 }
 
 // A raster of several parts for each depth, with noise that makes every misplaced pixel show.
-TBmpSpec NoiseSpec(int bits, int height, unsigned seed) {
-  TBmpSpec spec;
+TBmpLayout NoiseSpec(int bits, int height, unsigned seed) {
+  TBmpLayout spec;
   spec.BitsPerPixel = bits;
   // Three parts across and two down, the last ones partial.
   spec.Width = 2 * PartSide(bits) + 37;
@@ -71,9 +71,12 @@ TBmpSpec NoiseSpec(int bits, int height, unsigned seed) {
     spec.Palette = GreyPalette(1 << bits);
     if (bits == 8) spec.Palette[17] = spec.Palette[3];  // a duplicate: the lower index is written
   }
-  auto random = std::make_shared<std::mt19937>(seed);
-  spec.Pixel = [random, bits](int, int) {
-    const uint32_t value = (*random)();
+  // A hash of the position, so that every file written from the layout holds the same noise.
+  spec.Pixel = [seed, bits](int x, int y) {
+    uint32_t value = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ (seed * 83492791u);
+    value ^= value >> 13;
+    value *= 0x5bd1e995u;
+    value ^= value >> 15;
     return bits == 24 ? value & 0xFFFFFF : value & ((1u << bits) - 1);
   };
   return spec;
@@ -160,7 +163,7 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
     for (TCase& c : cases) {
       MoveNodesAtRandom(c.Grid, 12, seed++);
       SCOPED_TRACE(testing::Message() << bits << " bits, grid " << c.Name);
-      const TBmpSpec spec = NoiseSpec(bits, 230, seed);
+      const TBmpLayout spec = NoiseSpec(bits, 230, seed);
       // A budget of two parts: the copy and the raster both keep swapping.
       auto fast = Files.Open(spec, 2 * 204800, "fast.bmp");
       auto reference = Files.Open(spec, 2 * 204800, "reference.bmp");
@@ -177,7 +180,7 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
 }
 
 TEST_F(CalibrateRasterTest, AnUnmovedGridLeavesTheRasterAsItWas) {
-  const TBmpSpec spec = NoiseSpec(24, 150, 3);
+  const TBmpLayout spec = NoiseSpec(24, 150, 3);
   auto raster = Files.Open(spec, 8 * 204800);
   const std::vector<uint32_t> before = Pixels(*raster);
   CalibrateRaster(*raster, Grid(5, 3, TPoint{-7, 11}, TPoint{130, 47}));
@@ -185,7 +188,7 @@ TEST_F(CalibrateRasterTest, AnUnmovedGridLeavesTheRasterAsItWas) {
 }
 
 TEST_F(CalibrateRasterTest, OneMovedCornerPullsTheCornerInFromOutsideAsWhite) {
-  TBmpSpec spec;
+  TBmpLayout spec;
   spec.Width = 200;
   spec.Height = 100;
   spec.BitsPerPixel = 24;
@@ -205,7 +208,7 @@ TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
   // The left column of nodes is moved one pixel left, so output column 0 samples
   // -(1 - u): at u = 0.5 that is -0.5, which rounds to 0 and is read; at u = 0.4 it is -0.6,
   // which rounds to -1 and gives white.
-  TBmpSpec spec;
+  TBmpLayout spec;
   spec.Width = 20;
   spec.Height = 2;
   spec.BitsPerPixel = 24;
@@ -222,7 +225,7 @@ TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
 }
 
 TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBack) {
-  TBmpSpec spec;
+  TBmpLayout spec;
   spec.Width = 300;
   spec.Height = 200;
   spec.BitsPerPixel = 24;
@@ -231,11 +234,10 @@ TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBac
   grid.NodeAt(1, 1).Offset = TPoint{3, 2};
   Files.Status().ClearLog();
   CalibrateRaster(*raster, grid);
-  const QStringList operations = Files.Status().Shown(3);
-  ASSERT_GE(operations.size(), 4);
-  EXPECT_EQ(operations[1], QStringLiteral("Калибровка..."));
-  EXPECT_EQ(operations[2], QStringLiteral("Копирование растра..."));
-  EXPECT_EQ(operations[3], QStringLiteral("Калибровка..."));  // given back after the copy
+  QStringList operations = Files.Status().Shown(3);
+  operations.removeAll(QString());
+  // The copy's name is shown while it runs, and the calibration's is given back afterwards.
+  EXPECT_EQ(operations, (QStringList{"Калибровка...", "Копирование растра...", "Калибровка..."}));
   // The percentages of the calibration itself: from the last "0%" on, never falling, and the
   // grid covers only 150 × 150 of the 300 × 200 pixels.
   const QStringList percents = Files.Status().Shown(2);
@@ -254,7 +256,7 @@ TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBac
 }
 
 TEST_F(CalibrateRasterTest, APaletteWithoutTheColourFailsAndGivesThePixelsBack) {
-  TBmpSpec spec = NoiseSpec(8, 120, 11);
+  TBmpLayout spec = NoiseSpec(8, 120, 11);
   for (uint32_t& colour : spec.Palette) colour &= 0x7F7F7F;  // no white anywhere
   auto raster = Files.Open(spec, 2 * 204800);
   const std::vector<uint32_t> before = Pixels(*raster);
@@ -271,7 +273,7 @@ TEST_F(CalibrateRasterTest, APaletteWithoutTheColourFailsAndGivesThePixelsBack) 
 }
 
 TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
-  TBmpSpec spec;
+  TBmpLayout spec;
   spec.Width = 40;
   spec.Height = 30;
   spec.BitsPerPixel = 16;
