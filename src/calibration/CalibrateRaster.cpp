@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -119,11 +121,21 @@ class TCalibration {
  private:
   void CalibrateCell(int d, int c);
   void PrepareDepth();
+  void PrepareColumns(const TCellTransform& t, int x0, int x1);
   void WriteTile(TRasterPart& part, const TCellTransform& t, int x0, int x1, int y0, int y1);
+  // The source pixels of count output pixels of row y from column x0, rounded.
+  void MapRow(const TRowTerms& r, int x0, int count, int y);
   template <int Bits>
-  void WriteRow(uint8_t* row, int column, int count, const int32_t* sx, const int32_t* sy);
+  void WriteRow(uint8_t* row, int column, int count);
   // The stored row of the copy holding (x, y) and the column of x in it; x and y are inside.
-  const uint8_t* SourceRow(int x, int y, int& column);
+  const uint8_t* SourceRow(int x, int y, int& column) {
+    if (x < FSourceLeft || x >= FSourceRight || y < FSourceTop || y >= FSourceBottom)
+      SwitchSource(x, y);
+    column = x - FSourceLeft;
+    const int row = FSource.BottomUp() ? FSourceBottom - 1 - y : y - FSourceTop;
+    return FSourceBits + static_cast<ptrdiff_t>(row) * FSourceRowSize;
+  }
+  void SwitchSource(int x, int y);
 
   TRasterManager& FRaster;
   const TGridInfo& FGrid;
@@ -139,12 +151,16 @@ class TCalibration {
   std::array<int16_t, 256> FRemap{};
   int16_t FWhiteIndex = -1;
 
-  std::vector<TColumnTerms> FColumns;  // of the current cell, from its left output column
+  // The column terms of the current cell, one array per term, from its left output column.
+  std::vector<double> FTx, FTy, FDX1, FDY1, FA;
   int FColumnsLeft = 0;
-  std::vector<int32_t> FSx, FSy;  // source pixels of one row of a tile
+  // The source pixel of each output pixel of one row of a tile; a negative column for white.
+  std::vector<int32_t> FSx, FSy;
 
-  TRasterPart* FSourcePart = nullptr;
+  // The part of the copy read last. Its pixels stay in memory until another part of the copy is
+  // fetched, which happens only here, when the source moves out of it.
   const uint8_t* FSourceBits = nullptr;
+  int FSourceRowSize = 0;
   int FSourceLeft = 0, FSourceTop = 0, FSourceRight = 0, FSourceBottom = 0;
 };
 
@@ -187,9 +203,7 @@ void TCalibration::CalibrateCell(int d, int c) {
   const int b = std::clamp(c, 0, FGrid.NY - 2);
   const TCellTransform t = MakeCellTransform(FGrid, a, b);
 
-  FColumnsLeft = lo.X;
-  FColumns.resize(static_cast<size_t>(hi.X - lo.X));
-  for (int x = lo.X; x < hi.X; ++x) FColumns[static_cast<size_t>(x - lo.X)] = ColumnTerms(t, x);
+  PrepareColumns(t, lo.X, hi.X);
 
   const int side = FRaster.Side();
   for (int row = lo.Y / side; row <= (hi.Y - 1) / side; ++row)
@@ -205,66 +219,135 @@ void TCalibration::CalibrateCell(int d, int c) {
     }
 }
 
+void TCalibration::PrepareColumns(const TCellTransform& t, int x0, int x1) {
+  const size_t n = static_cast<size_t>(x1 - x0);
+  for (std::vector<double>* terms : {&FTx, &FTy, &FDX1, &FDY1, &FA}) terms->resize(n);
+  FColumnsLeft = x0;
+  for (size_t k = 0; k < n; ++k) {
+    const TColumnTerms c = ColumnTerms(t, x0 + static_cast<double>(k));
+    FTx[k] = c.Tx;
+    FTy[k] = c.Ty;
+    FDX1[k] = c.DX1;
+    FDY1[k] = c.DY1;
+    FA[k] = c.A;
+  }
+}
+
+namespace {
+
+inline __m128d Select(__m128d mask, __m128d a, __m128d b) {
+  return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+}
+
+}  // namespace
+
+// Two output pixels at a time: the same operations in the same order as Cross, so the same
+// doubles; the rare lanes where the lines are level or parallel take their own values by masks.
+// The conversion rounds halves to even like RoundToInt; it marks a value it cannot hold (beyond
+// the 32-bit range, or no number) with INT_MIN, and those lanes are rounded again one by one.
+void TCalibration::MapRow(const TRowTerms& r, int x0, int count, int y) {
+  const size_t first = static_cast<size_t>(x0 - FColumnsLeft);
+  const double* tx = FTx.data() + first;
+  const double* ty = FTy.data() + first;
+  const double* dx1 = FDX1.data() + first;
+  const double* dy1 = FDY1.data() + first;
+  const double* a = FA.data() + first;
+  int32_t* sx = FSx.data();
+  int32_t* sy = FSy.data();
+  const __m128d zero = _mm_setzero_pd();
+  const __m128d dx2 = _mm_set1_pd(r.DX2), dy2 = _mm_set1_pd(r.DY2), b = _mm_set1_pd(r.B);
+  const __m128d rx = _mm_set1_pd(r.Rx), ry = _mm_set1_pd(r.Ry), yv = _mm_set1_pd(y);
+  const __m128i unheld = _mm_set1_epi32(INT32_MIN);
+  int k = 0;
+  for (; k + 2 <= count; k += 2) {
+    const __m128d vtx = _mm_loadu_pd(tx + k), vty = _mm_loadu_pd(ty + k);
+    const __m128d vdx1 = _mm_loadu_pd(dx1 + k), vdy1 = _mm_loadu_pd(dy1 + k);
+    const __m128d d = _mm_sub_pd(_mm_mul_pd(vdx1, dy2), _mm_mul_pd(dx2, vdy1));
+    __m128d y1 =
+        _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(a + k), dy2), _mm_mul_pd(b, vdy1)), d);
+    __m128d x1 = _mm_add_pd(_mm_div_pd(_mm_mul_pd(_mm_sub_pd(y1, vty), vdx1), vdy1), vtx);
+    const __m128d level = _mm_cmpeq_pd(vdy1, zero);
+    if (_mm_movemask_pd(level)) {
+      x1 = Select(level, _mm_add_pd(_mm_div_pd(_mm_mul_pd(_mm_sub_pd(vty, ry), dx2), dy2), rx), x1);
+      y1 = Select(level, vty, y1);
+    }
+    const __m128d parallel = _mm_cmpeq_pd(d, zero);
+    if (_mm_movemask_pd(parallel)) {
+      x1 = Select(parallel, _mm_set_pd(x0 + k + 1, x0 + k), x1);
+      y1 = Select(parallel, yv, y1);
+    }
+    const __m128i ix = _mm_cvtpd_epi32(x1), iy = _mm_cvtpd_epi32(y1);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(sx + k), ix);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(sy + k), iy);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(ix, unheld), _mm_cmpeq_epi32(iy, unheld))) &
+        0xFF) {
+      double xs[2], ys[2];
+      _mm_storeu_pd(xs, x1);
+      _mm_storeu_pd(ys, y1);
+      for (int lane = 0; lane < 2; ++lane) {
+        sx[k + lane] = RoundToInt(xs[lane]);
+        sy[k + lane] = RoundToInt(ys[lane]);
+      }
+    }
+  }
+  for (; k < count; ++k) {
+    const TColumnTerms c{tx[k], ty[k], dx1[k], dy1[k], a[k]};
+    const TWorldPoint s = Cross(c, r, x0 + k, y);
+    sx[k] = RoundToInt(s.X);
+    sy[k] = RoundToInt(s.Y);
+  }
+  // Outside the raster: a negative column, read as white.
+  const unsigned w = static_cast<unsigned>(FRaster.Width());
+  const unsigned h = static_cast<unsigned>(FRaster.Height());
+  for (k = 0; k < count; ++k)
+    if (static_cast<unsigned>(sx[k]) >= w || static_cast<unsigned>(sy[k]) >= h) sx[k] = -1;
+}
+
 void TCalibration::WriteTile(TRasterPart& part, const TCellTransform& t, int x0, int x1, int y0,
                              int y1) {
   const int count = x1 - x0;
   FSx.resize(static_cast<size_t>(count));
   FSy.resize(static_cast<size_t>(count));
-  const TColumnTerms* columns = FColumns.data() + (x0 - FColumnsLeft);
-  const int w = FRaster.Width();
-  const int h = FRaster.Height();
   part.MarkModified();
   for (int y = y0; y < y1; ++y) {
     FProgress.ShowPercent(static_cast<int>(MulDiv(FDone, 100, FTotal)));
-    const TRowTerms r = RowTerms(t, y);
-    for (int k = 0; k < count; ++k) {
-      const TWorldPoint s = Cross(columns[k], r, x0 + k, y);
-      const int32_t sx = RoundToInt(s.X);
-      const int32_t sy = RoundToInt(s.Y);
-      // Outside the raster: marked by a negative column, read as white.
-      const bool inside = sx >= 0 && sx < w && sy >= 0 && sy < h;
-      FSx[static_cast<size_t>(k)] = inside ? sx : -1;
-      FSy[static_cast<size_t>(k)] = sy;
-    }
-    // The bits are fetched per row: fetching the copy's parts never unloads this one, but a
-    // fresh fetch keeps the pointer beyond doubt.
+    MapRow(RowTerms(t, y), x0, count, y);
+    // Fetching the copy's parts never unloads this one: its row stays where it is.
     uint8_t* row = part.GetRow(y);
     const int column = x0 - part.Left();
     switch (FRaster.BitsPerPixel()) {
       case 1:
-        WriteRow<1>(row, column, count, FSx.data(), FSy.data());
+        WriteRow<1>(row, column, count);
         break;
       case 4:
-        WriteRow<4>(row, column, count, FSx.data(), FSy.data());
+        WriteRow<4>(row, column, count);
         break;
       case 8:
-        WriteRow<8>(row, column, count, FSx.data(), FSy.data());
+        WriteRow<8>(row, column, count);
         break;
       default:
-        WriteRow<24>(row, column, count, FSx.data(), FSy.data());
+        WriteRow<24>(row, column, count);
         break;
     }
     FDone += count;
   }
 }
 
-const uint8_t* TCalibration::SourceRow(int x, int y, int& column) {
-  if (x < FSourceLeft || x >= FSourceRight || y < FSourceTop || y >= FSourceBottom ||
-      !FSourcePart) {
-    const int side = FSource.Side();
-    FSourcePart = FSource.GetPart(x / side, y / side);
-    FSourceLeft = FSourcePart->Left();
-    FSourceTop = FSourcePart->Top();
-    FSourceRight = FSourceLeft + FSourcePart->Width();
-    FSourceBottom = FSourceTop + FSourcePart->Height();
-  }
-  column = x - FSourceLeft;
-  return FSourcePart->GetRow(y);
+void TCalibration::SwitchSource(int x, int y) {
+  const int side = FSource.Side();
+  TRasterPart& part = *FSource.GetPart(x / side, y / side);
+  FSourceBits = part.GetBits();
+  FSourceRowSize = part.RowSize();
+  FSourceLeft = part.Left();
+  FSourceTop = part.Top();
+  FSourceRight = FSourceLeft + part.Width();
+  FSourceBottom = FSourceTop + part.Height();
 }
 
 template <int Bits>
-void TCalibration::WriteRow(uint8_t* row, int column, int count, const int32_t* sx,
-                            const int32_t* sy) {
+void TCalibration::WriteRow(uint8_t* row, int column, int count) {
+  const int32_t* sx = FSx.data();
+  const int32_t* sy = FSy.data();
   for (int k = 0; k < count; ++k) {
     const int c = column + k;
     if constexpr (Bits == 24) {

@@ -11,7 +11,9 @@ int32_t TGridInfo::IndexOf(int32_t i, int32_t j) const {
   return i + j * NX;
 }
 
-TGridNodeInfo& TGridInfo::NodeAt(int32_t i, int32_t j) { return FNodes[IndexOf(i, j)]; }
+TGridNodeInfo& TGridInfo::NodeAt(int32_t i, int32_t j) {
+  return FNodes[IndexOf(i, j)];
+}
 
 const TGridNodeInfo& TGridInfo::NodeAt(int32_t i, int32_t j) const {
   return FNodes[IndexOf(i, j)];

@@ -70,7 +70,8 @@ void TGridFileReader::CheckKeys(const QJsonObject& object, const QStringList& ke
 
 TGridPaperParams TGridFileReader::Paper(const QJsonValue& value, int cellsX, int cellsY) const {
   if (!value.isObject())
-    Fail(QStringLiteral("\"paper\" должно быть объектом {\"left\", \"top\", \"width\", \"height\"}"));
+    Fail(QStringLiteral(
+        "\"paper\" должно быть объектом {\"left\", \"top\", \"width\", \"height\"}"));
   const QJsonObject paper = value.toObject();
   CheckKeys(paper, {"left", "top", "width", "height"}, QStringLiteral("в \"paper\""));
   // The same checks and messages as the grid parameters dialog; lengths arrive in centimetres.
@@ -110,8 +111,8 @@ TGridFile::TNode TGridFileReader::Node(const QJsonValue& value, int cellsX, int 
 TGridFile TGridFileReader::Read() {
   QFile file(FFileName);
   if (!file.open(QIODevice::ReadOnly))
-    throw Exception(
-        QStringLiteral("Не удаётся прочитать файл сетки %1: %2").arg(FFileName, file.errorString()));
+    throw Exception(QStringLiteral("Не удаётся прочитать файл сетки %1: %2")
+                        .arg(FFileName, file.errorString()));
   QJsonParseError error;
   const QJsonDocument document = QJsonDocument::fromJson(file.read(1 << 26), &error);
   if (error.error != QJsonParseError::NoError)
@@ -133,7 +134,8 @@ TGridFile TGridFileReader::Read() {
 
   const bool pixels = root.contains("origin") || root.contains("step");
   if (pixels == root.contains("paper"))
-    Fail(QStringLiteral("задайте либо \"origin\" и \"step\" в пикселях, либо \"paper\" в сантиметрах"));
+    Fail(QStringLiteral(
+        "задайте либо \"origin\" и \"step\" в пикселях, либо \"paper\" в сантиметрах"));
   if (pixels) {
     if (!root.contains("origin") || !root.contains("step"))
       Fail(QStringLiteral("\"origin\" и \"step\" задаются вместе"));

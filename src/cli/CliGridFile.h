@@ -13,7 +13,8 @@ class TRasterManager;
 //   { "cells": [CX, CY],
 //     "origin": [X, Y], "step": [SX, SY],          raster pixels, or instead
 //     "paper": {"left": L, "top": T, "width": W, "height": H},   centimetres of paper
-//     "nodes": [{"i": I, "j": J, "x": X, "y": Y}, ...] }        where the scan shows crossing (I, J)
+//     "nodes": [{"i": I, "j": J, "x": X, "y": Y}, ...] }        where the scan shows crossing (I,
+//     J)
 struct TGridFile {
   struct TNode {
     int I, J, X, Y;

@@ -25,14 +25,13 @@ void ReferenceCalibrate(TRasterManager& raster, const TGridInfo& grid) {
       lo = TPoint{std::max(lo.X, 0), std::max(lo.Y, 0)};
       hi = TPoint{std::min(hi.X, w), std::min(hi.Y, h)};
       if (lo.X >= hi.X || lo.Y >= hi.Y) continue;
-      const TCellTransform t = MakeCellTransform(grid, std::clamp(d, 0, grid.NX - 2),
-                                                 std::clamp(c, 0, grid.NY - 2));
+      const TCellTransform t =
+          MakeCellTransform(grid, std::clamp(d, 0, grid.NX - 2), std::clamp(c, 0, grid.NY - 2));
       for (int y = lo.Y; y < hi.Y; ++y)
         for (int x = lo.X; x < hi.X; ++x) {
           const TPoint s = RoundWorldPoint(MapPoint(t, TWorldPoint{double(x), double(y)}));
-          const uint32_t colour = s.X < 0 || s.X >= w || s.Y < 0 || s.Y >= h
-                                      ? 0xFFFFFFu
-                                      : copy.GetPixel(s.X, s.Y);
+          const uint32_t colour =
+              s.X < 0 || s.X >= w || s.Y < 0 || s.Y >= h ? 0xFFFFFFu : copy.GetPixel(s.X, s.Y);
           raster.SetPixel(x, y, colour);
         }
     }
@@ -57,7 +56,8 @@ void MoveNodesAtRandom(TGridInfo& grid, int reach, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> offset(-reach, reach);
   for (int j = 0; j < grid.NY; ++j)
-    for (int i = 0; i < grid.NX; ++i) grid.NodeAt(i, j).Offset = TPoint{offset(random), offset(random)};
+    for (int i = 0; i < grid.NX; ++i)
+      grid.NodeAt(i, j).Offset = TPoint{offset(random), offset(random)};
 }
 
 // A raster of several parts for each depth, with noise that makes every misplaced pixel show.
@@ -281,7 +281,9 @@ TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
   auto raster = Files.Open(spec, 8 * 204800);
   const QByteArray before(reinterpret_cast<const char*>(raster->GetPart(0, 0)->GetBits()),
                           raster->GetPart(0, 0)->ByteSize());
-  EXPECT_EQ(MessageOf([&] { CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{40, 30})); }),
+  EXPECT_EQ(MessageOf([&] {
+              CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{40, 30}));
+            }),
             QStringLiteral("Неподдерживаемое количество битов на цвет"));
   EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(raster->GetPart(0, 0)->GetBits()),
                        raster->GetPart(0, 0)->ByteSize()),

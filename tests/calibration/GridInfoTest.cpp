@@ -99,8 +99,8 @@ TEST(GridPaper, ConfirmedParamsSetOriginStepAndSizeRoundingHalvesToEven) {
   grid.SetStep(TPoint{1000, 1000});
   TGridPaperParams params;
   // At 1024 dots per metre these lengths are exact in binary, so the halves are real halves.
-  params.Left = 2.5 / 1024;   // 2.5 pixels: rounds to 2
-  params.Top = 3.5 / 1024;    // rounds to 4
+  params.Left = 2.5 / 1024;    // 2.5 pixels: rounds to 2
+  params.Top = 3.5 / 1024;     // rounds to 4
   params.Width = 301. / 1024;  // 301 pixels over 2 cells: 150.5 rounds to 150
   params.Height = 100. / 1024;
   params.CellsX = 2;

@@ -83,13 +83,14 @@ TEST_F(CliCalibrate, BringsABentLatticeBackOntoTheReferenceLattice) {
                         {"step", QJsonArray{step, step}},
                         {"nodes", nodes}});
 
-  const TRun run = RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
+  const TRun run =
+      RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
   const QImage flat = DecodeOurBmp(ReadFile(Path("flat.bmp")));
   ASSERT_EQ(flat.size(), QSize(520, 420));
 
-  const std::vector<TSegment> reference = Lattice(
-      cx, cy, [&](int i, int j) { return QPointF(origin + QPoint(i * step, j * step)); });
+  const std::vector<TSegment> reference =
+      Lattice(cx, cy, [&](int i, int j) { return QPointF(origin + QPoint(i * step, j * step)); });
   int missing = 0, stray = 0;
   for (int y = origin.y(); y <= origin.y() + cy * step; ++y)
     for (int x = origin.x(); x <= origin.x() + cx * step; ++x) {
@@ -97,7 +98,7 @@ TEST_F(CliCalibrate, BringsABentLatticeBackOntoTheReferenceLattice) {
       for (const TSegment& s : reference) nearest = std::min(nearest, Distance(s, x, y));
       const bool dark = qGray(flat.pixel(x, y)) < 128;
       if (nearest == 0 && !dark) ++missing;  // every pixel of a reference line is drawn
-      if (nearest > 3 && dark) ++stray;       // and nothing is drawn away from them
+      if (nearest > 3 && dark) ++stray;      // and nothing is drawn away from them
     }
   EXPECT_EQ(missing, 0);
   EXPECT_EQ(stray, 0);
@@ -112,11 +113,11 @@ TEST_F(CliCalibrate, ClipKeepsTheFirstCellAndPaperGridsUseTheResolution) {
   layout.YPelsPerMeter = 1000;  // 10 pixels a centimetre
   layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x + 1000 * y); };
   WriteFile(Path("in.bmp"), BmpBytes(layout));
-  WriteGrid(QJsonObject{{"cells", QJsonArray{2, 1}},
-                        {"paper", QJsonObject{{"left", 1}, {"top", 2.5}, {"width", 10},
-                                              {"height", 5}}}});
-  const TRun run = RunCli(
-      {"calibrate", Path("in.bmp"), Path("out.bmp"), "--grid", Path("grid.json"), "--clip"});
+  WriteGrid(
+      QJsonObject{{"cells", QJsonArray{2, 1}},
+                  {"paper", QJsonObject{{"left", 1}, {"top", 2.5}, {"width", 10}, {"height", 5}}}});
+  const TRun run =
+      RunCli({"calibrate", Path("in.bmp"), Path("out.bmp"), "--grid", Path("grid.json"), "--clip"});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
   // Origin (20, 25), step (200 / 2, 50): the first cell is 100 × 50 pixels from (20, 25).
   const QImage out = DecodeOurBmp(ReadFile(Path("out.bmp")));
