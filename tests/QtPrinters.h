@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "Types.h"
+
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -20,4 +22,10 @@ inline void PrintTo(const QStringList& list, std::ostream* os) {
 
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
   *os << "QByteArray(" << bytes.size() << " bytes)";
+}
+
+inline void PrintTo(const TPoint& p, std::ostream* os) { *os << '(' << p.X << ", " << p.Y << ')'; }
+
+inline void PrintTo(const TRect& r, std::ostream* os) {
+  *os << '(' << r.Left << ", " << r.Top << ", " << r.Right << ", " << r.Bottom << ')';
 }

@@ -55,6 +55,12 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
                               static_cast<int>(Integer(arg, y, INT_MAX))};
       else
         options.Resolution = {DotsPerMetre(arg, x), DotsPerMetre(arg, y)};
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--grid")) {
+      if (!options.GridFile.isEmpty())
+        throw ECliUsage(QStringLiteral("файл сетки задаётся один раз"));
+      options.GridFile = Take(args, i, arg);
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--clip")) {
+      options.Clip = true;
     } else if (arg.startsWith(QStringLiteral("--"))) {
       throw ECliUsage(QStringLiteral("неизвестный параметр %1").arg(arg));
     } else {

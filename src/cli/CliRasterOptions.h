@@ -19,10 +19,12 @@ struct TCliRasterOptions {
   bool Quiet = false;
   // Dots per metre across and down, from --ppm or --dpi.
   std::optional<std::pair<int, int>> Resolution;
+  QString GridFile;   // --grid
+  bool Clip = false;  // --clip
 };
 
 // Which options a command takes besides --cache, --progress and --quiet.
-enum class TCliExtra { None, Resolution };
+enum class TCliExtra { None, Resolution, Grid };
 
 // Reads the arguments; a wrong option or value raises ECliUsage.
 TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra);

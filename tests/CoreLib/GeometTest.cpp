@@ -30,10 +30,6 @@ void ExpectRect(const TWorldRect& r, double left, double top, double right, doub
 
 }  // namespace
 
-void PrintTo(const TPoint& p, std::ostream* os) {
-  *os << '(' << p.X << ", " << p.Y << ')';
-}
-
 TEST(WorldRects, OnlyTheNormalisingRoutinesNormalise) {
   ExpectRect(WorldRectFromPoints({5, 1}, {2, 7}), 2, 1, 5, 7);
   ExpectRect(WorldRect(5, 7, 2, 1), 5, 7, 2, 1);

@@ -1,8 +1,8 @@
 // velmora-cli info and convert, run as the user runs them.
+#include "CliTestUtils.h"
 #include "QtPrinters.h"
 #include "RasterTestUtils.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -10,25 +10,6 @@
 namespace {
 
 const QString kData = QStringLiteral(VELMORA_TESTDATA) + u'/';
-
-struct TRun {
-  int Status = -1;
-  QString Out;
-  QString Err;
-};
-
-TRun RunProgram(const QString& program, const QStringList& args) {
-  QProcess process;
-  process.start(program, args);
-  process.waitForFinished(120000);
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromUtf8(process.readAllStandardOutput()),
-          QString::fromUtf8(process.readAllStandardError())};
-}
-
-TRun RunCli(const QStringList& args) {
-  return RunProgram(VELMORA_CLI_FILE, args);
-}
 
 class CliCommand : public testing::Test {
  protected:

@@ -1,0 +1,91 @@
+#include "GridInfo.h"
+
+#include "SysUtils.h"
+
+#include <cmath>
+
+int32_t TGridInfo::IndexOf(int32_t i, int32_t j) const {
+  if (i < 0 || i >= NX || j < 0 || j >= NY)
+    throw Exception(Format(QStringLiteral("List index out of bounds (%d)"),
+                           {static_cast<qlonglong>(i) + static_cast<qlonglong>(j) * NX}));
+  return i + j * NX;
+}
+
+TGridNodeInfo& TGridInfo::NodeAt(int32_t i, int32_t j) {
+  return FNodes[IndexOf(i, j)];
+}
+
+const TGridNodeInfo& TGridInfo::NodeAt(int32_t i, int32_t j) const {
+  return FNodes[IndexOf(i, j)];
+}
+
+TPoint TGridInfo::NodePos(int32_t i, int32_t j) const {
+  const TPoint offset = NodeAt(i, j).Offset;
+  const TPoint ref = RefPos(i, j);
+  return TPoint{ref.X + offset.X, ref.Y + offset.Y};
+}
+
+void TGridInfo::SetOrigin(const TPoint& origin) {
+  if (origin == Origin) return;
+  for (TGridNodeInfo& node : FNodes) {
+    if (!node.IsMoved()) continue;
+    node.Offset.X += Origin.X - origin.X;
+    node.Offset.Y += Origin.Y - origin.Y;
+  }
+  Origin = origin;
+}
+
+void TGridInfo::SetStep(const TPoint& step) {
+  if (step == Step) return;
+  for (int32_t j = 0; j < NY; ++j)
+    for (int32_t i = 0; i < NX; ++i) {
+      TGridNodeInfo& node = FNodes[i + j * NX];
+      if (!node.IsMoved()) continue;
+      node.Offset.X += (Step.X - step.X) * i;
+      node.Offset.Y += (Step.Y - step.Y) * j;
+    }
+  Step = step;
+}
+
+void TGridInfo::SetSize(int32_t nx, int32_t ny) {
+  if (nx == NX && ny == NY) return;
+  FNodes.assign(static_cast<size_t>(nx) * static_cast<size_t>(ny), TGridNodeInfo{});
+  NX = nx;
+  NY = ny;
+}
+
+void TGridInfo::ResetNodes() {
+  for (TGridNodeInfo& node : FNodes) node.Offset = TPoint{};
+}
+
+TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY) {
+  TGridPaperParams params;
+  params.Left = grid.Origin.X / resolutionX;
+  params.Top = grid.Origin.Y / resolutionY;
+  params.Width = (grid.NX - 1) * static_cast<double>(grid.Step.X) / resolutionX;
+  params.Height = (grid.NY - 1) * static_cast<double>(grid.Step.Y) / resolutionY;
+  params.CellsX = grid.NX - 1;
+  params.CellsY = grid.NY - 1;
+  return params;
+}
+
+namespace {
+
+// Nearest integer with halves to even, clamped so that an absurd length cannot overflow.
+int32_t RoundToPixels(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded > -2147483647.0)) return -2147483647;
+  if (rounded > 2147483647.0) return 2147483647;
+  return static_cast<int32_t>(rounded);
+}
+
+}  // namespace
+
+void ApplyPaperParams(TGridInfo& grid, const TGridPaperParams& params, double resolutionX,
+                      double resolutionY) {
+  grid.SetOrigin(
+      TPoint{RoundToPixels(resolutionX * params.Left), RoundToPixels(resolutionY * params.Top)});
+  grid.SetStep(TPoint{RoundToPixels(resolutionX * params.Width / params.CellsX),
+                      RoundToPixels(resolutionY * params.Height / params.CellsY)});
+  grid.SetSize(params.CellsX + 1, params.CellsY + 1);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Types.h"
+
+#include <cstdint>
+#include <vector>
+
+// One crossing of the reference lattice: how far the user moved it from its reference position,
+// in raster pixels. (0, 0) means it sits on the lattice; there is no separate moved flag.
+struct TGridNodeInfo {
+  TPoint Offset;
+
+  bool IsMoved() const { return Offset.X != 0 || Offset.Y != 0; }
+};
+
+// The regular lattice that the scanned sheet ought to show, in pixels of the open raster, and the
+// displacement of each of its nodes. Moving or resizing the lattice keeps moved nodes where they
+// are on the raster; changing the number of nodes starts them all afresh.
+class TGridInfo {
+ public:
+  // Node columns and rows (cells + 1), the reference position of node (0, 0) and the cell size.
+  int32_t NX = 0;
+  int32_t NY = 0;
+  TPoint Origin;
+  TPoint Step;
+
+  // Raises the list's index error outside 0..NX-1, 0..NY-1.
+  TGridNodeInfo& NodeAt(int32_t i, int32_t j);
+  const TGridNodeInfo& NodeAt(int32_t i, int32_t j) const;
+
+  // Defined for any i and j, also outside the node range (the border bands of the calibration).
+  TPoint RefPos(int32_t i, int32_t j) const {
+    return TPoint{i * Step.X + Origin.X, j * Step.Y + Origin.Y};
+  }
+  TPoint NodePos(int32_t i, int32_t j) const;
+
+  void SetOrigin(const TPoint& origin);
+  void SetStep(const TPoint& step);
+  void SetSize(int32_t nx, int32_t ny);
+  void ResetNodes();
+
+ private:
+  int32_t IndexOf(int32_t i, int32_t j) const;
+
+  std::vector<TGridNodeInfo> FNodes;
+};
+
+// The grid as the grid parameters dialog shows it: lengths in metres of the paper base, derived
+// from the raster's resolution in dots per metre.
+struct TGridPaperParams {
+  double Left = 0;
+  double Top = 0;
+  double Width = 0;
+  double Height = 0;
+  int32_t CellsX = 0;
+  int32_t CellsY = 0;
+};
+
+TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY);
+
+// Applies confirmed paper parameters: origin, then step, then size. Cells must be at least 1.
+void ApplyPaperParams(TGridInfo& grid, const TGridPaperParams& params, double resolutionX,
+                      double resolutionY);

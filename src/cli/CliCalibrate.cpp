@@ -1,0 +1,55 @@
+#include "BmpFiles.h"
+#include "CalibrateRaster.h"
+#include "CliCommands.h"
+#include "CliGridFile.h"
+#include "CliRasterOptions.h"
+#include "RasterManagers.h"
+
+namespace {
+
+int RunCalibrate(const QStringList& args) {
+  const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Grid);
+  if (options.Positional.size() != 2)
+    throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
+  if (options.GridFile.isEmpty())
+    throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
+  // The grid file is checked before a large raster is read.
+  const TGridFile gridFile = ReadGridFile(options.GridFile);
+  TLocalFileProvider provider;
+  RegisterBmpFormat(&provider);
+  TCliProgress progress(options);
+  TRasterManager raster(&provider, options.CacheSize, progress.Info());
+  raster.Open(options.Positional[0]);
+  TGridInfo grid = MakeGrid(gridFile, raster);
+  CalibrateRaster(raster, grid);
+  if (options.Clip) ClipRasterToGrid(raster, grid);
+  raster.Save(options.Positional[1]);
+  return 0;
+}
+
+}  // namespace
+
+TCliCommand CliCalibrateCommand() {
+  return {
+      QStringLiteral("calibrate"),
+      QStringLiteral("calibrate IN.bmp OUT.bmp --grid GRID.json [--clip] [--cache KB]"),
+      QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
+      QStringLiteral(
+          "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
+          "так, что перемещённые узлы возвращаются на эталонную сетку, и сохраняет\n"
+          "результат через временный файл \".~bm\". При ошибке файл результата не\n"
+          "создаётся и не меняется.\n"
+          "  --grid FILE   файл сетки (JSON):\n"
+          "                { \"cells\": [CX, CY],\n"
+          "                  \"origin\": [X, Y], \"step\": [SX, SY],   (в пикселях растра)\n"
+          "                  или \"paper\": {\"left\": L, \"top\": T, \"width\": W, \"height\": "
+          "H},\n"
+          "                                                       (в сантиметрах бумаги)\n"
+          "                  \"nodes\": [{\"i\": I, \"j\": J, \"x\": X, \"y\": Y}, ...] }\n"
+          "                узел (I, J) лежит на растре в точке (X, Y); остальные узлы на месте\n"
+          "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
+          "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+          "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+          "  --quiet       не показывать ход работы"),
+      &RunCalibrate};
+}

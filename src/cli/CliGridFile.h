@@ -1,0 +1,35 @@
+#pragma once
+
+#include "GridInfo.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class TRasterManager;
+
+// A reference grid as a grid file states it (JSON):
+//   { "cells": [CX, CY],
+//     "origin": [X, Y], "step": [SX, SY],          raster pixels, or instead
+//     "paper": {"left": L, "top": T, "width": W, "height": H},   centimetres of paper
+//     "nodes": [{"i": I, "j": J, "x": X, "y": Y}, ...] }        where the scan shows crossing (I,
+//     J)
+struct TGridFile {
+  struct TNode {
+    int I, J, X, Y;
+  };
+  int CellsX = 0;
+  int CellsY = 0;
+  std::optional<TPoint> Origin;
+  std::optional<TPoint> Step;
+  std::optional<TGridPaperParams> Paper;  // in metres
+  std::vector<TNode> Nodes;
+};
+
+// Reads and checks a grid file; a file that is not valid raises an error naming the problem.
+TGridFile ReadGridFile(const QString& fileName);
+
+// The grid for a raster: paper lengths are converted with the raster's resolution as the grid
+// parameters dialog converts them, then the nodes are placed.
+TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster);

@@ -1,0 +1,293 @@
+#include "CalibrateRaster.h"
+#include "QtPrinters.h"
+
+#include "RasterManagers.h"
+#include "RasterTestUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// The calibration as it is defined: one mapping, one read and one write per output pixel, cell by
+// cell. The fast path must give exactly its pixels.
+void ReferenceCalibrate(TRasterManager& raster, const TGridInfo& grid) {
+  TRasterManager copy(raster.Provider(), raster.CacheSize(), nullptr);
+  copy.CopyFrom(raster);
+  const int w = raster.Width();
+  const int h = raster.Height();
+  for (int c = -1; c <= grid.NY - 1; ++c)
+    for (int d = -1; d <= grid.NX - 1; ++d) {
+      TPoint lo = grid.RefPos(d, c);
+      TPoint hi = grid.RefPos(d + 1, c + 1);
+      if (lo.X >= w || lo.Y >= h || hi.X <= 0 || hi.Y <= 0) continue;
+      lo = TPoint{std::max(lo.X, 0), std::max(lo.Y, 0)};
+      hi = TPoint{std::min(hi.X, w), std::min(hi.Y, h)};
+      if (lo.X >= hi.X || lo.Y >= hi.Y) continue;
+      const TCellTransform t =
+          MakeCellTransform(grid, std::clamp(d, 0, grid.NX - 2), std::clamp(c, 0, grid.NY - 2));
+      for (int y = lo.Y; y < hi.Y; ++y)
+        for (int x = lo.X; x < hi.X; ++x) {
+          const TPoint s = RoundWorldPoint(MapPoint(t, TWorldPoint{double(x), double(y)}));
+          const uint32_t colour =
+              s.X < 0 || s.X >= w || s.Y < 0 || s.Y >= h ? 0xFFFFFFu : copy.GetPixel(s.X, s.Y);
+          raster.SetPixel(x, y, colour);
+        }
+    }
+}
+
+std::vector<uint32_t> Pixels(TRasterManager& raster) {
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < raster.Height(); ++y)
+    for (int x = 0; x < raster.Width(); ++x) pixels.push_back(raster.GetPixel(x, y));
+  return pixels;
+}
+
+TGridInfo Grid(int cellsX, int cellsY, TPoint origin, TPoint step) {
+  TGridInfo grid;
+  grid.SetSize(cellsX + 1, cellsY + 1);
+  grid.SetOrigin(origin);
+  grid.SetStep(step);
+  return grid;
+}
+
+void MoveNodesAtRandom(TGridInfo& grid, int reach, unsigned seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> offset(-reach, reach);
+  for (int j = 0; j < grid.NY; ++j)
+    for (int i = 0; i < grid.NX; ++i)
+      grid.NodeAt(i, j).Offset = TPoint{offset(random), offset(random)};
+}
+
+// A raster of several parts for each depth, with noise that makes every misplaced pixel show.
+TBmpLayout NoiseSpec(int bits, int height, unsigned seed) {
+  TBmpLayout spec;
+  spec.BitsPerPixel = bits;
+  // Three parts across and two down, the last ones partial.
+  spec.Width = 2 * PartSide(bits) + 37;
+  spec.Height = height;
+  if (bits <= 8) {
+    spec.Palette = GreyPalette(1 << bits);
+    if (bits == 8) spec.Palette[17] = spec.Palette[3];  // a duplicate: the lower index is written
+  }
+  // A hash of the position, so that every file written from the layout holds the same noise.
+  spec.Pixel = [seed, bits](int x, int y) {
+    uint32_t value = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ (seed * 83492791u);
+    value ^= value >> 13;
+    value *= 0x5bd1e995u;
+    value ^= value >> 15;
+    return bits == 24 ? value & 0xFFFFFF : value & ((1u << bits) - 1);
+  };
+  return spec;
+}
+
+class CalibrateRasterTest : public testing::Test {
+ protected:
+  TRasterFiles Files;
+};
+
+}  // namespace
+
+TEST(MapPoint, UnmovedCellMapsOntoItselfAndMovedCellsInterpolate) {
+  TGridInfo grid = Grid(1, 1, TPoint{10, 20}, TPoint{100, 50});
+  TCellTransform t = MakeCellTransform(grid, 0, 0);
+  const TWorldPoint same = MapPoint(t, TWorldPoint{37, 41});
+  EXPECT_NEAR(same.X, 37, 1e-9);
+  EXPECT_NEAR(same.Y, 41, 1e-9);
+
+  grid.NodeAt(1, 1).Offset = TPoint{10, 0};
+  t = MakeCellTransform(grid, 0, 0);
+  // Bilinear: (x, y) + 10·u·v along X.
+  const TWorldPoint p = MapPoint(t, TWorldPoint{60, 45});  // u = 0.5, v = 0.5
+  EXPECT_NEAR(p.X, 62.5, 1e-9);
+  EXPECT_NEAR(p.Y, 45, 1e-9);
+  // Outside the cell the same mapping extrapolates (the border bands).
+  const TWorldPoint q = MapPoint(t, TWorldPoint{210, 120});  // u = 2, v = 2
+  EXPECT_NEAR(q.X, 250, 1e-9);
+  EXPECT_NEAR(q.Y, 120, 1e-9);
+}
+
+TEST(MapPoint, ParallelLinesGiveThePointItself) {
+  // A cell folded onto a line: every crossing's lines are parallel (D = 0).
+  TCellTransform t;
+  t.Reference = TWorldRect{0, 0, 10, 10};
+  t.W = t.H = 10;
+  t.Q0 = TWorldPoint{0, 0};
+  t.Q1 = TWorldPoint{10, 0};
+  t.Q2 = TWorldPoint{10, 0};
+  t.Q3 = TWorldPoint{0, 0};
+  t.ETop = TWorldPoint{10, 0};
+  t.ERight = TWorldPoint{0, 0};
+  t.EBottom = TWorldPoint{10, 0};
+  t.ELeft = TWorldPoint{0, 0};
+  const TWorldPoint p = MapPoint(t, TWorldPoint{3.25, 7.5});
+  EXPECT_EQ(p.X, 3.25);
+  EXPECT_EQ(p.Y, 7.5);
+}
+
+TEST(MapPoint, LevelTopAndBottomEdgesTakeTheCrossingFromTheRowLine) {
+  // At u = 0.5 the top edge is at (5, 2) and the bottom edge at (7, 2): the column's line is
+  // level (dY1 = 0) but the row's line is not, so the crossing is where the row's line reaches
+  // y = 2. Dividing by dY1 would give no number at all.
+  TCellTransform t;
+  t.Reference = TWorldRect{0, 0, 10, 10};
+  t.W = t.H = 10;
+  t.Q0 = TWorldPoint{0, 0};
+  t.Q1 = TWorldPoint{10, 4};
+  t.Q2 = TWorldPoint{12, 0};
+  t.Q3 = TWorldPoint{2, 4};
+  t.ETop = TWorldPoint{10, 4};
+  t.ERight = TWorldPoint{2, -4};
+  t.EBottom = TWorldPoint{10, -4};
+  t.ELeft = TWorldPoint{2, 4};
+  // v = 0.25: the row runs from the right edge at (10.5, 3) towards the left edge at (0.5, 1).
+  const TWorldPoint p = MapPoint(t, TWorldPoint{5, 2.5});
+  EXPECT_EQ(p.X, 5.5);
+  EXPECT_EQ(p.Y, 2);
+}
+
+TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
+  for (const int bits : {1, 4, 8, 24}) {
+    struct TCase {
+      TGridInfo Grid;
+      const char* Name;
+    };
+    const int w = NoiseSpec(bits, 10, 0).Width;
+    std::vector<TCase> cases;
+    // Reaching past the raster on every side, and inside it with untouched margins.
+    cases.push_back({Grid(3, 2, TPoint{-40, -30}, TPoint{w / 3 + 30, 120}), "past the raster"});
+    cases.push_back({Grid(4, 3, TPoint{150, 60}, TPoint{w / 6, 40}), "inside"});
+    cases.push_back({Grid(1, 1, TPoint{0, 0}, TPoint{w, 200}), "the default grid"});
+    unsigned seed = 7;
+    for (TCase& c : cases) {
+      MoveNodesAtRandom(c.Grid, 12, seed++);
+      SCOPED_TRACE(testing::Message() << bits << " bits, grid " << c.Name);
+      const TBmpLayout spec = NoiseSpec(bits, 230, seed);
+      // A budget of two parts: the copy and the raster both keep swapping.
+      auto fast = Files.Open(spec, 2 * 204800, "fast.bmp");
+      auto reference = Files.Open(spec, 2 * 204800, "reference.bmp");
+      CalibrateRaster(*fast, c.Grid);
+      ReferenceCalibrate(*reference, c.Grid);
+      const std::vector<uint32_t> expected = Pixels(*reference);
+      const std::vector<uint32_t> actual = Pixels(*fast);
+      ASSERT_EQ(actual.size(), expected.size());
+      size_t mismatches = 0;
+      for (size_t i = 0; i < actual.size(); ++i) mismatches += actual[i] != expected[i];
+      EXPECT_EQ(mismatches, 0u);
+    }
+  }
+}
+
+TEST_F(CalibrateRasterTest, AnUnmovedGridLeavesTheRasterAsItWas) {
+  const TBmpLayout spec = NoiseSpec(24, 150, 3);
+  auto raster = Files.Open(spec, 8 * 204800);
+  const std::vector<uint32_t> before = Pixels(*raster);
+  CalibrateRaster(*raster, Grid(5, 3, TPoint{-7, 11}, TPoint{130, 47}));
+  EXPECT_EQ(Pixels(*raster), before);
+}
+
+TEST_F(CalibrateRasterTest, OneMovedCornerPullsTheCornerInFromOutsideAsWhite) {
+  TBmpLayout spec;
+  spec.Width = 200;
+  spec.Height = 100;
+  spec.BitsPerPixel = 24;
+  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(x + 256 * y); };
+  auto raster = Files.Open(spec, 8 * 204800);
+  TGridInfo grid = Grid(1, 1, TPoint{0, 0}, TPoint{200, 100});
+  grid.NodeAt(1, 1).Offset = TPoint{10, 0};
+  CalibrateRaster(*raster, grid);
+  EXPECT_EQ(raster->GetPixel(199, 99), 0xFFFFFFu);  // samples about (209, 99): outside
+  EXPECT_EQ(raster->GetPixel(0, 0), 0u);
+  // (100, 50): u = v = 0.5, the source is 2.5 further right, 102.5 rounds to 102.
+  EXPECT_EQ(raster->GetPixel(100, 50), 102u + 256 * 50);
+  EXPECT_EQ(raster->GetPixel(199, 0), 199u);  // the top edge did not move
+}
+
+TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
+  // The left column of nodes is moved one pixel left, so output column 0 samples
+  // -(1 - u): at u = 0.5 that is -0.5, which rounds to 0 and is read; at u = 0.4 it is -0.6,
+  // which rounds to -1 and gives white.
+  TBmpLayout spec;
+  spec.Width = 20;
+  spec.Height = 2;
+  spec.BitsPerPixel = 24;
+  spec.Pixel = [](int x, int) { return static_cast<uint32_t>(x + 1); };
+  for (const auto& [originX, expected] : {std::pair{-5, 1u}, std::pair{-4, 0xFFFFFFu}}) {
+    auto raster = Files.Open(spec, 8 * 204800);
+    TGridInfo grid = Grid(1, 1, TPoint{originX, 0}, TPoint{10, 2});
+    grid.NodeAt(0, 0).Offset = TPoint{-1, 0};
+    grid.NodeAt(0, 1).Offset = TPoint{-1, 0};
+    CalibrateRaster(*raster, grid);
+    EXPECT_EQ(raster->GetPixel(0, 0), expected) << originX;
+    EXPECT_EQ(raster->GetPixel(0, 1), expected) << originX;
+  }
+}
+
+TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBack) {
+  TBmpLayout spec;
+  spec.Width = 300;
+  spec.Height = 200;
+  spec.BitsPerPixel = 24;
+  auto raster = Files.Open(spec, 8 * 204800);
+  TGridInfo grid = Grid(1, 1, TPoint{100, 50}, TPoint{50, 50});
+  grid.NodeAt(1, 1).Offset = TPoint{3, 2};
+  Files.Status().ClearLog();
+  CalibrateRaster(*raster, grid);
+  QStringList operations = Files.Status().Shown(3);
+  operations.removeAll(QString());
+  // The copy's name is shown while it runs, and the calibration's is given back afterwards.
+  EXPECT_EQ(operations, (QStringList{"Калибровка...", "Копирование растра...", "Калибровка..."}));
+  // The percentages of the calibration itself: from the last "0%" on, never falling, and the
+  // grid covers only 150 × 150 of the 300 × 200 pixels.
+  const QStringList percents = Files.Status().Shown(2);
+  const qsizetype first = percents.lastIndexOf(QStringLiteral("0%"));
+  ASSERT_GE(first, 0);
+  int last = 0;
+  for (qsizetype i = first; i < percents.size() && !percents[i].isEmpty(); ++i) {
+    const int value = percents[i].chopped(1).toInt();
+    EXPECT_GE(value, last);
+    last = value;
+  }
+  EXPECT_GT(last, 30);
+  EXPECT_LT(last, 38);
+  EXPECT_EQ(Files.Status().Slot(2), QString());
+  EXPECT_EQ(Files.Status().Slot(3), QString());
+}
+
+TEST_F(CalibrateRasterTest, APaletteWithoutTheColourFailsAndGivesThePixelsBack) {
+  TBmpLayout spec = NoiseSpec(8, 120, 11);
+  for (uint32_t& colour : spec.Palette) colour &= 0x7F7F7F;  // no white anywhere
+  auto raster = Files.Open(spec, 2 * 204800);
+  const std::vector<uint32_t> before = Pixels(*raster);
+  TGridInfo grid = Grid(2, 1, TPoint{0, 0}, TPoint{raster->Width() / 2, 120});
+  grid.NodeAt(2, 1).Offset = TPoint{25, 0};  // the bottom-right corner samples outside
+  Files.Status().ClearLog();
+  EXPECT_EQ(MessageOf([&] { CalibrateRaster(*raster, grid); }),
+            QStringLiteral("Не найден соответствующий цвет в палитре"));
+  EXPECT_EQ(Pixels(*raster), before);
+  EXPECT_EQ(Files.Status().Slot(3), QString());
+  // The raster still works: a grid that stays inside calibrates.
+  grid.NodeAt(2, 1).Offset = TPoint{-25, -10};
+  EXPECT_NO_THROW(CalibrateRaster(*raster, grid));
+}
+
+TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
+  TBmpLayout spec;
+  spec.Width = 40;
+  spec.Height = 30;
+  spec.BitsPerPixel = 16;
+  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 31 + y); };
+  auto raster = Files.Open(spec, 8 * 204800);
+  const QByteArray before(reinterpret_cast<const char*>(raster->GetPart(0, 0)->GetBits()),
+                          raster->GetPart(0, 0)->ByteSize());
+  EXPECT_EQ(MessageOf([&] {
+              CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{40, 30}));
+            }),
+            QStringLiteral("Неподдерживаемое количество битов на цвет"));
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(raster->GetPart(0, 0)->GetBits()),
+                       raster->GetPart(0, 0)->ByteSize()),
+            before);
+  // A grid that reaches no pixel has nothing to do, whatever the depth.
+  EXPECT_NO_THROW(CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{0, 0})));
+}

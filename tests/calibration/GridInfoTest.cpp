@@ -1,0 +1,115 @@
+#include "GridInfo.h"
+#include "QtPrinters.h"
+
+#include "SysUtils.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TGridInfo MakeGrid(int cellsX, int cellsY, TPoint origin, TPoint step) {
+  TGridInfo grid;
+  grid.SetSize(cellsX + 1, cellsY + 1);
+  grid.SetOrigin(origin);
+  grid.SetStep(step);
+  return grid;
+}
+
+}  // namespace
+
+TEST(GridInfo, NewGridIsEmptyAndRefPosIsLinearEverywhere) {
+  TGridInfo empty;
+  EXPECT_EQ(empty.NX, 0);
+  EXPECT_EQ(empty.NY, 0);
+  EXPECT_EQ(empty.Origin, TPoint{});
+  EXPECT_EQ(empty.Step, TPoint{});
+
+  const TGridInfo grid = MakeGrid(3, 2, TPoint{10, 20}, TPoint{100, 80});
+  EXPECT_EQ(grid.RefPos(0, 0), (TPoint{10, 20}));
+  EXPECT_EQ(grid.RefPos(2, 1), (TPoint{210, 100}));
+  EXPECT_EQ(grid.RefPos(-1, -1), (TPoint{-90, -60}));  // the border bands reach outside the nodes
+  EXPECT_EQ(grid.RefPos(grid.NX, grid.NY), (TPoint{410, 260}));
+  EXPECT_EQ(grid.NodePos(3, 2), grid.RefPos(3, 2));
+}
+
+TEST(GridInfo, NodeAccessOutsideTheNodesIsRefused) {
+  TGridInfo grid = MakeGrid(1, 1, TPoint{}, TPoint{10, 10});
+  EXPECT_THROW(grid.NodeAt(2, 0), Exception);
+  EXPECT_THROW(grid.NodeAt(0, -1), Exception);
+  EXPECT_THROW(grid.NodePos(-1, 0), Exception);
+  EXPECT_NO_THROW(grid.NodeAt(1, 1));
+}
+
+TEST(GridInfo, StepChangeKeepsMovedNodesWhereTheyAre) {
+  TGridInfo grid = MakeGrid(3, 2, TPoint{0, 0}, TPoint{100, 80});
+  grid.NodeAt(2, 1).Offset = TPoint{3, -1};
+  const TPoint moved = grid.NodePos(2, 1);
+  grid.SetStep(TPoint{90, 85});
+  EXPECT_EQ(grid.NodeAt(2, 1).Offset, (TPoint{23, -6}));
+  EXPECT_EQ(grid.NodePos(2, 1), moved);
+  EXPECT_EQ(grid.NodePos(1, 1), (TPoint{90, 85}));  // unmoved nodes follow the lattice
+}
+
+TEST(GridInfo, OriginChangeKeepsMovedNodesAndShiftsTheOthers) {
+  TGridInfo grid = MakeGrid(2, 2, TPoint{10, 10}, TPoint{50, 50});
+  grid.NodeAt(1, 1).Offset = TPoint{5, 0};
+  grid.SetOrigin(TPoint{15, 10});
+  EXPECT_EQ(grid.NodePos(1, 1), (TPoint{65, 60}));
+  EXPECT_EQ(grid.NodePos(0, 0), (TPoint{15, 10}));
+  // The adjusted offset came out as (0, 0): the node is unmoved and follows the lattice again.
+  EXPECT_FALSE(grid.NodeAt(1, 1).IsMoved());
+  grid.SetOrigin(TPoint{20, 7});
+  EXPECT_EQ(grid.NodePos(1, 1), (TPoint{70, 57}));
+}
+
+TEST(GridInfo, SettingCurrentValuesChangesNothing) {
+  TGridInfo grid = MakeGrid(2, 2, TPoint{10, 10}, TPoint{50, 50});
+  grid.NodeAt(1, 0).Offset = TPoint{4, 4};
+  grid.SetOrigin(TPoint{10, 10});
+  grid.SetStep(TPoint{50, 50});
+  grid.SetSize(3, 3);
+  EXPECT_EQ(grid.NodeAt(1, 0).Offset, (TPoint{4, 4}));
+  grid.SetSize(4, 3);
+  EXPECT_EQ(grid.NX, 4);
+  for (int j = 0; j < grid.NY; ++j)
+    for (int i = 0; i < grid.NX; ++i) EXPECT_FALSE(grid.NodeAt(i, j).IsMoved());
+  EXPECT_EQ(grid.Origin, (TPoint{10, 10}));  // size changes keep the lattice
+  grid.NodeAt(3, 2).Offset = TPoint{1, 1};
+  grid.ResetNodes();
+  EXPECT_FALSE(grid.NodeAt(3, 2).IsMoved());
+}
+
+TEST(GridPaper, DefaultGridOfA300DpiScan) {
+  TGridInfo grid;
+  grid.SetSize(2, 2);
+  grid.SetStep(TPoint{2400, 3000});
+  const double r = 300 / 0.0254;
+  const TGridPaperParams params = GridToPaper(grid, r, r);
+  EXPECT_DOUBLE_EQ(params.Left, 0);
+  EXPECT_DOUBLE_EQ(params.Top, 0);
+  EXPECT_NEAR(params.Width * 100, 20.32, 1e-9);
+  EXPECT_NEAR(params.Height * 100, 25.4, 1e-9);
+  EXPECT_EQ(params.CellsX, 1);
+  EXPECT_EQ(params.CellsY, 1);
+}
+
+TEST(GridPaper, ConfirmedParamsSetOriginStepAndSizeRoundingHalvesToEven) {
+  TGridInfo grid;
+  grid.SetSize(2, 2);
+  grid.SetStep(TPoint{1000, 1000});
+  TGridPaperParams params;
+  // At 1024 dots per metre these lengths are exact in binary, so the halves are real halves.
+  params.Left = 2.5 / 1024;    // 2.5 pixels: rounds to 2
+  params.Top = 3.5 / 1024;     // rounds to 4
+  params.Width = 301. / 1024;  // 301 pixels over 2 cells: 150.5 rounds to 150
+  params.Height = 100. / 1024;
+  params.CellsX = 2;
+  params.CellsY = 4;
+  ApplyPaperParams(grid, params, 1024, 1024);
+  EXPECT_EQ(grid.Origin, (TPoint{2, 4}));
+  EXPECT_EQ(grid.Step, (TPoint{150, 25}));
+  EXPECT_EQ(grid.NX, 3);
+  EXPECT_EQ(grid.NY, 5);
+  // The real width is a whole number of cells, which the next presentation shows.
+  EXPECT_DOUBLE_EQ(GridToPaper(grid, 1024, 1024).Width, 300. / 1024);
+}

@@ -1,0 +1,178 @@
+// velmora-cli calibrate, run as the user runs it.
+#include "CliTestUtils.h"
+#include "QtPrinters.h"
+#include "RasterTestUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+struct TSegment {
+  double X0, Y0, X1, Y1;
+};
+
+double Distance(const TSegment& s, double x, double y) {
+  const double dx = s.X1 - s.X0;
+  const double dy = s.Y1 - s.Y0;
+  const double t = std::clamp(((x - s.X0) * dx + (y - s.Y0) * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+  return std::hypot(s.X0 + t * dx - x, s.Y0 + t * dy - y);
+}
+
+// A sheet with a lattice of cx × cy cells: the lines join the nodes where pos(i, j) puts them.
+std::vector<TSegment> Lattice(int cx, int cy, const std::function<QPointF(int, int)>& pos) {
+  std::vector<TSegment> lines;
+  for (int j = 0; j <= cy; ++j)
+    for (int i = 0; i <= cx; ++i) {
+      const QPointF p = pos(i, j);
+      if (i < cx) lines.push_back({p.x(), p.y(), pos(i + 1, j).x(), pos(i + 1, j).y()});
+      if (j < cy) lines.push_back({p.x(), p.y(), pos(i, j + 1).x(), pos(i, j + 1).y()});
+    }
+  return lines;
+}
+
+class CliCalibrate : public testing::Test {
+ protected:
+  QString Path(const QString& name) { return FDir.filePath(name); }
+  void WriteGrid(const QJsonObject& grid, const QString& name = "grid.json") {
+    WriteFile(Path(name), QJsonDocument(grid).toJson());
+  }
+  QTemporaryDir FDir;
+};
+
+}  // namespace
+
+TEST_F(CliCalibrate, BringsABentLatticeBackOntoTheReferenceLattice) {
+  const int cx = 4, cy = 3, step = 100;
+  const QPoint origin(60, 50);
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> shift(-9, 9);
+  std::vector<QPoint> moved;
+  QJsonArray nodes;
+  for (int j = 0; j <= cy; ++j)
+    for (int i = 0; i <= cx; ++i) {
+      const QPoint p = origin + QPoint(i * step + shift(random), j * step + shift(random));
+      moved.push_back(p);
+      nodes.append(QJsonObject{{"i", i}, {"j", j}, {"x", p.x()}, {"y", p.y()}});
+    }
+  // What the scanner made of the sheet: the lattice's lines run between the moved crossings.
+  const std::vector<TSegment> bent =
+      Lattice(cx, cy, [&](int i, int j) { return QPointF(moved[size_t(i + j * (cx + 1))]); });
+  TBmpLayout layout;
+  layout.Width = 520;
+  layout.Height = 420;
+  layout.BitsPerPixel = 8;
+  layout.Palette = GreyPalette(256);
+  layout.Pixel = [&](int x, int y) {
+    for (const TSegment& s : bent)
+      if (Distance(s, x + 0.5, y + 0.5) <= 1.5) return 0u;
+    return 255u;
+  };
+  WriteFile(Path("scan.bmp"), BmpBytes(layout));
+  WriteGrid(QJsonObject{{"cells", QJsonArray{cx, cy}},
+                        {"origin", QJsonArray{origin.x(), origin.y()}},
+                        {"step", QJsonArray{step, step}},
+                        {"nodes", nodes}});
+
+  const TRun run =
+      RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QImage flat = DecodeOurBmp(ReadFile(Path("flat.bmp")));
+  ASSERT_EQ(flat.size(), QSize(520, 420));
+
+  const std::vector<TSegment> reference =
+      Lattice(cx, cy, [&](int i, int j) { return QPointF(origin + QPoint(i * step, j * step)); });
+  int missing = 0, stray = 0;
+  for (int y = origin.y(); y <= origin.y() + cy * step; ++y)
+    for (int x = origin.x(); x <= origin.x() + cx * step; ++x) {
+      double nearest = 1e9;
+      for (const TSegment& s : reference) nearest = std::min(nearest, Distance(s, x, y));
+      const bool dark = qGray(flat.pixel(x, y)) < 128;
+      if (nearest == 0 && !dark) ++missing;  // every pixel of a reference line is drawn
+      if (nearest > 3 && dark) ++stray;      // and nothing is drawn away from them
+    }
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(stray, 0);
+}
+
+TEST_F(CliCalibrate, ClipKeepsTheFirstCellAndPaperGridsUseTheResolution) {
+  TBmpLayout layout;
+  layout.Width = 300;
+  layout.Height = 200;
+  layout.BitsPerPixel = 24;
+  layout.XPelsPerMeter = 2000;  // 20 pixels a centimetre
+  layout.YPelsPerMeter = 1000;  // 10 pixels a centimetre
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x + 1000 * y); };
+  WriteFile(Path("in.bmp"), BmpBytes(layout));
+  WriteGrid(
+      QJsonObject{{"cells", QJsonArray{2, 1}},
+                  {"paper", QJsonObject{{"left", 1}, {"top", 2.5}, {"width", 10}, {"height", 5}}}});
+  const TRun run =
+      RunCli({"calibrate", Path("in.bmp"), Path("out.bmp"), "--grid", Path("grid.json"), "--clip"});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  // Origin (20, 25), step (200 / 2, 50): the first cell is 100 × 50 pixels from (20, 25).
+  const QImage out = DecodeOurBmp(ReadFile(Path("out.bmp")));
+  ASSERT_EQ(out.size(), QSize(100, 50));
+  const uint32_t first = 20 + 1000 * 25;  // 0x00BBGGRR as the layout wrote it
+  EXPECT_EQ(qRed(out.pixel(0, 0)), int(first & 0xFF));
+  EXPECT_EQ(qGreen(out.pixel(0, 0)), int((first >> 8) & 0xFF));
+  EXPECT_EQ(qBlue(out.pixel(0, 0)), int((first >> 16) & 0xFF));
+}
+
+TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
+  TBmpLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.BitsPerPixel = 8;
+  layout.Palette = {0x000000, 0x808080};  // no white
+  WriteFile(Path("in.bmp"), BmpBytes(layout));
+  const QString target = Path("out.bmp");
+  struct TCase {
+    QByteArray Grid;
+    QString Reason;
+  };
+  const QByteArray pixels = R"("origin": [0, 0], "step": [40, 30])";
+  const std::vector<TCase> cases = {
+      {"{", "это не JSON"},
+      {"[1, 2]", "ожидался объект JSON"},
+      {R"({"origin": [0, 0], "step": [10, 10]})", "нет поля \"cells\""},
+      {R"({"cells": [0, 1], )" + pixels + "}", "Количество ячеек сетки не может быть равно нулю"},
+      {R"({"cells": [1, 1]})", "задайте либо \"origin\" и \"step\""},
+      {R"({"cells": [1, 1], "paper": {"left": 0, "top": 0, "width": 1, "height": 1}, )" + pixels +
+           "}",
+       "задайте либо \"origin\" и \"step\""},
+      {R"({"cells": [1, 1], "origin": [0, 0]})", "\"origin\" и \"step\" задаются вместе"},
+      {R"({"cells": [1, 1], "origin": [0.5, 0], "step": [10, 10]})", "должно быть целым числом"},
+      {R"({"cells": [1, 1], "paper": {"left": 0, "top": 0, "width": 0, "height": 1}})",
+       "Ширина сетки должна быть больше нуля"},
+      {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 2, "j": 0, "x": 1, "y": 1}]})",
+       "узел (2, 0) вне сетки"},
+      {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 0, "x": 1}]})",
+       "у узла нет поля \"y\""},
+      {R"({"cells": [1, 1], )" + pixels + R"(, "colour": 1})", "неизвестное поле \"colour\""},
+      {R"({"cells": [100000, 1], )" + pixels + "}", "слишком много ячеек"},
+      // A sound grid whose moved corner pulls white in from outside: the palette lacks it.
+      {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 1, "x": 45, "y": 30}]})",
+       "Не найден соответствующий цвет в палитре"},
+  };
+  for (const TCase& c : cases) {
+    WriteFile(Path("grid.json"), c.Grid);
+    const TRun run = RunCli({"calibrate", Path("in.bmp"), target, "--grid", Path("grid.json")});
+    EXPECT_EQ(run.Status, 1) << c.Grid.toStdString();
+    EXPECT_TRUE(run.Err.contains(c.Reason)) << run.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(target)) << c.Grid.toStdString();
+  }
+  EXPECT_EQ(RunCli({"calibrate", Path("in.bmp"), target}).Status, 2);  // no --grid
+  EXPECT_EQ(RunCli({"calibrate", Path("in.bmp"), "--grid", Path("grid.json")}).Status, 2);
+  EXPECT_EQ(RunCli({"calibrate", Path("in.bmp"), target, "--grid"}).Status, 2);
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList({"grid.json", "in.bmp"}));
+}
