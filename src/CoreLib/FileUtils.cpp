@@ -5,12 +5,16 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -193,4 +197,150 @@ int64_t TInsideStreamAllocator::Allocate(int64_t size, bool fill) {
 void TInsideStreamAllocator::Reset() {
   FStream->SetSize(0);
   FStream->SetPosition(0);
+}
+
+// The lease-break notices of the system arrive as a signal, which may interrupt any thread; its
+// handler only passes the descriptor on through a pipe. A thread of its own reads the pipe and
+// copies the file, so that the other program is held back only as long as the copy takes, whatever
+// this program is busy with.
+class TStableFileWatcher {
+ public:
+  static TStableFileWatcher& Instance() {
+    // Never destroyed: the watching thread runs until the process ends.
+    static TStableFileWatcher* watcher = new TStableFileWatcher();
+    return *watcher;
+  }
+
+  static int Signal() { return SIGRTMIN + 1; }
+  std::mutex& Mutex() { return FMutex; }
+  bool Started() const { return FStarted; }
+
+  // Under Mutex.
+  void Add(TStableFile* file) { FFiles.push_back(file); }
+  void Remove(TStableFile* file) {
+    FFiles.erase(std::remove(FFiles.begin(), FFiles.end(), file), FFiles.end());
+  }
+
+ private:
+  TStableFileWatcher() {
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return;
+    GWritePipe.store(pipe[1]);
+    FReadPipe = pipe[0];
+    struct sigaction action = {};
+    action.sa_sigaction = &OnLeaseBreak;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    if (::sigaction(Signal(), &action, nullptr) != 0) return;
+    std::thread([this] { Watch(); }).detach();
+    FStarted = true;
+  }
+
+  static void OnLeaseBreak(int, siginfo_t* info, void*) {
+    const int saved = errno;
+    const int handle = info->si_fd;
+    const int pipe = GWritePipe.load();
+    if (pipe >= 0) {
+      const ssize_t written = ::write(pipe, &handle, sizeof handle);
+      (void)written;  // a full pipe already holds notices enough to wake the watcher
+    }
+    errno = saved;
+  }
+
+  void Watch() {
+    for (;;) {
+      int handle;
+      const ssize_t n = ::read(FReadPipe, &handle, sizeof handle);
+      if (n != sizeof handle) {
+        if (n < 0 && errno != EINTR) return;
+        continue;
+      }
+      std::lock_guard<std::mutex> lock(FMutex);
+      for (TStableFile* file : FFiles)
+        // A descriptor number may have been reused since the notice: only a file whose lease is
+        // really being broken is copied.
+        if (file->Handle() == handle && file->FState.load() == TStableFile::kLeased &&
+            ::fcntl(handle, F_GETLEASE) != F_RDLCK)
+          file->TakePrivateCopy();
+    }
+  }
+
+  static inline std::atomic<int> GWritePipe{-1};
+  std::mutex FMutex;
+  std::vector<TStableFile*> FFiles;
+  int FReadPipe = -1;
+  bool FStarted = false;
+};
+
+std::unique_ptr<TStableFile> TStableFile::Open(const QString& fileName) {
+  TStableFileWatcher& watcher = TStableFileWatcher::Instance();
+  if (!watcher.Started()) return nullptr;
+  const QByteArray path = QFile::encodeName(fileName);
+  int handle;
+  do {
+    handle = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) throw EFOpenError(fileName, errno);
+  struct stat st;
+  if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(handle);
+    return nullptr;
+  }
+  std::unique_ptr<TStableFile> file(new TStableFile(handle, fileName, st.st_size));
+  bool leased;
+  {
+    // Registered before the lease exists, so that no notice can find the file missing.
+    std::lock_guard<std::mutex> lock(watcher.Mutex());
+    leased = ::fcntl(handle, F_SETSIG, TStableFileWatcher::Signal()) == 0 &&
+             ::fcntl(handle, F_SETLEASE, F_RDLCK) == 0;
+    if (leased) watcher.Add(file.get());
+  }
+  if (!leased) return nullptr;
+  return file;
+}
+
+TStableFile::TStableFile(int handle, QString fileName, int64_t size)
+    : THandleStream(handle), FFileName(std::move(fileName)), FSize(size) {}
+
+TStableFile::~TStableFile() {
+  std::lock_guard<std::mutex> lock(TStableFileWatcher::Instance().Mutex());
+  TStableFileWatcher::Instance().Remove(this);
+}
+
+void TStableFile::TakePrivateCopy() {
+  try {
+    std::unique_ptr<TTempFileStream> copy(TTempFileStream::CreateUnique(QStringLiteral("VLM")));
+    loff_t from = 0;
+    loff_t to = 0;
+    while (from < FSize) {
+      const ssize_t n = ::copy_file_range(Handle(), &from, copy->Handle(), &to,
+                                          static_cast<size_t>(FSize - from), 0);
+      if (n > 0) continue;
+      if (n == 0) throw EReadError();
+      if (errno == EINTR) continue;
+      // Where the system cannot copy between these files, the bytes go through memory.
+      std::vector<char> buffer(1 << 20);
+      while (from < FSize) {
+        const int64_t chunk = std::min<int64_t>(FSize - from, static_cast<int64_t>(buffer.size()));
+        ReadBufferAt(from, buffer.data(), chunk);
+        copy->WriteBufferAt(to, buffer.data(), chunk);
+        from += chunk;
+        to += chunk;
+      }
+    }
+    // The copy takes the original's descriptor number: readers go on as before, and closing the
+    // original ends the lease, which lets the other program go ahead.
+    if (::dup2(copy->Handle(), Handle()) < 0) throw EOSError(errno);
+    FState.store(kCopied);
+  } catch (...) {
+    FState.store(kLost);
+    ::fcntl(Handle(), F_SETLEASE, F_UNLCK);
+  }
+}
+
+void TStableFile::CheckIntact() const {
+  if (FState.load() == kLost)
+    throw Exception(QStringLiteral("Файл %1 изменён другой программой, а сохранить его прежнюю "
+                                   "копию не удалось: прочитать растр дальше нельзя")
+                        .arg(FFileName));
 }

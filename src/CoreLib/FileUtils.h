@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 // The strings of a program file's version record: a record embedded in the executable by the
 // build (see resources/VersionRecord.cpp), made of named values such as
@@ -48,6 +50,33 @@ class TTempFileStream : public THandleStream {
 
  private:
   TTempFileStream() = default;
+};
+
+// A file opened for reading whose bytes stay as they were when it was opened, for as long as the
+// stream lives. The system is asked for a read lease: when another program opens the file for
+// writing, it is held back until a private copy of the file has taken the place of the original
+// behind this stream's descriptor, so later reads see the old bytes. Without a lease (another
+// owner, a network file system, leases off) nothing can be guaranteed and Open gives none.
+class TStableFile : public THandleStream {
+ public:
+  static std::unique_ptr<TStableFile> Open(const QString& fileName);
+  ~TStableFile() override;
+
+  const QString& FileName() const { return FFileName; }
+  // Whether the private copy has taken over from the original file.
+  bool Copied() const { return FState.load() == kCopied; }
+  // Raises when the bytes could not be kept (the copy failed: a full disk).
+  void CheckIntact() const;
+
+ private:
+  friend class TStableFileWatcher;
+  enum : int { kLeased, kCopied, kLost };
+  TStableFile(int handle, QString fileName, int64_t size);
+  void TakePrivateCopy();
+
+  QString FFileName;
+  int64_t FSize;
+  std::atomic<int> FState{kLeased};
 };
 
 // Hands out regions at the end of a stream; the stream is not owned.

@@ -142,8 +142,10 @@ std::unique_ptr<TRasterFile> TBmpFile::Create(TRasterFileProvider* provider) {
 void TBmpFile::Open(const QString& fileName) {
   FFileName = fileName;
   FHeader.clear();
-  const std::unique_ptr<THandleStream> stream =
-      Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
+  FStable = Provider()->OpenStableStream(QStringLiteral("TBmpFile.Open"), fileName);
+  std::unique_ptr<THandleStream> ownStream;
+  if (!FStable) ownStream = Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
+  THandleStream* const stream = FStable ? FStable.get() : ownStream.get();
   const int64_t fileSize = stream->Size();
   TFileHeaders h = ReadHeaders(*stream, fileSize, fileName);
   CheckFormat(h, fileName);
@@ -256,8 +258,12 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
                   QStringLiteral("TBmpFile.GetDibSection"), QStringLiteral("столбцы вне растра"));
   const int bpp = Info().biBitCount;
   const bool topDown = Info().biHeight < 0;
-  const std::unique_ptr<THandleStream> stream =
-      Provider()->OpenStream(QStringLiteral("TBmpFile.GetDibSection"), FFileName);
+  std::unique_ptr<THandleStream> ownStream;
+  if (FStable)
+    FStable->CheckIntact();
+  else
+    ownStream = Provider()->OpenStream(QStringLiteral("TBmpFile.GetDibSection"), FFileName);
+  THandleStream& stream = FStable ? *FStable : *ownStream;
 
   std::vector<std::unique_ptr<TRasterFileDib>> dibs;
   struct TSpan {
@@ -286,7 +292,7 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
       std::memset(row + spans[c].Bytes, 0, spans[c].DibRow - spans[c].Bytes);
     }
   }
-  Provider()->ReadPieces(*stream, pieces);
+  Provider()->ReadPieces(stream, pieces);
   return dibs;
 }
 

@@ -19,6 +19,7 @@ class TBmpFile : public TRasterFile {
   std::vector<std::unique_ptr<TRasterFileDib>> GetDibBand(
       int y, int height, const std::vector<TDibColumn>& columns) override;
   void GetHeaderInfo(QStringList& lines) override;
+  bool Stable() const override { return FStable != nullptr; }
 
   // The info header in its 40-byte form, with the stored sign of the height, followed by the bit
   // fields (when compressed with them) and the colour table as far as the file holds it.
@@ -30,6 +31,9 @@ class TBmpFile : public TRasterFile {
   std::unique_ptr<TRasterFileDib> NewDib(const TDibColumn& column, int height) const;
 
   QString FFileName;
+  // Held open from Open on when the provider can keep the file's bytes as they were; every read
+  // then goes through it. Otherwise each read opens the file anew.
+  std::unique_ptr<TStableFile> FStable;
   std::vector<uint8_t> FHeader;
   int64_t FBitsOffset = 0;  // where the pixel rows start in the file
   int64_t FRowSize = 0;     // bytes of a stored row

@@ -1,5 +1,6 @@
 #include "PartCaches.h"
 
+#include "RasterManagers.h"
 #include "RasterParts.h"
 #include "RecArrays.h"
 
@@ -76,11 +77,16 @@ void TPartCache::EndUse() {
 
 void TPartCache::Load(TRasterPart& part) {
   if (!part.FBits) {
-    CheckInternal(part.FSwapOffset >= 0, QStringLiteral("TPartCache.Load"),
-                  QStringLiteral("часть растра не записана в файл подкачки"));
-    TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
-    FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
-    part.FBits = std::move(bits);
+    if (part.FFileBacked) {
+      std::unique_ptr<TRasterFileDib> dib = part.FManager->ReadSourcePixels(part);
+      part.TakeDib(*dib);
+    } else {
+      CheckInternal(part.FSwapOffset >= 0, QStringLiteral("TPartCache.Load"),
+                    QStringLiteral("часть растра не записана в файл подкачки"));
+      TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
+      FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
+      part.FBits = std::move(bits);
+    }
   }
   Touch(&part);
 }
@@ -88,7 +94,8 @@ void TPartCache::Load(TRasterPart& part) {
 void TPartCache::Unload(TRasterPart& part) {
   // The pixels are written before the part leaves the list, so a failed write (disk full) leaves
   // it loaded and listed, with its swap block unchanged.
-  if (part.FBits && (part.FModified || part.FSwapOffset < 0)) {
+  // Pixels that the source file still holds are simply let go.
+  if (part.FBits && !part.FFileBacked && (part.FModified || part.FSwapOffset < 0)) {
     const int64_t offset =
         part.FSwapOffset >= 0 ? part.FSwapOffset : FSwapAllocator.Allocate(part.FByteSize, false);
     FSwapStream->WriteBufferAt(offset, part.FBits.Data(), part.FByteSize);

@@ -16,8 +16,9 @@ namespace {
 // cache's budget.
 constexpr size_t kMappedSize = 64 * 1024;
 
-// A few mapped blocks given back lately, handed out again for the next block of the same size:
-// parts that come and go in turn then cost neither system calls nor freshly zeroed pages.
+// Mapped blocks given back lately, handed out again for the next block of the same size: parts
+// that come and go in turn then cost neither system calls nor freshly zeroed pages. It holds as
+// much as one band of parts that a raster reads or writes at once.
 class TBlockPool {
  public:
   ~TBlockPool() {
@@ -29,6 +30,7 @@ class TBlockPool {
       if (it->first == bytes) {
         void* block = it->second;
         FBlocks.erase(it);
+        FBytes -= bytes;
         return block;
       }
     return nullptr;
@@ -36,8 +38,9 @@ class TBlockPool {
   void Give(void* block, size_t bytes) {
     {
       const std::lock_guard lock(FLock);
-      if (FBlocks.size() < kMaxBlocks) {
+      if (FBytes + bytes <= kMaxBytes) {
         FBlocks.emplace_back(bytes, block);
+        FBytes += bytes;
         return;
       }
     }
@@ -45,9 +48,10 @@ class TBlockPool {
   }
 
  private:
-  static constexpr size_t kMaxBlocks = 8;
+  static constexpr size_t kMaxBytes = 16 << 20;
   std::mutex FLock;
   std::vector<std::pair<size_t, void*>> FBlocks;
+  size_t FBytes = 0;
 };
 
 TBlockPool& BlockPool() {
@@ -178,6 +182,15 @@ bool TLocalFileProvider::SelectFile(QString& fileName) {
 std::unique_ptr<THandleStream> TLocalFileProvider::OpenStream(const QString&,
                                                               const QString& fileName) {
   return std::make_unique<TFileStream>(fileName, TFileMode::fmOpenRead);
+}
+
+std::unique_ptr<TStableFile> TRasterFileProvider::OpenStableStream(const QString&, const QString&) {
+  return nullptr;
+}
+
+std::unique_ptr<TStableFile> TLocalFileProvider::OpenStableStream(const QString&,
+                                                                  const QString& fileName) {
+  return TStableFile::Open(fileName);
 }
 
 std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileUtils.h"
 #include "Streams.h"
 
 #include <QString>
@@ -126,6 +127,9 @@ class TRasterFile {
       int y, int height, const std::vector<TDibColumn>& columns);
   // Appends a readable description of the file's header, one field per line.
   virtual void GetHeaderInfo(QStringList& lines) = 0;
+  // Whether later reads are sure to see the pixels as they were at Open, however long this object
+  // lives: then a copy of them kept elsewhere can be read again from here instead.
+  virtual bool Stable() const { return false; }
 
  private:
   TRasterFileProvider* FProvider;
@@ -162,6 +166,10 @@ class TRasterFileProvider {
   // A read stream on the file; purpose names the caller for providers that report it.
   virtual std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
                                                     const QString& fileName) = 0;
+  // A read stream that keeps showing the file's bytes as they were when it was opened, or none
+  // when the provider cannot promise that.
+  virtual std::unique_ptr<TStableFile> OpenStableStream(const QString& purpose,
+                                                        const QString& fileName);
   // Reads the pieces, which must come in ascending file order and must not overlap. Neighbouring
   // pieces are read together in reads of about 128 KB; the file must hold every byte.
   void ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces);
@@ -190,6 +198,8 @@ class TLocalFileProvider : public TRasterFileProvider {
   bool SelectFile(QString& fileName) override;
   std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
                                             const QString& fileName) override;
+  std::unique_ptr<TStableFile> OpenStableStream(const QString& purpose,
+                                                const QString& fileName) override;
 
  private:
   TFileDialogRunner FRunDialog;

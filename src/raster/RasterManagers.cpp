@@ -142,18 +142,28 @@ void TRasterManager::Open(const QString& fileName) {
   CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.Open"),
                 QStringLiteral("растр уже заполнен"));
   FFileName = fileName;
-  const std::unique_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName);
+  const std::shared_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName);
   FBitsPerPixel = file->GetBitsPerPixel();
   SetHeader(std::move(file->GetDibSection(0, 0, 1, 1)->Header));
   SetSize(file->GetWidth(), file->GetHeight());
+  // A stable file can give every part's pixels again: parts beyond the cache's budget are then
+  // let go instead of being copied into the swap file.
+  const bool stable = file->Stable();
+  if (stable) FSource = file;
   TProgress progress(FStatusInfo, QStringLiteral("Считывание растра..."));
   for (int row = 0; row < FPartsDown; ++row) {
     progress.ShowPercent(row * 100 / FPartsDown);
-    OpenRowOfParts(*file, row);
+    OpenRowOfParts(*file, row, stable);
   }
 }
 
-void TRasterManager::OpenRowOfParts(TRasterFile& file, int row) {
+std::unique_ptr<TRasterFileDib> TRasterManager::ReadSourcePixels(const TRasterPart& part) {
+  CheckInternal(FSource != nullptr, QStringLiteral("TRasterManager.ReadSourcePixels"),
+                QStringLiteral("у растра нет исходного файла"));
+  return FSource->GetDibSection(part.Left(), part.Top(), part.Width(), part.Height());
+}
+
+void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   const int top = row * FSide;
   const int height = PartHeight(row);
   // The row of parts is read in bands of neighbouring parts, each with large reads.
@@ -164,7 +174,7 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row) {
     std::vector<std::unique_ptr<TRasterFileDib>> dibs = file.GetDibBand(top, height, columns);
     for (size_t i = 0; i < dibs.size(); ++i) {
       FParts.push_back(TRasterPart::CreateFromDib(this, columns[i].Left, top, columns[i].Width,
-                                                  height, *dibs[i]));
+                                                  height, *dibs[i], stable));
       dibs[i].reset();
     }
     first = end;
@@ -179,6 +189,7 @@ void TRasterManager::CopyFrom(TRasterManager& source) {
   const uint8_t* header = source.GetHeader();
   SetHeader(std::vector<uint8_t>(header, header + source.HeaderSize()));
   FBottomUp = source.FBottomUp;
+  FSource = source.FSource;
   SetSize(source.FWidth, source.FHeight);
   TProgress progress(FStatusInfo, QStringLiteral("Копирование растра..."));
   const size_t count = source.FParts.size();
@@ -204,6 +215,7 @@ bool TRasterManager::Clip(const TRect& rect) {
   copy.CopyFrom(*this);
   FParts.clear();
   FCache.ResetSwap();
+  FSource.reset();
   SetSize(kept.Width(), kept.Height());
   TProgress progress(FStatusInfo, QStringLiteral("Инициализация"));
   for (int row = 0; row < FPartsDown; ++row) {
@@ -308,18 +320,34 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
           end == FPartsAcross ? rowSize : int64_t{end} * FSide * FBitsPerPixel / 8;
       const int64_t bandRow = byteEnd - byteStart;
       band.resize(static_cast<size_t>(bandRow * height));
+      // Parts whose pixels wait in the source file are read from it together, in large reads,
+      // without passing through the cache; the others come from memory or the swap file.
+      std::vector<TDibColumn> fromSource;
+      for (int c = first; c < end; ++c) {
+        TRasterPart* part = GetPart(c, row);
+        if (!part->Loaded() && part->FileBacked()) fromSource.push_back({c * FSide, part->Width()});
+      }
+      std::vector<std::unique_ptr<TRasterFileDib>> dibs;
+      if (!fromSource.empty()) dibs = FSource->GetDibBand(top, height, fromSource);
+      size_t nextDib = 0;
       for (int c = first; c < end; ++c) {
         TRasterPart* part = GetPart(c, row);
         const int64_t offset = int64_t{c} * FSide * FBitsPerPixel / 8 - byteStart;
         const int64_t pixelBytes = (int64_t{part->Width()} * FBitsPerPixel + 7) / 8;
-        // Band row j holds raster row top + height - 1 - j: the band's bottom row comes first.
+        const bool fileRows = nextDib < fromSource.size() && fromSource[nextDib].Left == c * FSide;
+        const uint8_t* dibBits = fileRows ? dibs[nextDib]->Bits.Data() : nullptr;
+        const int64_t dibRow = part->RowSize();
+        // Band row j holds raster row top + height - 1 - j: the band's bottom row comes first,
+        // as in a bottom-up DIB.
         for (int j = 0; j < height; ++j) {
           uint8_t* target = band.data() + j * bandRow + offset;
-          std::memcpy(target, part->GetRow(top + height - 1 - j), pixelBytes);
+          std::memcpy(target, fileRows ? dibBits + j * dibRow : part->GetRow(top + height - 1 - j),
+                      pixelBytes);
           // After the last pixel byte the row is padded with zeros.
           if (c == FPartsAcross - 1)
             std::memset(target + pixelBytes, 0, bandRow - offset - pixelBytes);
         }
+        if (fileRows) dibs[nextDib++].reset();
       }
       if (first == 0)
         for (int y = top + height - 1; y >= top; --y)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The side of the square parts of a raster of that depth: about 204800 bytes of pixels each.
@@ -76,6 +77,11 @@ class TRasterManager {
   int PartsDown() const { return FPartsDown; }
   const TRasterPartList& Parts() const { return FParts; }
   TPartCache& Cache() { return FCache; }
+  // The file the pixels were read from, while it is stable (see TRasterFile::Stable) and a part
+  // still holds its pixels; none otherwise.
+  const std::shared_ptr<TRasterFile>& Source() const { return FSource; }
+  // The pixels of a part whose pixels are the source file's, read again from that file.
+  std::unique_ptr<TRasterFileDib> ReadSourcePixels(const TRasterPart& part);
 
   [[noreturn]] static void RaisePointOutside(int x, int y);
 
@@ -87,7 +93,7 @@ class TRasterManager {
   int PartHeight(int row) const;
   // The end of the band of parts from firstColumn whose pixels stay within the band bound.
   int BandEnd(int firstColumn, int rows) const;
-  void OpenRowOfParts(TRasterFile& file, int row);
+  void OpenRowOfParts(TRasterFile& file, int row, bool stable);
   void WriteRows(TFileStream& file, int64_t bitsOffset);
 
   TRasterFileProvider* FProvider;
@@ -106,4 +112,5 @@ class TRasterManager {
   // Declared before the parts: a part takes itself off the cache's list when destroyed.
   TPartCache FCache;
   TRasterPartList FParts;
+  std::shared_ptr<TRasterFile> FSource;
 };

@@ -72,14 +72,19 @@ std::unique_ptr<TRasterPart> TRasterPart::Touched(std::unique_ptr<TRasterPart> p
 }
 
 std::unique_ptr<TRasterPart> TRasterPart::CreateFromDib(TRasterManager* manager, int left, int top,
-                                                        int width, int height,
-                                                        TRasterFileDib& dib) {
+                                                        int width, int height, TRasterFileDib& dib,
+                                                        bool fromSource) {
   std::unique_ptr<TRasterPart> part(new TRasterPart(manager, left, top, width, height));
-  CheckInternal(dib.PixelOffset == 0 && dib.ImageSize == part->FByteSize && dib.Bits,
+  part->TakeDib(dib);
+  part->FFileBacked = fromSource;
+  return Touched(std::move(part));
+}
+
+void TRasterPart::TakeDib(TRasterFileDib& dib) {
+  CheckInternal(dib.PixelOffset == 0 && dib.ImageSize == FByteSize && dib.Bits,
                 QStringLiteral("TRasterPart.CreateFromDib"),
                 QStringLiteral("DIB не совпадает с частью растра"));
-  part->FBits = std::move(dib.Bits);
-  return Touched(std::move(part));
+  FBits = std::move(dib.Bits);
 }
 
 std::unique_ptr<TRasterPart> TRasterPart::CreateEmpty(TRasterManager* manager, int left, int top,
@@ -90,11 +95,16 @@ std::unique_ptr<TRasterPart> TRasterPart::CreateEmpty(TRasterManager* manager, i
 }
 
 std::unique_ptr<TRasterPart> TRasterPart::Clone(TRasterManager* target) {
+  if (FFileBacked && !FBits) {
+    std::unique_ptr<TRasterPart> copy(new TRasterPart(target, FLeft, FTop, FWidth, FHeight));
+    copy->FFileBacked = true;
+    return copy;
+  }
   TRasterFileDib dib;
   dib.Bits = TPixelBuffer(FByteSize, TPixelBuffer::TFill::Uninitialised);
   dib.ImageSize = FByteSize;
   std::memcpy(dib.Bits.Data(), GetBits(), FByteSize);
-  return CreateFromDib(target, FLeft, FTop, FWidth, FHeight, dib);
+  return CreateFromDib(target, FLeft, FTop, FWidth, FHeight, dib, FFileBacked);
 }
 
 uint8_t* TRasterPart::LoadBits() {

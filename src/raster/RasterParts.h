@@ -50,9 +50,11 @@ class TPaletteLookup {
 class TRasterPart {
  public:
   // A part holding the DIB's pixels; the DIB must start at the part's left edge. The DIB's memory
-  // is taken over, so the DIB is left without pixels.
+  // is taken over, so the DIB is left without pixels. fromSource: the pixels are those of the
+  // manager's stable source file, which can give them again (see FileBacked).
   static std::unique_ptr<TRasterPart> CreateFromDib(TRasterManager* manager, int left, int top,
-                                                    int width, int height, TRasterFileDib& dib);
+                                                    int width, int height, TRasterFileDib& dib,
+                                                    bool fromSource = false);
   // A part with zeroed pixels (colour index 0, or black).
   static std::unique_ptr<TRasterPart> CreateEmpty(TRasterManager* manager, int left, int top,
                                                   int width, int height);
@@ -60,7 +62,9 @@ class TRasterPart {
   TRasterPart(const TRasterPart&) = delete;
   TRasterPart& operator=(const TRasterPart&) = delete;
 
-  // A copy for another manager with the same header; not modified, never swapped.
+  // A copy for another manager with the same header; not modified, never swapped. A part whose
+  // pixels are those of the source file is copied without reading them: the copy reads them from
+  // the same file when it needs them.
   std::unique_ptr<TRasterPart> Clone(TRasterManager* target);
 
   TRasterManager* Manager() const { return FManager; }
@@ -72,6 +76,9 @@ class TRasterPart {
   int ByteSize() const { return FByteSize; }
   int64_t SwapOffset() const { return FSwapOffset; }
   bool Modified() const { return FModified; }
+  // The pixels are still those of the raster's stable source file: unloading them writes nothing,
+  // and loading reads them from that file.
+  bool FileBacked() const { return FFileBacked; }
   bool Loaded() const { return static_cast<bool>(FBits); }
 
   // A number no other part of this process ever had: with ChangeCount it names one state of the
@@ -86,10 +93,13 @@ class TRasterPart {
     if (FBits && FCache->TouchChangesNothing(this)) return FBits.Data();
     return LoadBits();
   }
-  // For callers that wrote the pixels through GetBits: the part is written back to the swap file
-  // when it is unloaded, and its change count grows.
+  // For callers that write the pixels through GetBits, before another part of the manager is
+  // fetched: the part is written back to the swap file when it is unloaded, and its change count
+  // grows. An unloaded part is loaded first, so that its pixels are there to be changed.
   void MarkModified() {
+    if (!FBits) LoadBits();
     FModified = true;
+    FFileBacked = false;
     ++FChangeCount;
   }
   // The stored row that holds raster row y.
@@ -105,6 +115,7 @@ class TRasterPart {
   friend class TPartCache;
   TRasterPart(TRasterManager* manager, int left, int top, int width, int height);
   static std::unique_ptr<TRasterPart> Touched(std::unique_ptr<TRasterPart> part);
+  void TakeDib(TRasterFileDib& dib);
   uint8_t* LoadBits();
   uint8_t* PixelRow(int x, int y);
 
@@ -119,6 +130,7 @@ class TRasterPart {
   int FByteSize;
   int64_t FSwapOffset = -1;
   bool FModified = false;
+  bool FFileBacked = false;
   uint32_t FChangeCount = 0;
   uint64_t FId;
 };

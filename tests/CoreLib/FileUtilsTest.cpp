@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -137,4 +138,53 @@ TEST(FileStream, ShortReadsRaise) {
   char buffer[4];
   EXPECT_THROW(stream->ReadBuffer(buffer, 4), EReadError);
   EXPECT_THROW(stream->ReadBufferAt(1, buffer, 2), EReadError);
+}
+
+namespace {
+
+void WriteText(const QString& name, const QByteArray& text) {
+  QFile file(name);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(text);
+}
+
+QByteArray ReadAt(THandleStream& stream, int64_t offset, int64_t size) {
+  QByteArray bytes(size, '\0');
+  stream.ReadBufferAt(offset, bytes.data(), size);
+  return bytes;
+}
+
+}  // namespace
+
+TEST(StableFile, AnotherProgramWritingWaitsOnlyForThePrivateCopy) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath("scan.bmp");
+  WriteText(name, "the original bytes");
+  std::unique_ptr<TStableFile> file = TStableFile::Open(name);
+  ASSERT_NE(file, nullptr) << "no read lease on " << name.toStdString();
+  EXPECT_FALSE(file->Copied());
+  // The shell truncates and rewrites the file in place. Held back by the lease until the copy
+  // is made, it would otherwise wait for the system's lease-break time (45 s by default).
+  QProcess writer;
+  writer.start("/bin/sh", {"-c", "printf 'rewritten by another program' > \"$0\"", name});
+  ASSERT_TRUE(writer.waitForFinished(30000));
+  EXPECT_EQ(writer.exitCode(), 0);
+  EXPECT_TRUE(file->Copied());
+  EXPECT_EQ(ReadAt(*file, 0, 18), QByteArray("the original bytes"));
+  EXPECT_NO_THROW(file->CheckIntact());
+  QFile check(name);
+  ASSERT_TRUE(check.open(QIODevice::ReadOnly));
+  EXPECT_EQ(check.readAll(), QByteArray("rewritten by another program"));
+}
+
+TEST(StableFile, AFileOpenForWritingGetsNoPromise) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath("busy.bmp");
+  WriteText(name, "bytes");
+  QFile writer(name);
+  ASSERT_TRUE(writer.open(QIODevice::ReadWrite));
+  EXPECT_EQ(TStableFile::Open(name), nullptr);
+  writer.close();
+  EXPECT_NE(TStableFile::Open(name), nullptr);
+  EXPECT_THROW(TStableFile::Open(dir.filePath("missing.bmp")), EFOpenError);
 }

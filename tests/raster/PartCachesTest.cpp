@@ -3,15 +3,20 @@
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
 
+#include <QFile>
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 namespace {
 
 constexpr int64_t kOnePart = TPartCache::PartUnit;
 
-// Six parts A to F side by side, in a budget of three.
+// Six parts A to F side by side, in a budget of three, read from a file that may change, so that
+// every part has to go through the swap file.
 class PartCache : public testing::Test {
  protected:
+  PartCache() : FFiles(false) {}
   void SetUp() override {
     TBmpLayout layout;
     layout.Width = 6 * 456;
@@ -147,4 +152,89 @@ TEST(PartCacheBudget, ABudgetBelowOnePartHoldsOnePart) {
   for (int y = 0; y < 1000; y += 3)
     for (int x = 0; x < 1000; x += 5) ASSERT_EQ(raster->GetPixel(x, y), layout.Pixel(x, y));
   EXPECT_EQ(raster->Cache().LoadedParts().size(), 1u);
+}
+
+// The same six parts read from a file that stays as it was: parts need not be copied to the swap
+// file, because the file gives their pixels again.
+class StableSource : public testing::Test {
+ protected:
+  void SetUp() override {
+    FLayout.Width = 6 * 456;
+    FLayout.Height = 2;
+    FLayout.Palette = GreyPalette(256);
+    FLayout.Pixel = [](int x, int y) { return static_cast<uint32_t>((x / 7 + y) % 256); };
+    FRaster = FFiles.Open(FLayout, 3 * kOnePart);
+  }
+  int64_t SwapSize(TRasterManager& raster) {
+    return raster.Cache().SwapAllocator().Stream()->Size();
+  }
+  bool Intact(TRasterManager& raster) {
+    for (int y = 0; y < FLayout.Height; ++y)
+      for (int x = 0; x < FLayout.Width; ++x)
+        if (raster.GetPixel(x, y) != FLayout.Palette[FLayout.Pixel(x, y)]) return false;
+    return true;
+  }
+
+  TRasterFiles FFiles;
+  TBmpLayout FLayout;
+  std::unique_ptr<TRasterManager> FRaster;
+};
+
+TEST_F(StableSource, OpeningWritesNothingAndChangedPartsGoToTheSwapFile) {
+  ASSERT_NE(FRaster->Source(), nullptr);
+  EXPECT_EQ(FRaster->Cache().LoadedParts().size(), 3u);
+  EXPECT_EQ(SwapSize(*FRaster), 0);
+  EXPECT_TRUE(FRaster->GetPart(0, 0)->FileBacked());
+  EXPECT_TRUE(Intact(*FRaster));
+  EXPECT_EQ(SwapSize(*FRaster), 0);
+  // A changed part no longer matches the file: it is written when it leaves the cache and comes
+  // back from the swap file.
+  FRaster->SetPixel(10, 1, FLayout.Palette[200]);
+  EXPECT_FALSE(FRaster->GetPart(0, 0)->FileBacked());
+  for (int column = 1; column < 6; ++column) FRaster->GetPart(column, 0)->GetBits();
+  EXPECT_FALSE(FRaster->GetPart(0, 0)->Loaded());
+  EXPECT_EQ(SwapSize(*FRaster), 912);
+  EXPECT_EQ(FRaster->GetPixel(10, 1), FLayout.Palette[200]);
+  EXPECT_EQ(FRaster->GetPixel(11, 1), FLayout.Palette[FLayout.Pixel(11, 1)]);
+}
+
+TEST_F(StableSource, AnotherProgramRewritingTheFileChangesNothingHere) {
+  QProcess writer;
+  writer.start("/bin/sh", {"-c", "head -c 4000 /dev/zero > \"$0\"", FFiles.Path("raster.bmp")});
+  ASSERT_TRUE(writer.waitForFinished(30000));
+  EXPECT_EQ(ReadFile(FFiles.Path("raster.bmp")).size(), 4000);
+  EXPECT_TRUE(Intact(*FRaster));
+}
+
+TEST_F(StableSource, CopiesShareTheFileUntilAClipLetsItGo) {
+  TRasterManager copy(FFiles.Provider(), 3 * kOnePart, nullptr);
+  copy.CopyFrom(*FRaster);
+  EXPECT_EQ(copy.Source(), FRaster->Source());
+  // Parts that were not in memory are copied without being read.
+  EXPECT_FALSE(copy.GetPart(0, 0)->Loaded());
+  EXPECT_TRUE(copy.GetPart(0, 0)->FileBacked());
+  EXPECT_TRUE(Intact(copy));
+  EXPECT_EQ(SwapSize(copy), 0);
+  ASSERT_TRUE(FRaster->Clip(TRect{456, 0, 2 * 456, 2}));
+  EXPECT_EQ(FRaster->Source(), nullptr);
+  EXPECT_EQ(FRaster->GetPixel(0, 1), FLayout.Palette[FLayout.Pixel(456, 1)]);
+}
+
+TEST(UnstableSource, AFileOthersWriteIsCopiedAtOpen) {
+  TRasterFiles files;
+  TBmpLayout layout;
+  layout.Width = 6 * 264;
+  layout.Height = 3;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 3 + y); };
+  WriteFile(files.Path("shared.bmp"), BmpBytes(layout));
+  // Held open for writing elsewhere, the file cannot be promised to stay as it is.
+  QFile other(files.Path("shared.bmp"));
+  ASSERT_TRUE(other.open(QIODevice::ReadWrite));
+  TRasterManager raster(files.Provider(), 2 * kOnePart, nullptr);
+  raster.Open(files.Path("shared.bmp"));
+  EXPECT_EQ(raster.Source(), nullptr);
+  EXPECT_GT(raster.Cache().SwapAllocator().Stream()->Size(), 0);
+  other.resize(100);
+  for (int x = 0; x < layout.Width; x += 17) EXPECT_EQ(raster.GetPixel(x, 2), layout.Pixel(x, 2));
 }

@@ -90,14 +90,20 @@ TEST_F(RasterManager, AResolutionOfZeroReadsAsTheScreensButIsNotStored) {
 }
 
 TEST_F(RasterManager, SavingWritesTheFileItReadIdentically) {
-  // Rasters of several parts each way, read and written through a budget of one part.
-  for (int bpp : {1, 4, 8, 16, 24, 32}) {
-    const TBmpLayout layout = Pattern(bpp == 1 ? 2900 : 700, 600, bpp);
-    const auto raster = FFiles.Open(layout, kOnePart);
-    raster->Save(FFiles.Path("out.bmp"));
-    EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(layout)) << bpp;
-    EXPECT_EQ(raster->FileName(), FFiles.Path("out.bmp"));
-  }
+  // Rasters of several parts each way, read and written through a budget of one part: with the
+  // parts' pixels waiting in the source file, and with them copied into the swap file.
+  TRasterFiles unstable(false);
+  for (TRasterFiles* files : {&FFiles, &unstable})
+    for (int bpp : {1, 4, 8, 16, 24, 32}) {
+      const TBmpLayout layout = Pattern(bpp == 1 ? 2900 : 700, 600, bpp);
+      const auto raster = files->Open(layout, kOnePart);
+      EXPECT_EQ(raster->Source() != nullptr, files == &FFiles);
+      // One changed part among those the source file holds.
+      raster->GetPart(0, 0)->MarkModified();
+      raster->Save(files->Path("out.bmp"));
+      EXPECT_EQ(ReadFile(files->Path("out.bmp")), BmpBytes(layout)) << bpp;
+      EXPECT_EQ(raster->FileName(), files->Path("out.bmp"));
+    }
 }
 
 TEST_F(RasterManager, RowsWiderThanABandAreReadAndWrittenInPieces) {

@@ -74,10 +74,18 @@ class TFileSizeLimit {
   rlimit FOld;
 };
 
-// A local provider with the BMP format registered.
+// A local provider with the BMP format registered. An unstable one cannot promise that a file
+// keeps its bytes (as on a network share), so rasters copy every part into their swap file.
 class TBmpProvider : public TLocalFileProvider {
  public:
-  TBmpProvider() { RegisterBmpFormat(this); }
+  explicit TBmpProvider(bool stable = true) : FStable(stable) { RegisterBmpFormat(this); }
+  std::unique_ptr<TStableFile> OpenStableStream(const QString& purpose,
+                                                const QString& fileName) override {
+    return FStable ? TLocalFileProvider::OpenStableStream(purpose, fileName) : nullptr;
+  }
+
+ private:
+  bool FStable;
 };
 
 class TRasterManager;
@@ -85,6 +93,7 @@ class TRasterManager;
 // Rasters written to a temporary folder and opened through a BMP provider.
 class TRasterFiles {
  public:
+  explicit TRasterFiles(bool stable = true) : FProvider(stable) {}
   QString Path(const QString& name) const { return FDir.filePath(name); }
   // Writes the file and opens it with the cache budget in bytes.
   std::unique_ptr<TRasterManager> Open(const TBmpLayout& layout, int64_t cacheSize,
