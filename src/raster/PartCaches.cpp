@@ -81,6 +81,7 @@ void TPartCache::Load(TRasterPart& part) {
     TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
     FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
     part.FBits = std::move(bits);
+    PixelsAvailable(part);
   }
   Touch(&part);
 }
@@ -88,6 +89,7 @@ void TPartCache::Load(TRasterPart& part) {
 void TPartCache::Unload(TRasterPart& part) {
   // The pixels are written before the part leaves the list, so a failed write (disk full) leaves
   // it loaded and listed, with its swap block unchanged.
+  if (part.FBits && part.FModified) PixelsAvailable(part);
   if (part.FBits && (part.FModified || part.FSwapOffset < 0)) {
     const int64_t offset =
         part.FSwapOffset >= 0 ? part.FSwapOffset : FSwapAllocator.Allocate(part.FByteSize, false);
@@ -102,6 +104,10 @@ void TPartCache::Unload(TRasterPart& part) {
 void TPartCache::Forget(TRasterPart* part) {
   const int i = IndexOf(part);
   if (i >= 0) FLoadedParts.erase(FLoadedParts.begin() + i);
+}
+
+void TPartCache::PixelsAvailable(TRasterPart& part) {
+  if (OnPixels && part.FBits) OnPixels(part, part.FBits.Data());
 }
 
 void TPartCache::ResetSwap() {

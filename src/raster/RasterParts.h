@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Geomet.h"
 #include "PartCaches.h"
 #include "RasterFiles.h"
 
@@ -73,6 +74,10 @@ class TRasterPart {
   int64_t SwapOffset() const { return FSwapOffset; }
   bool Modified() const { return FModified; }
   bool Loaded() const { return static_cast<bool>(FBits); }
+  // The raster pixels the part covers, in world coordinates.
+  TWorldRect GetBounds() const {
+    return TWorldRect{double(FLeft), double(FTop), double(FLeft + FWidth), double(FTop + FHeight)};
+  }
 
   // A number no other part of this process ever had: with ChangeCount it names one state of the
   // pixels, for keeping converted pictures of a part while it is unchanged.
