@@ -7,7 +7,8 @@
 #include <cstdio>
 
 const std::vector<TCliCommand>& CliCommands() {
-  static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand()};
+  static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand(),
+                                                    CliRenderCommand()};
   return commands;
 }
 

@@ -30,6 +30,7 @@ struct TCliCommand {
 // The raster commands, each in its own file.
 TCliCommand CliInfoCommand();
 TCliCommand CliConvertCommand();
+TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.
 const std::vector<TCliCommand>& CliCommands();
