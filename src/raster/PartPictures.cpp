@@ -227,13 +227,16 @@ int TPartPictures::LevelFor(double scale) {
 }
 
 void TPartPictures::Sync() {
-  if (FWidth == FRaster.Width() && FHeight == FRaster.Height() && FConverter) return;
+  const size_t parts = static_cast<size_t>(FRaster.PartsAcross()) * FRaster.PartsDown();
+  if (FWidth == FRaster.Width() && FHeight == FRaster.Height() && FEntries.size() == parts &&
+      FConverter)
+    return;
   // A new raster, or one clipped: every picture belongs to parts that are gone.
   FWidth = FRaster.Width();
   FHeight = FRaster.Height();
   FConverter.emplace(FRaster);
   FEntries.clear();
-  FEntries.resize(static_cast<size_t>(FRaster.PartsAcross()) * FRaster.PartsDown());
+  FEntries.resize(parts);
   FFineBytes = 0;
   FCoarseLevel = 1;
   const auto coarseBytes = [&](int from) {
@@ -317,9 +320,14 @@ TPartPicture TPartPictures::Picture(TRasterPart& part, int level) {
 }
 
 void TPartPictures::PixelsAvailable(TRasterPart& part, const uint8_t* bits) {
-  Sync();
-  TEntry& entry = EntryOf(part);
-  if (!Current(entry, part)) Refresh(entry, part, bits);
+  // Reading, changing or swapping the raster must not fail for the sake of a picture: one that
+  // finds no memory now is made when it is drawn.
+  try {
+    Sync();
+    TEntry& entry = EntryOf(part);
+    if (!Current(entry, part)) Refresh(entry, part, bits);
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 void TPartPictures::EndPaint() {
