@@ -38,9 +38,11 @@ TRenderOptions ParseRenderOptions(const QStringList& args) {
   TRenderOptions options;
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
-    const int values = arg == QStringLiteral("--zoom")                                        ? 1
-                       : arg == QStringLiteral("--center") || arg == QStringLiteral("--size") ? 2
-                                                                                              : 0;
+    int values = 0;  // how many numbers follow the option
+    if (arg == QStringLiteral("--zoom"))
+      values = 1;
+    else if (arg == QStringLiteral("--center") || arg == QStringLiteral("--size"))
+      values = 2;
     if (values == 0) {
       options.Rest << arg;
       continue;
@@ -94,6 +96,8 @@ int RunRender(const QStringList& args) {
   RegisterBmpFormat(&provider);
   TCliProgress progress(options);
   TRasterManager raster(&provider, options.CacheSize, progress.Info());
+  // Zoomed out, reduced copies are best made while the parts are read rather than read back.
+  if (view.Zoom < 1) raster.Pictures();
   raster.Open(options.Positional[0]);
 
   const int64_t width =

@@ -310,7 +310,11 @@ void TPartPictures::MakeFine(TEntry& entry, TRasterPart& part, int level) {
 TPartPicture TPartPictures::Picture(TRasterPart& part, int level) {
   Sync();
   TEntry& entry = EntryOf(part);
-  if (!Current(entry, part)) Refresh(entry, part, part.GetBits());
+  if (!Current(entry, part)) {
+    // Reading the part back from the swap file already brings its copies up to date.
+    const uint8_t* bits = part.GetBits();
+    if (!Current(entry, part)) Refresh(entry, part, bits);
+  }
   level = std::clamp(level, 0, entry.Levels - 1);
   if (level < FCoarseLevel) {
     if (entry.Images[level].isNull()) MakeFine(entry, part, level);
