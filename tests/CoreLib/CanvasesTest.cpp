@@ -226,21 +226,6 @@ TEST(Canvas, StretchedPicturesShowCrispSquaresAndShrunkOnesKeepThinLines) {
   for (int y = 0; y < 8; ++y) EXPECT_LT(qRed(small.pixel(2, y)), 200) << y;
 }
 
-TEST(Canvas, PicturesCombineByTheCopyMode) {
-  QImage image = Filled(4, 4, 0x00FF00);
-  {
-    TCanvas canvas(image);
-    canvas.Brush.Color = 0x0000FF;
-    canvas.FillRect({0, 0, 2, 4});
-    canvas.CopyMode = cmSrcInvert;
-    canvas.Draw(1, 0, Filled(2, 2, 0xFFFFFF));
-  }
-  EXPECT_EQ(At(image, 0, 0), 0xFF0000u);
-  EXPECT_EQ(At(image, 1, 0), 0x00FFFFu);
-  EXPECT_EQ(At(image, 2, 1), 0xFF00FFu);
-  EXPECT_EQ(At(image, 3, 3), 0x00FF00u);
-}
-
 TEST(DevPoints, DrawClosedAndOpenFiguresWithThePenAndBrush) {
   TDevPoints points;
   for (const TPoint& p : {TPoint{1, 1}, TPoint{5, 1}, TPoint{5, 5}, TPoint{1, 5}})

@@ -50,28 +50,6 @@ TEST(DrawingStyles, LineWidthsFollowTheStyleTheDeviceAndTheZoom) {
   EXPECT_EQ(canvas.Pen.Width, 0);
 }
 
-TEST(DrawingStyles, FillStylesSetBrushAndBackground) {
-  QImage image(4, 4, QImage::Format_RGB32);
-  TCanvas canvas(image);
-  ResetCanvas(canvas);
-  canvas.Pen.Mode = pmXor;
-  ApplyFillStyle(canvas, MakeFillStyle(bsSolid, 0x00FF00, clBlack, 0));
-  EXPECT_EQ(canvas.Brush.Style, bsSolid);
-  EXPECT_EQ(canvas.Brush.Color, 0x00FF00u);
-  EXPECT_EQ(canvas.Pen.Mode, pmCopy);
-  // A pattern replaces a solid fill.
-  ApplyFillStyle(canvas, MakeFillStyle(bsSolid, 0x00FF00, clBlack, 5));
-  EXPECT_EQ(canvas.Brush.Style, bsClear);
-  ApplyFillStyle(canvas, MakeFillStyle(bsCross, 0x00FF00, 0x0000FF, 0));
-  EXPECT_EQ(canvas.Brush.Style, bsCross);
-  EXPECT_EQ(canvas.Brush.Color, 0x0000FFu);
-  EXPECT_EQ(canvas.BackgroundMode, bkOpaque);
-  EXPECT_EQ(canvas.BackgroundColor, 0x00FF00u);
-  ApplyFillStyle(canvas, MakeFillStyle(bsCross, 0x00FF00, 0x0000FF, 3));
-  EXPECT_EQ(canvas.BackgroundMode, bkTransparent);
-  EXPECT_EQ(canvas.BackgroundColor, clWhite);
-}
-
 TEST(DrawingStyles, TheDensityPatternsAreThoseOfTheResources) {
   const uint8_t rows[9][8] = {{0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
                               {0x77, 0xFF, 0xFF, 0xFF, 0x77, 0xFF, 0xFF, 0xFF},
