@@ -1,5 +1,6 @@
 #include "Geomet.h"
 
+#include "Canvases.h"
 #include "SysUtils.h"
 
 #include <algorithm>
@@ -260,6 +261,13 @@ void TDevPoints::EndFigure() {
     *target.AppendCounts(1) = n;
   }
   Current.Clear();
+}
+
+void TDevPoints::DrawDevPoints(TCanvas& canvas) const {
+  if (Polygons.FigureCount() > 0)
+    canvas.PolyPolygon(Polygons.Points(), Polygons.Counts(), Polygons.FigureCount());
+  if (Polylines.FigureCount() > 0)
+    canvas.PolyPolyline(Polylines.Points(), Polylines.Counts(), Polylines.FigureCount());
 }
 
 namespace {

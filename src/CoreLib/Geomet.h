@@ -192,6 +192,8 @@ class TPolyPointList : public TPointList {
   int32_t FFigureCount = 0;
 };
 
+class TCanvas;
+
 // The device figures of a whole contour, so that drawing it costs one polygon call for the
 // closed figures and one polyline call for the open ones. Current is the figure being built.
 class TDevPoints {
@@ -204,6 +206,9 @@ class TDevPoints {
   // Moves Current (when it has more than one point) to Polygons when it is closed, repeating its
   // first point, or to Polylines otherwise; Current is cleared in every case.
   void EndFigure();
+  // All closed figures in one polygon call, then all open ones in one polyline call, with the
+  // canvas's current pen and brush.
+  void DrawDevPoints(TCanvas& canvas) const;
 };
 
 // The process keeps one shared instance, reused across paints; while it is in use a nested

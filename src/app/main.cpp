@@ -1,3 +1,4 @@
+#include "Cursors.h"
 #include "FileUtils.h"
 
 #include <QApplication>
@@ -6,6 +7,8 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // Cursor pictures need the application; their numbers are fixed by this one registration.
+  RegisterProgramCursors();
   QMainWindow window;
   try {
     window.setWindowTitle(AppVersionInfo().FileDescription());

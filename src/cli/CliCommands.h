@@ -31,6 +31,7 @@ struct TCliCommand {
 TCliCommand CliInfoCommand();
 TCliCommand CliConvertCommand();
 TCliCommand CliCalibrateCommand();
+TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.
 const std::vector<TCliCommand>& CliCommands();

@@ -87,6 +87,7 @@ void TPartCache::Load(TRasterPart& part) {
       FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
       part.FBits = std::move(bits);
     }
+    PixelsAvailable(part);
   }
   Touch(&part);
 }
@@ -94,6 +95,7 @@ void TPartCache::Load(TRasterPart& part) {
 void TPartCache::Unload(TRasterPart& part) {
   // The pixels are written before the part leaves the list, so a failed write (disk full) leaves
   // it loaded and listed, with its swap block unchanged.
+  if (part.FBits && part.FModified) PixelsAvailable(part);
   // Pixels that the source file still holds are simply let go.
   if (part.FBits && !part.FFileBacked && (part.FModified || part.FSwapOffset < 0)) {
     const int64_t offset =
@@ -109,6 +111,10 @@ void TPartCache::Unload(TRasterPart& part) {
 void TPartCache::Forget(TRasterPart* part) {
   const int i = IndexOf(part);
   if (i >= 0) FLoadedParts.erase(FLoadedParts.begin() + i);
+}
+
+void TPartCache::PixelsAvailable(TRasterPart& part) {
+  if (OnPixels && part.FBits) OnPixels(part, part.FBits.Data());
 }
 
 void TPartCache::ResetSwap() {

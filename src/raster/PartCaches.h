@@ -3,6 +3,7 @@
 #include "FileUtils.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,11 @@ class TPartCache {
   void Forget(TRasterPart* part);
   // Empties the swap file; only when no part has pixels there any more.
   void ResetSwap();
+
+  // Told of pixels that have come into memory (a new part, or one read back) and of changed pixels
+  // about to leave it, so that pictures made from them can follow.
+  std::function<void(TRasterPart& part, const uint8_t* bits)> OnPixels;
+  void PixelsAvailable(TRasterPart& part);
 
  private:
   int IndexOf(const TRasterPart* part) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PartCaches.h"
+#include "PartPictures.h"
 #include "RasterFiles.h"
 #include "RasterParts.h"
 #include "StatusInfo.h"
@@ -11,6 +12,9 @@
 #include <cstdint>
 #include <memory>
 #include <vector>
+
+class TCanvas;
+class TDeviceInfo;
 
 // The side of the square parts of a raster of that depth: about 204800 bytes of pixels each.
 int PartSide(int bitsPerPixel);
@@ -35,6 +39,11 @@ class TRasterManager {
   // Keeps only the rectangle (right and bottom exclusive). False when there is nothing to cut:
   // an empty rectangle, one that holds the whole raster, or one wholly outside it.
   bool Clip(const TRect& rect);
+  // Paints the parts that meet the device's clip area, through its projection (RasterDraw.cpp).
+  void Draw(TDeviceInfo& device, TCanvas& canvas);
+  // The pictures that drawing keeps of the parts, made on first use. Made before Open, they get
+  // their reduced copies while the parts are read, and a first view of the whole raster is quick.
+  TPartPictures& Pictures();
 
   // The header with the whole raster's size written in: valid until the next header call.
   uint8_t* GetHeader();
@@ -113,4 +122,5 @@ class TRasterManager {
   TPartCache FCache;
   TRasterPartList FParts;
   std::shared_ptr<TRasterFile> FSource;
+  std::unique_ptr<TPartPictures> FPictures;
 };

@@ -66,6 +66,7 @@ TRasterPart::~TRasterPart() {
 }
 
 std::unique_ptr<TRasterPart> TRasterPart::Touched(std::unique_ptr<TRasterPart> part) {
+  part->FCache->PixelsAvailable(*part);
   // Should the touch fail (the swap file full), the part is destroyed and leaves the list again.
   part->FCache->Touch(part.get());
   return part;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Geomet.h"
 #include "PartCaches.h"
 #include "RasterFiles.h"
 
@@ -80,6 +81,10 @@ class TRasterPart {
   // and loading reads them from that file.
   bool FileBacked() const { return FFileBacked; }
   bool Loaded() const { return static_cast<bool>(FBits); }
+  // The raster pixels the part covers, in world coordinates.
+  TWorldRect GetBounds() const {
+    return TWorldRect{double(FLeft), double(FTop), double(FLeft + FWidth), double(FTop + FHeight)};
+  }
 
   // A number no other part of this process ever had: with ChangeCount it names one state of the
   // pixels, for keeping converted pictures of a part while it is unchanged.

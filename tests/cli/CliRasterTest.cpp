@@ -134,3 +134,74 @@ TEST_F(CliCommand, ImageMagickAndPillowReadTheConvertedFilesAsTheOriginals) {
     }
   }
 }
+
+TEST_F(CliCommand, RenderDrawsTheRasterOneToOneWithItsBorder) {
+  const QString source = kData + "bmpsuite/g/pal8topdown.bmp";
+  const TRun run = RunCli({"render", source, Path("out.png")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QImage image = QImage(Path("out.png")).convertToFormat(QImage::Format_RGB32);
+  const QImage reference =
+      QImage(kData + "bmpsuite/html/pal8.png").convertToFormat(QImage::Format_RGB32);
+  ASSERT_EQ(image.size(), QSize(127, 64));
+  // The border runs along the raster's edges: over its first column and row, and just outside
+  // the others.
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 127; ++x)
+      EXPECT_EQ(image.pixel(x, y), x == 0 || y == 0 ? qRgb(0, 0, 255) : reference.pixel(x, y))
+          << x << ", " << y;
+}
+
+TEST_F(CliCommand, RenderZoomedOutKeepsAThinGridLineVisibleAsGrey) {
+  TBmpLayout layout{800, 800, 8, {0xFFFFFF, 0x000000}};
+  layout.Pixel = [](int x, int y) { return x == 403 || y == 205 ? 1u : 0u; };
+  WriteFile(Path("grid.bmp"), BmpBytes(layout));
+  const TRun run = RunCli({"render", Path("grid.bmp"), Path("out.png"), "--zoom", "0.125"});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QImage image(Path("out.png"));
+  ASSERT_EQ(image.size(), QSize(100, 100));
+  // Sampling the middle of each 8 × 8 box would miss column 403 and row 205 altogether.
+  for (int i = 1; i < 100; ++i) {
+    if (i == 25 || i == 50) continue;
+    EXPECT_NEAR(qGray(image.pixel(50, i)), 223, 1) << i;
+    EXPECT_NEAR(qGray(image.pixel(i, 25)), 223, 1) << i;
+    EXPECT_EQ(image.pixel(i, 60), qRgb(255, 255, 255)) << i;
+  }
+}
+
+TEST_F(CliCommand, RenderShowsTheCentreAskedForInThePictureAskedFor) {
+  TBmpLayout layout{40, 30, 24, {}};
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 5 + (y * 7 << 8)); };
+  WriteFile(Path("r.bmp"), BmpBytes(layout));
+  const TRun run = RunCli({"render", Path("r.bmp"), Path("out.png"), "--zoom", "4", "--center",
+                           "10.5", "20.5", "--size", "6", "6", "--cache", "1"});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QImage image(Path("out.png"));
+  ASSERT_EQ(image.size(), QSize(6, 6));
+  // Raster pixel (10, 20) fills the middle 4 × 4 pixels; its neighbours border it.
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const int rx = x == 0 ? 9 : x == 5 ? 11 : 10;
+      const int ry = y == 0 ? 19 : y == 5 ? 21 : 20;
+      EXPECT_EQ(image.pixel(x, y), qRgb(rx * 5, ry * 7, 0)) << x << ", " << y;
+    }
+}
+
+TEST_F(CliCommand, RenderRefusesWrongViewsAndWritesNothingOnError) {
+  const QString source = kData + "bmpsuite/g/pal8.bmp";
+  for (const QStringList& view :
+       {QStringList{"--zoom", "0"}, QStringList{"--zoom", "x"}, QStringList{"--zoom"},
+        QStringList{"--center", "1"}, QStringList{"--size", "1.5", "2"},
+        QStringList{"--size", "0", "2"}, QStringList{"--dpi", "1", "1"}})
+    EXPECT_EQ(RunCli(QStringList{"render", source, Path("out.png")} + view).Status, 2)
+        << view.join(' ').toStdString();
+  EXPECT_EQ(RunCli({"render", source}).Status, 2);
+  TRun run = RunCli({"render", source, Path("out.png"), "--zoom", "9000"});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Err.contains("слишком велика")) << run.Err.toStdString();
+  run = RunCli({"render", Path("missing.bmp"), Path("out.png")});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(QDir(FDir.path()).entryList(QDir::Files).isEmpty());
+  run = RunCli({"render", source, FDir.filePath("no/such/folder/out.png")});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Err.contains("Не удалось создать файл")) << run.Err.toStdString();
+}

@@ -1,5 +1,6 @@
 // The BMP Suite and the BMP files of other libraries' tests: what a BMP reader meets in the wild.
 #include "QtPrinters.h"
+#include "RasterDraw.h"
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
 
@@ -181,6 +182,26 @@ TEST_F(BmpSuite, FilesInScopeConvertToTheReferencePicture) {
     // reads 211.
     const int tolerance = source.endsWith("rgb32-111110.bmp") ? 1 : 0;
     EXPECT_EQ(Differences(ours, QImage(kData + reference), tolerance), 0) << source.toStdString();
+  }
+}
+
+TEST_F(BmpSuite, FilesInScopeDrawAsTheReferencePicture) {
+  for (const QString& source : kInScope) {
+    TBmpProvider provider;
+    TRasterManager raster(&provider, 1, nullptr);
+    raster.Open(kData + source);
+    QImage image(raster.Width(), raster.Height(), QImage::Format_RGB32);
+    TDeviceInfo device;
+    device.SetDevice({96, 96}, {0, 0, raster.Width(), raster.Height()});
+    device.SetClipRect(device.DeviceRect());
+    SetCenteredView(device, 1, {raster.Width() / 2.0, raster.Height() / 2.0});
+    {
+      TCanvas canvas(image);
+      raster.Draw(device, canvas);
+    }
+    const int tolerance = source.endsWith("rgb32-111110.bmp") ? 1 : 0;
+    EXPECT_EQ(Differences(image, QImage(kData + SuiteReference(source)), tolerance), 0)
+        << source.toStdString();
   }
 }
 
