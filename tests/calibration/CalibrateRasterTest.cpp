@@ -61,25 +61,25 @@ void MoveNodesAtRandom(TGridInfo& grid, int reach, unsigned seed) {
 }
 
 // A raster of several parts for each depth, with noise that makes every misplaced pixel show.
-TBmpLayout NoiseSpec(int bits, int height, unsigned seed) {
-  TBmpLayout spec;
-  spec.BitsPerPixel = bits;
+TBmpLayout NoiseLayout(int bits, int height, unsigned seed) {
+  TBmpLayout layout;
+  layout.BitsPerPixel = bits;
   // Three parts across and two down, the last ones partial.
-  spec.Width = 2 * PartSide(bits) + 37;
-  spec.Height = height;
+  layout.Width = 2 * PartSide(bits) + 37;
+  layout.Height = height;
   if (bits <= 8) {
-    spec.Palette = GreyPalette(1 << bits);
-    if (bits == 8) spec.Palette[17] = spec.Palette[3];  // a duplicate: the lower index is written
+    layout.Palette = GreyPalette(1 << bits);
+    if (bits == 8) layout.Palette[17] = layout.Palette[3];  // a duplicate: the lower index is written
   }
   // A hash of the position, so that every file written from the layout holds the same noise.
-  spec.Pixel = [seed, bits](int x, int y) {
+  layout.Pixel = [seed, bits](int x, int y) {
     uint32_t value = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ (seed * 83492791u);
     value ^= value >> 13;
     value *= 0x5bd1e995u;
     value ^= value >> 15;
     return bits == 24 ? value & 0xFFFFFF : value & ((1u << bits) - 1);
   };
-  return spec;
+  return layout;
 }
 
 class CalibrateRasterTest : public testing::Test {
@@ -153,7 +153,7 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
       TGridInfo Grid;
       const char* Name;
     };
-    const int w = NoiseSpec(bits, 10, 0).Width;
+    const int w = NoiseLayout(bits, 10, 0).Width;
     std::vector<TCase> cases;
     // Reaching past the raster on every side, and inside it with untouched margins.
     cases.push_back({Grid(3, 2, TPoint{-40, -30}, TPoint{w / 3 + 30, 120}), "past the raster"});
@@ -163,10 +163,10 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
     for (TCase& c : cases) {
       MoveNodesAtRandom(c.Grid, 12, seed++);
       SCOPED_TRACE(testing::Message() << bits << " bits, grid " << c.Name);
-      const TBmpLayout spec = NoiseSpec(bits, 230, seed);
+      const TBmpLayout layout = NoiseLayout(bits, 230, seed);
       // A budget of two parts: the copy and the raster both keep swapping.
-      auto fast = Files.Open(spec, 2 * 204800, "fast.bmp");
-      auto reference = Files.Open(spec, 2 * 204800, "reference.bmp");
+      auto fast = Files.Open(layout, 2 * 204800, "fast.bmp");
+      auto reference = Files.Open(layout, 2 * 204800, "reference.bmp");
       CalibrateRaster(*fast, c.Grid);
       ReferenceCalibrate(*reference, c.Grid);
       const std::vector<uint32_t> expected = Pixels(*reference);
@@ -180,20 +180,20 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
 }
 
 TEST_F(CalibrateRasterTest, AnUnmovedGridLeavesTheRasterAsItWas) {
-  const TBmpLayout spec = NoiseSpec(24, 150, 3);
-  auto raster = Files.Open(spec, 8 * 204800);
+  const TBmpLayout layout = NoiseLayout(24, 150, 3);
+  auto raster = Files.Open(layout, 8 * 204800);
   const std::vector<uint32_t> before = Pixels(*raster);
   CalibrateRaster(*raster, Grid(5, 3, TPoint{-7, 11}, TPoint{130, 47}));
   EXPECT_EQ(Pixels(*raster), before);
 }
 
 TEST_F(CalibrateRasterTest, OneMovedCornerPullsTheCornerInFromOutsideAsWhite) {
-  TBmpLayout spec;
-  spec.Width = 200;
-  spec.Height = 100;
-  spec.BitsPerPixel = 24;
-  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(x + 256 * y); };
-  auto raster = Files.Open(spec, 8 * 204800);
+  TBmpLayout layout;
+  layout.Width = 200;
+  layout.Height = 100;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x + 256 * y); };
+  auto raster = Files.Open(layout, 8 * 204800);
   TGridInfo grid = Grid(1, 1, TPoint{0, 0}, TPoint{200, 100});
   grid.NodeAt(1, 1).Offset = TPoint{10, 0};
   CalibrateRaster(*raster, grid);
@@ -208,13 +208,13 @@ TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
   // The left column of nodes is moved one pixel left, so output column 0 samples
   // -(1 - u): at u = 0.5 that is -0.5, which rounds to 0 and is read; at u = 0.4 it is -0.6,
   // which rounds to -1 and gives white.
-  TBmpLayout spec;
-  spec.Width = 20;
-  spec.Height = 2;
-  spec.BitsPerPixel = 24;
-  spec.Pixel = [](int x, int) { return static_cast<uint32_t>(x + 1); };
+  TBmpLayout layout;
+  layout.Width = 20;
+  layout.Height = 2;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int x, int) { return static_cast<uint32_t>(x + 1); };
   for (const auto& [originX, expected] : {std::pair{-5, 1u}, std::pair{-4, 0xFFFFFFu}}) {
-    auto raster = Files.Open(spec, 8 * 204800);
+    auto raster = Files.Open(layout, 8 * 204800);
     TGridInfo grid = Grid(1, 1, TPoint{originX, 0}, TPoint{10, 2});
     grid.NodeAt(0, 0).Offset = TPoint{-1, 0};
     grid.NodeAt(0, 1).Offset = TPoint{-1, 0};
@@ -225,11 +225,11 @@ TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
 }
 
 TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBack) {
-  TBmpLayout spec;
-  spec.Width = 300;
-  spec.Height = 200;
-  spec.BitsPerPixel = 24;
-  auto raster = Files.Open(spec, 8 * 204800);
+  TBmpLayout layout;
+  layout.Width = 300;
+  layout.Height = 200;
+  layout.BitsPerPixel = 24;
+  auto raster = Files.Open(layout, 8 * 204800);
   TGridInfo grid = Grid(1, 1, TPoint{100, 50}, TPoint{50, 50});
   grid.NodeAt(1, 1).Offset = TPoint{3, 2};
   Files.Status().ClearLog();
@@ -256,9 +256,9 @@ TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBac
 }
 
 TEST_F(CalibrateRasterTest, APaletteWithoutTheColourFailsAndGivesThePixelsBack) {
-  TBmpLayout spec = NoiseSpec(8, 120, 11);
-  for (uint32_t& colour : spec.Palette) colour &= 0x7F7F7F;  // no white anywhere
-  auto raster = Files.Open(spec, 2 * 204800);
+  TBmpLayout layout = NoiseLayout(8, 120, 11);
+  for (uint32_t& colour : layout.Palette) colour &= 0x7F7F7F;  // no white anywhere
+  auto raster = Files.Open(layout, 2 * 204800);
   const std::vector<uint32_t> before = Pixels(*raster);
   TGridInfo grid = Grid(2, 1, TPoint{0, 0}, TPoint{raster->Width() / 2, 120});
   grid.NodeAt(2, 1).Offset = TPoint{25, 0};  // the bottom-right corner samples outside
@@ -273,12 +273,12 @@ TEST_F(CalibrateRasterTest, APaletteWithoutTheColourFailsAndGivesThePixelsBack) 
 }
 
 TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
-  TBmpLayout spec;
-  spec.Width = 40;
-  spec.Height = 30;
-  spec.BitsPerPixel = 16;
-  spec.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 31 + y); };
-  auto raster = Files.Open(spec, 8 * 204800);
+  TBmpLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.BitsPerPixel = 16;
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 31 + y); };
+  auto raster = Files.Open(layout, 8 * 204800);
   const QByteArray before(reinterpret_cast<const char*>(raster->GetPart(0, 0)->GetBits()),
                           raster->GetPart(0, 0)->ByteSize());
   EXPECT_EQ(MessageOf([&] {
