@@ -24,7 +24,9 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
   *os << "QByteArray(" << bytes.size() << " bytes)";
 }
 
-inline void PrintTo(const TPoint& p, std::ostream* os) { *os << '(' << p.X << ", " << p.Y << ')'; }
+inline void PrintTo(const TPoint& p, std::ostream* os) {
+  *os << '(' << p.X << ", " << p.Y << ')';
+}
 
 inline void PrintTo(const TRect& r, std::ostream* os) {
   *os << '(' << r.Left << ", " << r.Top << ", " << r.Right << ", " << r.Bottom << ')';

@@ -1,4 +1,5 @@
 #include "Contours.h"
+#include "MessageOf.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +15,6 @@ std::vector<int> Kinds(const TContour& c) {
   std::vector<int> kinds;
   for (int32_t i = 0; i < c.Count(); ++i) kinds.push_back(c.GetKind(i));
   return kinds;
-}
-
-QString MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return {};
 }
 
 void ExpectPoint(const TWorldPoint& p, double x, double y, double eps = 1e-12) {

@@ -1,4 +1,5 @@
 #include "FileUtils.h"
+#include "MessageOf.h"
 #include "QtPrinters.h"
 
 #include "RecArrays.h"
@@ -12,18 +13,7 @@
 
 #include <cstdlib>
 
-namespace {
-
-QString MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return {};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(FileVersionInfo, ReadsTheFourStringsOfTheProgram) {
   TFileVersionInfo info(VELMORA_APP_FILE);

@@ -1,3 +1,4 @@
+#include "MessageOf.h"
 #include "QtPrinters.h"
 #include "RecArrays.h"
 
@@ -20,15 +21,6 @@ class RecArray : public testing::Test {
   void TearDown() override { Array.Clear(); }
   TRecArray Array;
 };
-
-QString MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return {};
-}
 
 }  // namespace
 

@@ -69,7 +69,8 @@ TBmpLayout NoiseLayout(int bits, int height, unsigned seed) {
   layout.Height = height;
   if (bits <= 8) {
     layout.Palette = GreyPalette(1 << bits);
-    if (bits == 8) layout.Palette[17] = layout.Palette[3];  // a duplicate: the lower index is written
+    if (bits == 8)
+      layout.Palette[17] = layout.Palette[3];  // a duplicate: the lower index is written
   }
   // A hash of the position, so that every file written from the layout holds the same noise.
   layout.Pixel = [seed, bits](int x, int y) {

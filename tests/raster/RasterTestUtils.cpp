@@ -8,15 +8,6 @@
 
 #include <gtest/gtest.h>
 
-QString MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return {};
-}
-
 namespace {
 
 void PutLe(QByteArray& bytes, int offset, uint32_t value, int size) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BmpFiles.h"
+#include "MessageOf.h"
 #include "StatusInfo.h"
 
 #include <QByteArray>
@@ -14,9 +15,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-// What an operation raised, or an empty text when it succeeded.
-QString MessageOf(const std::function<void()>& f);
 
 // A BMP with a 40-byte header. A negative height stores the rows top first. pixel(x, y) gives the
 // colour index for indexed depths, 0x00BBGGRR for 24 bits and the raw value for 16 and 32 bits.

@@ -1,9 +1,9 @@
 #include "Expressions.h"
 
+#include "MessageOf.h"
 #include "QtPrinters.h"
 #include "RecArrays.h"
 #include "UIContexts.h"
-#include "UIStateTesting.h"
 
 #include <QAction>
 

@@ -1,8 +1,8 @@
 #include "UIContexts.h"
 
+#include "MessageOf.h"
 #include "QtPrinters.h"
 #include "RecArrays.h"
-#include "UIStateTesting.h"
 
 #include <QAction>
 #include <QToolButton>

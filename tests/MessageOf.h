@@ -2,6 +2,8 @@
 
 #include "SysUtils.h"
 
+#include <QString>
+
 #include <functional>
 
 // The message of the error of type E that f raises, or an empty text when it raises none. An
