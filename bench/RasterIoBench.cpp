@@ -1,10 +1,13 @@
 // Times opening and saving a raster through the raster manager, as velmora-cli convert does:
-// velmora_io_bench IN.bmp OUT.bmp [CACHE_KB]. Prints "open SECONDS" and "save SECONDS".
+// velmora_io_bench IN.bmp OUT.bmp [CACHE_KB] [--pictures]. Prints "open SECONDS" and
+// "save SECONDS". With --pictures the raster keeps pictures of its parts for drawing, as the
+// program's window has it: open then reads every part.
 #include "BmpFiles.h"
 #include "RasterManagers.h"
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -12,11 +15,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int64_t cacheKb = argc > 3 ? std::atoll(argv[3]) : 5120;
+  const bool pictures = argc > 4 && std::string(argv[4]) == "--pictures";
   TLocalFileProvider provider;
   RegisterBmpFormat(&provider);
   try {
     using TClock = std::chrono::steady_clock;
     TRasterManager raster(&provider, cacheKb * 1024, nullptr);
+    if (pictures) raster.Pictures();
     const auto start = TClock::now();
     raster.Open(QString::fromLocal8Bit(argv[1]));
     const auto opened = TClock::now();

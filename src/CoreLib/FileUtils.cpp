@@ -310,24 +310,7 @@ TStableFile::~TStableFile() {
 void TStableFile::TakePrivateCopy() {
   try {
     std::unique_ptr<TTempFileStream> copy(TTempFileStream::CreateUnique(QStringLiteral("VLM")));
-    loff_t from = 0;
-    loff_t to = 0;
-    while (from < FSize) {
-      const ssize_t n = ::copy_file_range(Handle(), &from, copy->Handle(), &to,
-                                          static_cast<size_t>(FSize - from), 0);
-      if (n > 0) continue;
-      if (n == 0) throw EReadError();
-      if (errno == EINTR) continue;
-      // Where the system cannot copy between these files, the bytes go through memory.
-      std::vector<char> buffer(1 << 20);
-      while (from < FSize) {
-        const int64_t chunk = std::min<int64_t>(FSize - from, static_cast<int64_t>(buffer.size()));
-        ReadBufferAt(from, buffer.data(), chunk);
-        copy->WriteBufferAt(to, buffer.data(), chunk);
-        from += chunk;
-        to += chunk;
-      }
-    }
+    CopyRangeTo(0, *copy, 0, FSize);
     // The copy takes the original's descriptor number: readers go on as before, and closing the
     // original ends the lease, which lets the other program go ahead.
     if (::dup2(copy->Handle(), Handle()) < 0) throw EOSError(errno);

@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 TStream::~TStream() = default;
 
@@ -103,6 +105,31 @@ void THandleStream::WriteBufferAt(int64_t offset, const void* buffer, int64_t co
       throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
     }
     done += n;
+  }
+}
+
+void THandleStream::CopyRangeTo(int64_t offset, THandleStream& target, int64_t targetOffset,
+                                int64_t count) {
+  loff_t from = offset;
+  loff_t to = targetOffset;
+  const loff_t end = offset + count;
+  while (from < end) {
+    const ssize_t n =
+        ::copy_file_range(FHandle, &from, target.FHandle, &to, static_cast<size_t>(end - from), 0);
+    if (n > 0) continue;
+    if (n == 0) throw EReadError();
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+    // Between these files the system cannot copy: the bytes go through memory.
+    std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(end - from, 1 << 20)));
+    while (from < end) {
+      const int64_t chunk = std::min<int64_t>(end - from, static_cast<int64_t>(buffer.size()));
+      ReadBufferAt(from, buffer.data(), chunk);
+      target.WriteBufferAt(to, buffer.data(), chunk);
+      from += chunk;
+      to += chunk;
+    }
   }
 }
 

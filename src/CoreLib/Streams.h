@@ -45,6 +45,9 @@ class THandleStream : public TStream {
 
   void ReadBufferAt(int64_t offset, void* buffer, int64_t count);
   void WriteBufferAt(int64_t offset, const void* buffer, int64_t count);
+  // Copies count bytes from the offset into the target at its offset, inside the kernel where the
+  // system can, through memory otherwise; raises when the source ends early.
+  void CopyRangeTo(int64_t offset, THandleStream& target, int64_t targetOffset, int64_t count);
   // Makes the written data durable (fsync); raises on failure.
   void Flush();
 

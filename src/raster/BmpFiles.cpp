@@ -296,6 +296,17 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
   return dibs;
 }
 
+bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) {
+  if (!FStable || Info().biHeight < 0) return false;
+  CheckInternal(y >= 0 && height > 0 && y <= GetHeight() - height,
+                QStringLiteral("TBmpFile.CopyRowsTo"), QStringLiteral("строки вне растра"));
+  FStable->CheckIntact();
+  const int64_t firstFileRow = GetHeight() - (y + height);
+  FStable->CopyRangeTo(FBitsOffset + firstFileRow * FRowSize, target, targetOffset,
+                       height * FRowSize);
+  return true;
+}
+
 void TBmpFile::GetHeaderInfo(QStringList& lines) {
   const TBitmapInfoHeader& info = Info();
   const auto line = [&](const char* name, qint64 value) {

@@ -103,6 +103,10 @@ std::vector<std::unique_ptr<TRasterFileDib>> TRasterFile::GetDibBand(
   return dibs;
 }
 
+bool TRasterFile::CopyRowsTo(int, int, THandleStream&, int64_t) {
+  return false;
+}
+
 TRasterFileProvider::~TRasterFileProvider() = default;
 
 namespace {

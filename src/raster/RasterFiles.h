@@ -130,6 +130,10 @@ class TRasterFile {
   // Whether later reads are sure to see the pixels as they were at Open, however long this object
   // lives: then a copy of them kept elsewhere can be read again from here instead.
   virtual bool Stable() const { return false; }
+  // Copies the stored rows y .. y + height - 1, bottom row first and padding included, straight
+  // into the target at its offset, when the file stores them so and is stable; false (and nothing
+  // written) otherwise.
+  virtual bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset);
 
  private:
   TRasterFileProvider* FProvider;

@@ -166,8 +166,16 @@ std::unique_ptr<TRasterFileDib> TRasterManager::ReadSourcePixels(const TRasterPa
 void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   const int top = row * FSide;
   const int height = PartHeight(row);
-  // The row of parts is read in bands of neighbouring parts, each with large reads.
-  for (int first = 0; first < FPartsAcross;) {
+  // Reading every part, the cache would keep the last ones and let the others go again. From a
+  // stable file the others need not be read at all, unless their pictures are wanted now.
+  const int64_t kept = int64_t{FPartsAcross} * FPartsDown - FCache.MaxLoadedParts();
+  int first = 0;
+  if (stable && !FPictures)
+    for (; first < FPartsAcross && int64_t{row} * FPartsAcross + first < kept; ++first)
+      FParts.push_back(
+          TRasterPart::CreateFileBacked(this, first * FSide, top, PartWidth(first), height));
+  // The rest of the row is read in bands of neighbouring parts, each with large reads.
+  while (first < FPartsAcross) {
     const int end = BandEnd(first, height);
     std::vector<TDibColumn> columns;
     for (int c = first; c < end; ++c) columns.push_back({c * FSide, PartWidth(c)});
@@ -303,6 +311,26 @@ void TRasterManager::Save(const QString& fileName) {
   FFileName = fileName;
 }
 
+bool TRasterManager::CopyRowsFromSource(int row, TFileStream& file, int64_t offset) {
+  // Only a row of parts whose pixels all still wait in the source file, unread, is copied as the
+  // file stores it; then the bytes after each row's last pixel byte are made zero.
+  if (!FSource) return false;
+  for (int column = 0; column < FPartsAcross; ++column) {
+    const TRasterPart* part = GetPart(column, row);
+    if (part->Loaded() || !part->FileBacked()) return false;
+  }
+  const int height = PartHeight(row);
+  if (!FSource->CopyRowsTo(row * FSide, height, file, offset)) return false;
+  const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
+  const int64_t pixelBytes = (int64_t{FWidth} * FBitsPerPixel + 7) / 8;
+  if (pixelBytes < rowSize) {
+    static const uint8_t zeros[4] = {};
+    for (int j = 0; j < height; ++j)
+      file.WriteBufferAt(offset + j * rowSize + pixelBytes, zeros, rowSize - pixelBytes);
+  }
+  return true;
+}
+
 void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
   TProgress progress(FStatusInfo, QStringLiteral("Сохранение растра..."));
   const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
@@ -319,6 +347,15 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
       const int64_t byteEnd =
           end == FPartsAcross ? rowSize : int64_t{end} * FSide * FBitsPerPixel / 8;
       const int64_t bandRow = byteEnd - byteStart;
+      const int64_t bandOffset = bitsOffset + firstFileRow * rowSize + byteStart;
+      if (first == 0)
+        for (int y = top + height - 1; y >= top; --y)
+          progress.ShowPercent(
+              static_cast<int>(std::nearbyint(static_cast<double>(FHeight - y) / FHeight * 100)));
+      if (bandRow == rowSize && CopyRowsFromSource(row, file, bandOffset)) {
+        first = end;
+        continue;
+      }
       band.resize(static_cast<size_t>(bandRow * height));
       // Parts whose pixels wait in the source file are read from it together, in large reads,
       // without passing through the cache; the others come from memory or the swap file.
@@ -349,11 +386,6 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
         }
         if (fileRows) dibs[nextDib++].reset();
       }
-      if (first == 0)
-        for (int y = top + height - 1; y >= top; --y)
-          progress.ShowPercent(
-              static_cast<int>(std::nearbyint(static_cast<double>(FHeight - y) / FHeight * 100)));
-      const int64_t bandOffset = bitsOffset + firstFileRow * rowSize + byteStart;
       if (bandRow == rowSize) {
         WriteInPieces(file, bandOffset, band.data(), bandRow * height);
       } else {

@@ -104,6 +104,8 @@ class TRasterManager {
   int BandEnd(int firstColumn, int rows) const;
   void OpenRowOfParts(TRasterFile& file, int row, bool stable);
   void WriteRows(TFileStream& file, int64_t bitsOffset);
+  // Writes a row of parts at the offset straight from the source file, when it can.
+  bool CopyRowsFromSource(int row, TFileStream& file, int64_t offset);
 
   TRasterFileProvider* FProvider;
   int64_t FCacheSize;

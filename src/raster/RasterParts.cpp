@@ -95,12 +95,15 @@ std::unique_ptr<TRasterPart> TRasterPart::CreateEmpty(TRasterManager* manager, i
   return Touched(std::move(part));
 }
 
+std::unique_ptr<TRasterPart> TRasterPart::CreateFileBacked(TRasterManager* manager, int left,
+                                                           int top, int width, int height) {
+  std::unique_ptr<TRasterPart> part(new TRasterPart(manager, left, top, width, height));
+  part->FFileBacked = true;
+  return part;
+}
+
 std::unique_ptr<TRasterPart> TRasterPart::Clone(TRasterManager* target) {
-  if (FFileBacked && !FBits) {
-    std::unique_ptr<TRasterPart> copy(new TRasterPart(target, FLeft, FTop, FWidth, FHeight));
-    copy->FFileBacked = true;
-    return copy;
-  }
+  if (FFileBacked && !FBits) return CreateFileBacked(target, FLeft, FTop, FWidth, FHeight);
   TRasterFileDib dib;
   dib.Bits = TPixelBuffer(FByteSize, TPixelBuffer::TFill::Uninitialised);
   dib.ImageSize = FByteSize;

@@ -56,6 +56,10 @@ class TRasterPart {
   static std::unique_ptr<TRasterPart> CreateFromDib(TRasterManager* manager, int left, int top,
                                                     int width, int height, TRasterFileDib& dib,
                                                     bool fromSource = false);
+  // A part whose pixels are still in the manager's stable source file: not loaded, and read from
+  // there when they are needed.
+  static std::unique_ptr<TRasterPart> CreateFileBacked(TRasterManager* manager, int left, int top,
+                                                       int width, int height);
   // A part with zeroed pixels (colour index 0, or black).
   static std::unique_ptr<TRasterPart> CreateEmpty(TRasterManager* manager, int left, int top,
                                                   int width, int height);

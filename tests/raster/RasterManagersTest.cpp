@@ -278,3 +278,19 @@ TEST_F(RasterManager, ClipOfADepthWithoutColourAccessIsRefusedBeforeAnyChange) {
   raster->Save(FFiles.Path("out.bmp"));
   EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(Pattern(200, 100, 16)));
 }
+
+TEST_F(RasterManager, RowsStillInTheSourceFileAreCopiedWithTheirPaddingZeroed) {
+  // Three rows of parts whose rows end in two bytes of padding, which the file fills with
+  // garbage; a budget of one part leaves whole rows of parts unread when saving.
+  TBmpLayout layout = Pattern(1002, 3 * 264, 24);
+  QByteArray bytes = BmpBytes(layout);
+  const int bits = static_cast<int>(FileLe32(bytes, 10));
+  const int rowSize = 3008;
+  for (int y = 0; y < 3 * 264; ++y) bytes[bits + y * rowSize + 3006] = 0x5A;
+  WriteFile(FFiles.Path("in.bmp"), bytes);
+  TRasterManager raster(FFiles.Provider(), kOnePart, nullptr);
+  raster.Open(FFiles.Path("in.bmp"));
+  ASSERT_NE(raster.Source(), nullptr);
+  raster.Save(FFiles.Path("out.bmp"));
+  EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(layout));
+}
