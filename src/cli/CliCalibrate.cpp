@@ -15,10 +15,8 @@ int RunCalibrate(const QStringList& args) {
     throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
   // The grid file is checked before a large raster is read.
   const TGridFile gridFile = ReadGridFile(options.GridFile);
-  TLocalFileProvider provider;
-  RegisterBmpFormat(&provider);
-  TCliProgress progress(options);
-  TRasterManager raster(&provider, options.CacheSize, progress.Info());
+  TCliRaster cli(options);
+  TRasterManager& raster = cli.Raster();
   raster.Open(options.Positional[0]);
   TGridInfo grid = MakeGrid(gridFile, raster);
   CalibrateRaster(raster, grid);

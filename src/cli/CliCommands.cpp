@@ -8,7 +8,7 @@
 
 const std::vector<TCliCommand>& CliCommands() {
   static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand(),
-                                                     CliCalibrateCommand(), CliRenderCommand()};
+                                                    CliCalibrateCommand(), CliRenderCommand()};
   return commands;
 }
 

@@ -9,10 +9,8 @@ int RunConvert(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Resolution);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
-  TLocalFileProvider provider;
-  RegisterBmpFormat(&provider);
-  TCliProgress progress(options);
-  TRasterManager raster(&provider, options.CacheSize, progress.Info());
+  TCliRaster cli(options);
+  TRasterManager& raster = cli.Raster();
   raster.Open(options.Positional[0]);
   if (options.Resolution) {
     raster.SetXPelsPerMeter(options.Resolution->first);

@@ -1,5 +1,7 @@
 #include "CliRasterOptions.h"
 
+#include "BmpFiles.h"
+
 #include <unistd.h>
 #include <climits>
 #include <cmath>
@@ -68,6 +70,11 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
     }
   }
   return options;
+}
+
+TCliRaster::TCliRaster(const TCliRasterOptions& options)
+    : FProgress(options), FRaster(&FProvider, options.CacheSize, FProgress.Info()) {
+  RegisterBmpFormat(&FProvider);
 }
 
 void CliPrint(FILE* stream, const QString& text) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliCommands.h"
+#include "RasterManagers.h"
 #include "StatusInfo.h"
 
 #include <QString>
@@ -50,6 +51,19 @@ class TCliProgress {
   QString FSlots[4];
   QString FShownLine;
   TStatusInfo FInfo;
+};
+
+// What a raster command works with: the local files with the BMP format, the progress printer
+// and a raster manager with the command's cache budget, not yet opened.
+class TCliRaster {
+ public:
+  explicit TCliRaster(const TCliRasterOptions& options);
+  TRasterManager& Raster() { return FRaster; }
+
+ private:
+  TLocalFileProvider FProvider;
+  TCliProgress FProgress;
+  TRasterManager FRaster;
 };
 
 // Writes UTF-8 text to a stream.

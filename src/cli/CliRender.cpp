@@ -92,10 +92,8 @@ int RunRender(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(view.Rest, TCliExtra::None);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: растр и картинка PNG"));
-  TLocalFileProvider provider;
-  RegisterBmpFormat(&provider);
-  TCliProgress progress(options);
-  TRasterManager raster(&provider, options.CacheSize, progress.Info());
+  TCliRaster cli(options);
+  TRasterManager& raster = cli.Raster();
   // Zoomed out, reduced copies are best made while the parts are read rather than read back.
   if (view.Zoom < 1) raster.Pictures();
   raster.Open(options.Positional[0]);
