@@ -1,4 +1,5 @@
 // The pixel access that clip and calibration run on, per pixel.
+#include "BenchRasters.h"
 #include "BmpFiles.h"
 #include "RasterManagers.h"
 
@@ -18,21 +19,9 @@ QString RasterFile(int bitsPerPixel) {
   const QString name = dir.filePath(QStringLiteral("r%1.bmp").arg(bitsPerPixel));
   if (QFile::exists(name)) return name;
   const int rowSize = static_cast<int>(DibRowSize(kSize, bitsPerPixel));
-  const int palette = bitsPerPixel == 8 ? 1024 : 0;
-  QByteArray bytes(54 + palette + rowSize * kSize, '\0');
-  auto put = [&](int offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(value >> (8 * i));
-  };
-  bytes[0] = 'B';
-  bytes[1] = 'M';
-  put(10, 54 + palette);
-  put(14, 40);
-  put(18, kSize);
-  put(22, kSize);
-  bytes[26] = 1;
-  bytes[28] = static_cast<char>(bitsPerPixel);
-  for (int i = 0; i < palette / 4; ++i)
-    for (int c = 0; c < 3; ++c) bytes[54 + 4 * i + c] = static_cast<char>(i);
+  QByteArray bytes = BenchBmpHeader(kSize, bitsPerPixel);
+  const int palette = bytes.size() - 54;
+  bytes.resize(bytes.size() + rowSize * kSize, '\0');
   for (int i = 54 + palette; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 4099);
   QFile file(name);
   file.open(QIODevice::WriteOnly);

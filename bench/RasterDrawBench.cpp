@@ -2,6 +2,7 @@
 // whole raster fitted into the view, 1:1 and 4:1, for 8 and 24 bits. The open (with the reduced
 // copies made while reading) and the first paint of each view are reported as counters, and the
 // open with and without those copies is timed for 1, 8 and 24 bits.
+#include "BenchRasters.h"
 #include "BmpFiles.h"
 #include "Cursors.h"
 #include "RasterDraw.h"
@@ -31,22 +32,7 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 QString RasterFile(QTemporaryDir& dir, int bitsPerPixel) {
   const QString name = dir.filePath(QStringLiteral("r%1.bmp").arg(bitsPerPixel));
   const int64_t rowSize = DibRowSize(kSize, bitsPerPixel);
-  const int entries = bitsPerPixel <= 8 ? 1 << bitsPerPixel : 0;
-  const int palette = 4 * entries;
-  QByteArray header(54 + palette, '\0');
-  auto put = [&](int offset, uint32_t value) {
-    for (int i = 0; i < 4; ++i) header[offset + i] = static_cast<char>(value >> (8 * i));
-  };
-  header[0] = 'B';
-  header[1] = 'M';
-  put(10, 54 + palette);
-  put(14, 40);
-  put(18, kSize);
-  put(22, kSize);
-  header[26] = 1;
-  header[28] = static_cast<char>(bitsPerPixel);
-  for (int i = 0; i < entries; ++i)
-    for (int c = 0; c < 3; ++c) header[54 + 4 * i + c] = static_cast<char>(i * 255 / (entries - 1));
+  const QByteArray header = BenchBmpHeader(kSize, bitsPerPixel);
   QFile file(name);
   file.open(QIODevice::WriteOnly);
   file.write(header);
