@@ -312,9 +312,11 @@ void TStableFile::TakePrivateCopy() {
     std::unique_ptr<TTempFileStream> copy(TTempFileStream::CreateUnique(QStringLiteral("VLM")));
     CopyRangeTo(0, *copy, 0, FSize);
     // The copy takes the original's descriptor number: readers go on as before, and closing the
-    // original ends the lease, which lets the other program go ahead.
-    if (::dup2(copy->Handle(), Handle()) < 0) throw EOSError(errno);
+    // original ends the lease, which lets the other program go ahead. The state says so first:
+    // whoever sees that program finished must also see the copy in place. Until the switch the
+    // original still holds the same bytes, so a reader that looks early reads nothing wrong.
     FState.store(kCopied);
+    if (::dup2(copy->Handle(), Handle()) < 0) throw EOSError(errno);
   } catch (...) {
     FState.store(kLost);
     ::fcntl(Handle(), F_SETLEASE, F_UNLCK);
