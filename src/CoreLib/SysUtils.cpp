@@ -1,6 +1,7 @@
 #include "SysUtils.h"
 
 #include <QLocale>
+#include <QtDebug>
 
 #include <cstring>
 
@@ -88,4 +89,20 @@ QString Format(const QString& format, const QVariantList& args) {
     }
   }
   return result;
+}
+
+static TExceptionHandler& ExceptionHandler() {
+  static TExceptionHandler handler;
+  return handler;
+}
+
+void SetExceptionHandler(TExceptionHandler handler) {
+  ExceptionHandler() = std::move(handler);
+}
+
+void HandleException(const Exception& e) {
+  if (ExceptionHandler())
+    ExceptionHandler()(e);
+  else
+    qWarning().noquote() << e.Message();
 }

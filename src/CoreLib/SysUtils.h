@@ -4,6 +4,7 @@
 #include <QVariant>
 
 #include <exception>
+#include <functional>
 
 // The error types every layer raises. A message is Russian text meant for the user; what() gives
 // it as UTF-8 for code that only knows std::exception.
@@ -94,3 +95,10 @@ double StrToFloat(const QString& text);
 // "%u", "%x") take the next argument in turn, "%%" is a percent sign. Arguments are anything
 // QString::arg accepts through QVariant (texts and integers).
 QString Format(const QString& format, const QVariantList& args);
+
+// Where the errors go that arise with no caller to take them back (a deferred menu command, the
+// options read at start): the desktop program shows them in its standard error box. Without a
+// handler the message goes to the log.
+using TExceptionHandler = std::function<void(const Exception&)>;
+void SetExceptionHandler(TExceptionHandler handler);
+void HandleException(const Exception& e);
