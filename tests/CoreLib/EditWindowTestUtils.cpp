@@ -1,0 +1,110 @@
+#include "EditWindowTestUtils.h"
+
+#include "Cursors.h"
+#include "RasterDraw.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+void Flush() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
+
+void ShowWindow(TEditWindow& window, int width, int height) {
+  window.resize(width, height);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  Flush();
+}
+
+void SetPixelView(TEditWindow& window, double scalePixels, const TWorldPoint& topLeft) {
+  TDeviceInfo& device = window.Device();
+  auto& projection = dynamic_cast<TMatrixProjection&>(*device.Projection());
+  const double scale = scalePixels / device.BaseScaleX();
+  projection.BeginUpdate();
+  projection.Reset();
+  projection.Flip(false, true);
+  projection.Scale(scale, scale);
+  projection.EndUpdate();
+  const TWorldPoint corner = projection.WorldToPage(topLeft);
+  device.SetOrigin(TWorldPoint{corner.X, corner.Y - RectHeight(device.PageRect())});
+}
+
+void MoveMouse(TEditWindow& window, const QPoint& p) {
+  QTest::mouseMove(window.windowHandle(), p);
+  Flush();
+}
+
+TRecordingEditor::TRecordingEditor(QString name, QStringList& log, uint8_t mask)
+    : FName(std::move(name)), FLog(log) {
+  Mask = mask;
+}
+
+void TRecordingEditor::Record(const QString& call) {
+  const uint8_t phase = Window()->Phase();
+  FLog.append(QStringLiteral("%1:%2:%3").arg(FName, call).arg(phase));
+  if (phase == HandlePhase) SetHandled();
+}
+
+void TRecordingEditor::MouseDown(TMouseButton, TShiftState shift, const TPoint& p) {
+  LastShift = shift;
+  LastPoint = p;
+  Record(QStringLiteral("down"));
+  if (OnMouseDownHook) OnMouseDownHook();
+}
+
+void TRecordingEditor::MouseMove(TShiftState shift, const TPoint& p) {
+  LastShift = shift;
+  LastPoint = p;
+  Record(QStringLiteral("move"));
+}
+
+void TRecordingEditor::MouseUp(TMouseButton, TShiftState shift, const TPoint& p) {
+  LastShift = shift;
+  LastPoint = p;
+  Record(QStringLiteral("up"));
+}
+
+void TRecordingEditor::KeyDown(uint16_t key, TShiftState shift) {
+  Record(QStringLiteral("key%1").arg(key));
+  TEditor::KeyDown(key, shift);
+}
+
+void TRecordingEditor::Cancel() {
+  FLog.append(FName + QStringLiteral(":cancel"));
+}
+
+void TXorSquare::Draw(TCanvas& canvas) {
+  ++DrawCount;
+  canvas.Pen = TPenState{psClear, 0, clBlack, pmXor};
+  canvas.Brush = TBrushState{bsSolid, 0x00FFFF, std::nullopt};
+  const TPoint square[] = {{Pos.X - 6, Pos.Y - 6},
+                           {Pos.X + 7, Pos.Y - 6},
+                           {Pos.X + 7, Pos.Y + 7},
+                           {Pos.X - 6, Pos.Y + 7}};
+  const int32_t count = 4;
+  canvas.PolyPolygon(square, &count, 1);
+}
+
+TRasterWindow::TRasterWindow(int rasterWidth, int rasterHeight, int64_t cache) {
+  RegisterBmpFormat(&Provider);
+  TBmpLayout layout{rasterWidth, rasterHeight, 8, GreyPalette(256)};
+  layout.Pixel = [](int x, int y) {
+    return x % 37 == 0 || y % 29 == 0 ? 0u : static_cast<uint32_t>(60 + (x * 3 + y * 5) % 190);
+  };
+  const QString name = Dir.filePath(QStringLiteral("view.bmp"));
+  WriteFile(name, BmpBytes(layout));
+  Raster = std::make_unique<TRasterManager>(&Provider, cache, nullptr);
+  Raster->Open(name);
+  Window.SetColor(0x00FF00);
+  Window.OnPaint = [this](TDeviceInfo& device, TCanvas& canvas) {
+    ResetCanvas(canvas);
+    Raster->Draw(device, canvas);
+  };
+}
