@@ -559,6 +559,10 @@ void TEditWindow::Resized() {
       resolution =
           ScreenResolution(qRound(geometry.width() * FPixelRatio),
                            qRound(geometry.height() * FPixelRatio), mm.width(), mm.height());
+      // Screens state their size in whole millimetres (or not at all), so the two resolutions
+      // differ a little even where pixels are square, and a raster would look stretched. The
+      // horizontal one holds for both.
+      resolution.Y = resolution.X;
     }
     FDevice->SetDevice(resolution, client);
   }

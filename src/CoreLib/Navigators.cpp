@@ -384,31 +384,32 @@ void TEditWindowNavigator::KeyDown(uint16_t key, TShiftState shift) {
     return;
   }
   if (window->Phase() != 4) return;
+  // The page keys always take big steps, the arrows with Ctrl.
   const bool big = shift & ssCtrl;
   switch (key) {
     case VK_PRIOR:
-      ScrollToEdge(2, big);
+      ScrollToEdge(2, true);
       break;
     case VK_NEXT:
-      ScrollToEdge(3, big);
+      ScrollToEdge(3, true);
       break;
     case VK_END:
-      ScrollToEdge(1, big);
+      ScrollToEdge(1, true);
       break;
     case VK_HOME:
-      ScrollToEdge(0, big);
+      ScrollToEdge(0, true);
       break;
     case VK_LEFT:
-      ScrollToEdge(0, false);
+      ScrollToEdge(0, big);
       break;
     case VK_UP:
-      ScrollToEdge(2, false);
+      ScrollToEdge(2, big);
       break;
     case VK_RIGHT:
-      ScrollToEdge(1, false);
+      ScrollToEdge(1, big);
       break;
     case VK_DOWN:
-      ScrollToEdge(3, false);
+      ScrollToEdge(3, big);
       break;
     case VK_ADD:
       ZoomIn();

@@ -93,6 +93,21 @@ TEST(EditWindowSurface, OverlaysStayExactThroughScrollResizeAndRepaint) {
   EXPECT_EQ(Differences(bare, FullRepaint(window)), 0);
 }
 
+TEST(EditWindowSurface, TheSurfaceHasTheScreensRealPixels) {
+  TRasterWindow view(300, 200);
+  TEditWindow& window = view.Window;
+  ShowWindow(window, 120, 90);
+  const qreal ratio = window.devicePixelRatioF();
+  EXPECT_EQ(window.Surface().size(), QSize(qRound(120 * ratio), qRound(90 * ratio)));
+  EXPECT_EQ(window.Device().DeviceRect(), (TRect{0, 0, qRound(120 * ratio), qRound(90 * ratio)}));
+  // One raster pixel is one surface pixel at this view, whatever the screen's ratio.
+  SetPixelView(window, 1, {0, 0});
+  window.Repaint();
+  EXPECT_EQ(window.Surface().pixel(37, 5) & 0xFFFFFF, 0u);
+  EXPECT_NE(window.Surface().pixel(38, 5) & 0xFFFFFF, 0u);
+  EXPECT_NE(window.Surface().pixel(36, 5) & 0xFFFFFF, 0u);
+}
+
 TEST(EditWindowSurface, ScrollByRepaintsOnlyTheStripAndMovesTheOriginOnce) {
   TRasterWindow view(400, 300);
   TEditWindow& window = view.Window;
