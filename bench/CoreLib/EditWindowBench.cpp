@@ -1,0 +1,193 @@
+// The edit window over a 20000 × 20000 8-bit raster in a 1600 × 1000 window, the default cache:
+// what each step of looking around costs. A scroll by 24 pixels against a full repaint (with the
+// area each repaints), an overlay moved (the rubber band erased and drawn), a move of a hand drag,
+// an auto-scroll tick, and a wheel zoom step fitted and at 1:1.
+#include "BenchRasters.h"
+#include "BmpFiles.h"
+#include "Cursors.h"
+#include "InEditors.h"
+#include "Navigators.h"
+#include "PageRectSelectors.h"
+#include "RasterManagers.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int kSize = 20000;
+constexpr int kWidth = 1600;
+constexpr int kHeight = 1000;
+
+// A window showing the raster as the program does, with its navigator.
+struct TBenchWindow {
+  TBenchWindow() : Raster(&Provider, 5120 * 1024, nullptr) {
+    RegisterBmpFormat(&Provider);
+    const QString name = Dir.filePath(QStringLiteral("big.bmp"));
+    QFile file(name);
+    file.open(QIODevice::WriteOnly);
+    file.write(BenchBmpHeader(kSize, 8));
+    QByteArray row(kSize, '\0');
+    for (int y = 0; y < kSize; ++y) {
+      for (int x = 0; x < kSize; ++x)
+        row[x] = static_cast<char>(x % 250 == 0 || y % 250 == 0 ? 0 : 100 + (x ^ y) % 150);
+      file.write(row);
+    }
+    file.close();
+    Raster.Pictures();
+    Raster.Open(name);
+    Window.OnPaint = [this](TDeviceInfo& device, TCanvas& canvas) {
+      ResetCanvas(canvas);
+      Raster.Draw(device, canvas);
+    };
+    Navigator = new TMatrixProjectionNavigator;
+    Window.AttachEditor(Navigator);
+    Navigator->SetFlipY(true);
+    Window.resize(kWidth, kHeight);
+    Window.show();
+    QCoreApplication::processEvents();
+    OneToOne();
+  }
+
+  void OneToOne() {
+    Navigator->SetView({kSize / 2.0, kSize / 2.0}, false, 1 / Window.Device().BaseScaleX());
+    Window.Update();
+  }
+  void Fitted() {
+    Navigator->FitWorldRect({0, 0, double(kSize), double(kSize)}, 2);
+    Window.Update();
+  }
+  void Mouse(QEvent::Type type, QPoint p, Qt::MouseButtons buttons) {
+    QMouseEvent event(type, p, Window.mapToGlobal(p),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, {});
+    QApplication::sendEvent(&Window, &event);
+  }
+
+  QTemporaryDir Dir;
+  TLocalFileProvider Provider;
+  TRasterManager Raster;
+  TEditWindow Window;
+  TMatrixProjectionNavigator* Navigator = nullptr;
+};
+
+TBenchWindow& Bench() {
+  static auto* bench = new TBenchWindow;
+  return *bench;
+}
+
+int64_t Area(const QRegion& region) {
+  int64_t area = 0;
+  for (const QRect& r : region) area += int64_t(r.width()) * r.height();
+  return area;
+}
+
+void ScrollStrip(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.OneToOne();
+  int direction = 1;
+  int64_t area = 0;
+  for (auto _ : state) {
+    b.Window.ScrollBy(24 * direction, 0);
+    area = Area(b.Window.InvalidRegion());
+    b.Window.Update();
+    direction = -direction;
+  }
+  state.counters["repainted_px"] = double(area);
+}
+
+void FullRepaint(benchmark::State& state, bool fitted) {
+  TBenchWindow& b = Bench();
+  fitted ? b.Fitted() : b.OneToOne();
+  for (auto _ : state) b.Window.Repaint();
+  state.counters["repainted_px"] = double(kWidth) * kHeight;
+}
+
+void OverlayMove(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.OneToOne();
+  auto* selector = new TPageRectSelector(EditCursorBase + 9, nullptr, nullptr);
+  b.Window.AttachEditor(selector);
+  b.Mouse(QEvent::MouseButtonPress, QPoint(200, 200), Qt::LeftButton);
+  int x = 600;
+  for (auto _ : state) {
+    b.Mouse(QEvent::MouseMove, QPoint(x, 700), Qt::LeftButton);
+    x = x == 600 ? 900 : 600;
+  }
+  b.Mouse(QEvent::MouseButtonRelease, QPoint(x, 700), Qt::NoButton);
+  b.Window.DetachEditor(selector);
+  b.OneToOne();
+}
+
+void HandMove(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.OneToOne();
+  b.Navigator->StartHandMode(false);
+  b.Mouse(QEvent::MouseButtonPress, QPoint(800, 500), Qt::LeftButton);
+  int x = 830;
+  for (auto _ : state) {
+    b.Mouse(QEvent::MouseMove, QPoint(x, 520), Qt::LeftButton);
+    x = x == 830 ? 770 : 830;
+  }
+  b.Mouse(QEvent::MouseButtonRelease, QPoint(800, 500), Qt::NoButton);
+  b.Navigator->EndHandMode();
+}
+
+void AutoScrollTick(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.OneToOne();
+  b.Mouse(QEvent::MouseButtonPress, QPoint(5, 500), Qt::LeftButton);
+  int ticks = 0;
+  for (auto _ : state) {
+    b.Navigator->Timer();
+    b.Window.Update();
+    // Back to the middle before the view leaves the raster.
+    if (++ticks % 300 == 0) {
+      state.PauseTiming();
+      b.OneToOne();
+      state.ResumeTiming();
+    }
+  }
+  b.Mouse(QEvent::MouseButtonRelease, QPoint(5, 500), Qt::NoButton);
+}
+
+void WheelZoom(benchmark::State& state, bool fitted) {
+  TBenchWindow& b = Bench();
+  fitted ? b.Fitted() : b.OneToOne();
+  const QPoint at(700, 400);
+  int delta = 120;
+  for (auto _ : state) {
+    QWheelEvent event(at, b.Window.mapToGlobal(at), {}, QPoint(0, delta), {}, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&b.Window, &event);
+    b.Window.Update();
+    delta = -delta;
+  }
+}
+
+}  // namespace
+
+BENCHMARK(ScrollStrip)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(FullRepaint, one_to_one, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(FullRepaint, fitted, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(OverlayMove)->Unit(benchmark::kMicrosecond);
+BENCHMARK(HandMove)->Unit(benchmark::kMillisecond);
+BENCHMARK(AutoScrollTick)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WheelZoom, one_to_one, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(WheelZoom, fitted, true)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  RegisterProgramCursors();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
