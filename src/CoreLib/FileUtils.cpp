@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -165,18 +166,25 @@ TTempFileStream::TTempFileStream(const QString& fileName) {
   do {
     handle = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   } while (handle < 0 && errno == EINTR);
-  if (handle < 0) throw EOSError(errno, fileName);
+  if (handle < 0)
+    throw EOSError(errno, QStringLiteral("Не удаётся создать временный файл ") + fileName);
   ::unlink(path.constData());
   SetHandle(handle);
+  SetSubject(QStringLiteral("временного файла ") + fileName);
 }
 
 TTempFileStream* TTempFileStream::CreateUnique(const QString& prefix) {
-  QByteArray pattern = QFile::encodeName(GetTempDir() + QStringLiteral("/") + prefix) + "XXXXXX";
+  const QString dir = GetTempDir();
+  QByteArray pattern = QFile::encodeName(dir + QStringLiteral("/") + prefix) + "XXXXXX";
   const int handle = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (handle < 0) throw EOSError(errno, QFile::decodeName(pattern));
+  if (handle < 0)
+    throw EOSError(errno, QStringLiteral("Не удаётся создать временный файл в папке %1 (папку для "
+                                         "временных файлов задаёт переменная TMPDIR)")
+                              .arg(dir));
   ::unlink(pattern.constData());
   auto* stream = new TTempFileStream();
   stream->SetHandle(handle);
+  stream->SetSubject(QStringLiteral("временного файла в папке ") + dir);
   return stream;
 }
 
@@ -197,6 +205,123 @@ int64_t TInsideStreamAllocator::Allocate(int64_t size, bool fill) {
 void TInsideStreamAllocator::Reset() {
   FStream->SetSize(0);
   FStream->SetPosition(0);
+}
+
+namespace {
+
+// Files to remove when a terminating signal ends the process. The handler may run on any thread at
+// any moment: the paths live in fixed buffers, and a slot is armed only after its path is written.
+struct TCleanupSlot {
+  enum : int { kFree, kBusy, kArmed };
+  std::atomic<int> State{kFree};
+  char Path[PATH_MAX];
+};
+
+constexpr int kCleanupSlots = 16;
+TCleanupSlot GCleanupSlots[kCleanupSlots];
+
+void OnTerminatingSignal(int signal) {
+  for (TCleanupSlot& slot : GCleanupSlots)
+    if (slot.State.load() == TCleanupSlot::kArmed) ::unlink(slot.Path);
+  // The handler was reset on entry: the signal now does what it does by default, ending the
+  // process with its usual status.
+  ::raise(signal);
+}
+
+// Signals that a program handles or ignores itself are left to it.
+void InstallCleanupHandlers() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    if (::sigaction(signal, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) ||
+        old.sa_handler != SIG_DFL)
+      continue;
+    struct sigaction action = {};
+    action.sa_handler = &OnTerminatingSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+// The slot that now holds the path, or -1 when none is free or the path does not fit: then the
+// file is only removed by its owner.
+int RemoveOnSignal(const QByteArray& path) {
+  static std::once_flag installed;
+  std::call_once(installed, InstallCleanupHandlers);
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kCleanupSlots; ++i) {
+    TCleanupSlot& slot = GCleanupSlots[i];
+    int expected = TCleanupSlot::kFree;
+    if (!slot.State.compare_exchange_strong(expected, TCleanupSlot::kBusy)) continue;
+    std::memcpy(slot.Path, path.constData(), static_cast<size_t>(path.size()) + 1);
+    slot.State.store(TCleanupSlot::kArmed);
+    return i;
+  }
+  return -1;
+}
+
+void KeepOnSignal(int slot) {
+  if (slot >= 0) GCleanupSlots[slot].State.store(TCleanupSlot::kFree);
+}
+
+void SyncDirectoryOf(const QString& fileName) {
+  const qsizetype slash = fileName.lastIndexOf(u'/');
+  const QString dir = slash < 0    ? QStringLiteral(".")
+                      : slash == 0 ? QStringLiteral("/")
+                                   : fileName.left(slash);
+  const int handle = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) return;
+  // Some file systems cannot sync a directory; the rename has happened either way.
+  ::fsync(handle);
+  ::close(handle);
+}
+
+}  // namespace
+
+TReplacementFile::TReplacementFile(const QString& target, const QString& tempName)
+    : FTarget(target), FTempName(tempName) {
+  const QByteArray targetPath = QFile::encodeName(target);
+  const QByteArray tempPath = QFile::encodeName(tempName);
+  struct stat st;
+  // Refused before anything is written: the rename could only fail at the end.
+  if (::stat(targetPath.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw EFCreateError(target, EISDIR);
+  if (::unlink(tempPath.constData()) != 0 && errno != ENOENT)
+    throw EFCreateError(target, QStringLiteral("мешает прежний временный файл %1 (%2)")
+                                    .arg(tempName, SystemErrorText(errno)));
+  FStream = std::make_unique<TFileStream>(tempName, TFileMode::fmCreateNew, target);
+  FCleanupSlot = RemoveOnSignal(tempPath);
+}
+
+TReplacementFile::~TReplacementFile() {
+  if (FStream) Discard();
+}
+
+void TReplacementFile::Discard() {
+  FStream.reset();
+  ::unlink(QFile::encodeName(FTempName).constData());
+  KeepOnSignal(FCleanupSlot);
+  FCleanupSlot = -1;
+}
+
+void TReplacementFile::Commit(const QString& renameError) {
+  CheckInternal(FStream != nullptr, QStringLiteral("TReplacementFile.Commit"),
+                QStringLiteral("файл уже закрыт"));
+  const QByteArray targetPath = QFile::encodeName(FTarget);
+  // The replaced file keeps its permissions.
+  struct stat old;
+  if (::stat(targetPath.constData(), &old) == 0) ::fchmod(FStream->Handle(), old.st_mode & 07777);
+  FStream->Flush();
+  FStream.reset();
+  if (::rename(QFile::encodeName(FTempName).constData(), targetPath.constData()) != 0) {
+    const int error = errno;
+    Discard();
+    throw Exception(
+        QStringLiteral("%1 в %2: %3").arg(renameError, FTarget, SystemErrorText(error)));
+  }
+  KeepOnSignal(FCleanupSlot);
+  FCleanupSlot = -1;
+  SyncDirectoryOf(FTarget);
 }
 
 // The lease-break notices of the system arrive as a signal, which may interrupt any thread; its
@@ -275,14 +400,9 @@ class TStableFileWatcher {
 std::unique_ptr<TStableFile> TStableFile::Open(const QString& fileName) {
   TStableFileWatcher& watcher = TStableFileWatcher::Instance();
   if (!watcher.Started()) return nullptr;
-  const QByteArray path = QFile::encodeName(fileName);
-  int handle;
-  do {
-    handle = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-  } while (handle < 0 && errno == EINTR);
-  if (handle < 0) throw EFOpenError(fileName, errno);
+  const int handle = OpenRegularFile(fileName, O_RDONLY, fileName);
   struct stat st;
-  if (::fstat(handle, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(handle, &st) != 0) {
     ::close(handle);
     return nullptr;
   }
@@ -300,7 +420,9 @@ std::unique_ptr<TStableFile> TStableFile::Open(const QString& fileName) {
 }
 
 TStableFile::TStableFile(int handle, QString fileName, int64_t size)
-    : THandleStream(handle), FFileName(std::move(fileName)), FSize(size) {}
+    : THandleStream(handle), FFileName(std::move(fileName)), FSize(size) {
+  SetSubject(QStringLiteral("файла ") + FFileName);
+}
 
 TStableFile::~TStableFile() {
   std::lock_guard<std::mutex> lock(TStableFileWatcher::Instance().Mutex());

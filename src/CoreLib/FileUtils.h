@@ -79,6 +79,34 @@ class TStableFile : public THandleStream {
   std::atomic<int> FState{kLeased};
 };
 
+// A file that takes the place of its target only once it is complete: it is written under a
+// temporary name beside the target, made durable and renamed over the target, so that a failure
+// leaves the target as it was. A file that already bears the temporary name is removed first,
+// never opened: it may be a link to a file that must not change. Until the rename the temporary
+// file is removed when the object is destroyed, and when SIGINT, SIGTERM or SIGHUP ends the
+// process. Errors name the target, the file the user asked for.
+class TReplacementFile {
+ public:
+  TReplacementFile(const QString& target, const QString& tempName);
+  ~TReplacementFile();
+  TReplacementFile(const TReplacementFile&) = delete;
+  TReplacementFile& operator=(const TReplacementFile&) = delete;
+
+  THandleStream& Stream() { return *FStream; }
+  // Gives the file the permissions of the file it replaces, makes it durable and renames it over
+  // the target. A failed rename removes the temporary file and raises renameError followed by
+  // " в ", the target and the cause.
+  void Commit(const QString& renameError);
+
+ private:
+  void Discard();
+
+  QString FTarget;
+  QString FTempName;
+  std::unique_ptr<TFileStream> FStream;
+  int FCleanupSlot = -1;
+};
+
 // Hands out regions at the end of a stream; the stream is not owned.
 class TInsideStreamAllocator {
  public:

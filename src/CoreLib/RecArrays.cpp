@@ -1,8 +1,11 @@
 #include "RecArrays.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLocale>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -138,7 +141,14 @@ double StrToFloatAnySep(const QString& text) {
 }
 
 QString GetTempDir() {
-  return QDir::tempPath();
+  // A TMPDIR naming no usable folder must not send temporary files elsewhere (a missing one made
+  // them land in the root folder); the system's own folder serves instead.
+  const QByteArray dir = qgetenv("TMPDIR");
+  struct stat st;
+  if (!dir.isEmpty() && ::stat(dir.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+      ::access(dir.constData(), W_OK | X_OK) == 0)
+    return QDir::cleanPath(QFile::decodeName(dir));
+  return QStringLiteral("/tmp");
 }
 
 int CompareBytes(const void* a, const void* b, int64_t length) {

@@ -58,7 +58,8 @@ int IfThen(bool flag, int a, int b);
 // decimal separator whatever the locale says.
 double StrToFloatAnySep(const QString& text);
 
-// The directory for temporary files (honours TMPDIR).
+// The directory for temporary files: TMPDIR when it names a folder this process may write in,
+// otherwise /tmp.
 QString GetTempDir();
 
 // -1, 0 or 1, comparing unsigned bytes; the first difference decides.

@@ -19,11 +19,11 @@ int64_t TStream::Size() {
 }
 
 void TStream::ReadBuffer(void* buffer, int64_t count) {
-  if (count != 0 && Read(buffer, count) != count) throw EReadError();
+  if (count != 0 && Read(buffer, count) != count) throw EReadError(Subject(), 0);
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-  if (count != 0 && Write(buffer, count) != count) throw EWriteError();
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError(Subject(), 0);
 }
 
 THandleStream::THandleStream(int handle) : FHandle(handle) {}
@@ -39,7 +39,7 @@ int64_t THandleStream::Read(void* buffer, int64_t count) {
     const ssize_t n = ::read(FHandle, p + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+      throw EReadError(Subject(), errno);
     }
     if (n == 0) break;
     done += n;
@@ -54,7 +54,7 @@ int64_t THandleStream::Write(const void* buffer, int64_t count) {
     const ssize_t n = ::write(FHandle, p + done, static_cast<size_t>(count - done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+      throw EWriteError(Subject(), errno);
     }
     done += n;
   }
@@ -66,18 +66,18 @@ int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
                      : origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                         : SEEK_END;
   const off_t result = ::lseek(FHandle, static_cast<off_t>(offset), whence);
-  if (result < 0) throw EOSError(errno);
+  if (result < 0) throw EReadError(Subject(), errno);
   return result;
 }
 
 void THandleStream::SetSize(int64_t size) {
-  if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0) throw EOSError(errno);
+  if (::ftruncate(FHandle, static_cast<off_t>(size)) != 0) throw EWriteError(Subject(), errno);
   if (Position() > size) SetPosition(size);
 }
 
 int64_t THandleStream::Size() {
   struct stat st;
-  if (::fstat(FHandle, &st) != 0) throw EOSError(errno);
+  if (::fstat(FHandle, &st) != 0) throw EReadError(Subject(), errno);
   return st.st_size;
 }
 
@@ -88,9 +88,9 @@ void THandleStream::ReadBufferAt(int64_t offset, void* buffer, int64_t count) {
     const ssize_t n = ::pread(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EReadError(EReadError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+      throw EReadError(Subject(), errno);
     }
-    if (n == 0) throw EReadError();
+    if (n == 0) throw EReadError(Subject(), 0);
     done += n;
   }
 }
@@ -102,7 +102,7 @@ void THandleStream::WriteBufferAt(int64_t offset, const void* buffer, int64_t co
     const ssize_t n = ::pwrite(FHandle, p + done, static_cast<size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+      throw EWriteError(Subject(), errno);
     }
     done += n;
   }
@@ -117,10 +117,11 @@ void THandleStream::CopyRangeTo(int64_t offset, THandleStream& target, int64_t t
     const ssize_t n =
         ::copy_file_range(FHandle, &from, target.FHandle, &to, static_cast<size_t>(end - from), 0);
     if (n > 0) continue;
-    if (n == 0) throw EReadError();
+    if (n == 0) throw EReadError(Subject(), 0);
     if (errno == EINTR) continue;
+    // A full disk, the likely failure here, is the target's.
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-      throw EWriteError(EWriteError().Message() + QStringLiteral(". ") + EOSError(errno).Message());
+      throw EWriteError(target.Subject(), errno);
     // Between these files the system cannot copy: the bytes go through memory.
     std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(end - from, 1 << 20)));
     while (from < end) {
@@ -134,7 +135,7 @@ void THandleStream::CopyRangeTo(int64_t offset, THandleStream& target, int64_t t
 }
 
 void THandleStream::Flush() {
-  if (::fsync(FHandle) != 0) throw EOSError(errno);
+  if (::fsync(FHandle) != 0) throw EWriteError(Subject(), errno);
 }
 
 static int OpenFlags(TFileMode mode) {
@@ -151,19 +152,46 @@ static int OpenFlags(TFileMode mode) {
   return O_RDONLY;
 }
 
-TFileStream::TFileStream(const QString& fileName, TFileMode mode) : FFileName(fileName) {
+int OpenRegularFile(const QString& fileName, int flags, const QString& shownName) {
   const QByteArray path = QFile::encodeName(fileName);
+  const bool create = (flags & O_CREAT) != 0;
+  const auto fail = [&](int error) {
+    if (create) throw EFCreateError(shownName, error);
+    throw EFOpenError(shownName, error);
+  };
+  // Without O_NONBLOCK, opening a pipe waits for a program at its other end, perhaps forever.
   int handle;
   do {
-    handle = ::open(path.constData(), OpenFlags(mode) | O_CLOEXEC, 0666);
+    handle = ::open(path.constData(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   } while (handle < 0 && errno == EINTR);
-  if (handle < 0) {
-    const int error = errno;
-    if (mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew)
-      throw EFCreateError(fileName, error);
-    throw EFOpenError(fileName, error);
+  // A regular file refuses a non-blocking open only while another program holds a lease on it,
+  // which it gives up within the system's lease-break time.
+  if (handle < 0 && errno == EWOULDBLOCK) {
+    do {
+      handle = ::open(path.constData(), flags | O_CLOEXEC, 0666);
+    } while (handle < 0 && errno == EINTR);
   }
-  SetHandle(handle);
+  if (handle < 0) fail(errno);
   struct stat st;
-  if (::fstat(handle, &st) == 0 && S_ISDIR(st.st_mode)) throw EFOpenError(fileName, EISDIR);
+  if (::fstat(handle, &st) != 0) {
+    const int error = errno;
+    ::close(handle);
+    fail(error);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(handle);
+    if (S_ISDIR(st.st_mode)) fail(EISDIR);
+    const QString cause = QStringLiteral("это не обычный файл, а канал, устройство или сокет");
+    if (create) throw EFCreateError(shownName, cause);
+    throw EFOpenError(shownName, cause);
+  }
+  ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+  return handle;
+}
+
+TFileStream::TFileStream(const QString& fileName, TFileMode mode, const QString& shownName)
+    : FFileName(fileName) {
+  const QString shown = shownName.isEmpty() ? fileName : shownName;
+  SetSubject(QStringLiteral("файла ") + shown);
+  SetHandle(OpenRegularFile(fileName, OpenFlags(mode), shown));
 }

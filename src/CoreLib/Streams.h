@@ -7,7 +7,7 @@
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 // A byte stream with 64-bit positions. ReadBuffer and WriteBuffer move exactly the count asked for
-// or raise; Read and Write report how much they moved.
+// or raise; Read and Write report how much they moved. Errors name the stream by its subject.
 class TStream {
  public:
   TStream() = default;
@@ -26,6 +26,14 @@ class TStream {
 
   void ReadBuffer(void* buffer, int64_t count);
   void WriteBuffer(const void* buffer, int64_t count);
+
+  // What the stream reads or writes, in the genitive as error messages use it ("файла
+  // /data/scan.bmp").
+  const QString& Subject() const { return FSubject; }
+  void SetSubject(const QString& subject) { FSubject = subject; }
+
+ private:
+  QString FSubject = QStringLiteral("файла");
 };
 
 // A stream over an operating-system file descriptor, which it closes when destroyed. Besides the
@@ -59,6 +67,11 @@ class THandleStream : public TStream {
   int FHandle = -1;
 };
 
+// Opens a file without blocking and keeps the descriptor only when it is a regular file; raises
+// EFOpenError (EFCreateError with create) naming the file by shownName. Blocking waits only for a
+// lease another program holds on a regular file.
+int OpenRegularFile(const QString& fileName, int flags, const QString& shownName);
+
 enum class TFileMode {
   fmOpenRead,       // existing file, read only
   fmOpenReadWrite,  // existing file, read and write
@@ -67,10 +80,13 @@ enum class TFileMode {
 };
 
 // A named file. A failure to open raises EFOpenError, a failure to create EFCreateError, both
-// naming the file and the system's reason.
+// naming the file and the cause. Only regular files are opened: a directory, a pipe or a device is
+// refused at once, without waiting for a writer at the other end of a pipe.
 class TFileStream : public THandleStream {
  public:
-  TFileStream(const QString& fileName, TFileMode mode);
+  // shownName: the name that messages give for the file, when another name means more to the user
+  // (the target of a temporary file); by default the file's own.
+  TFileStream(const QString& fileName, TFileMode mode, const QString& shownName = QString());
 
   const QString& FileName() const { return FFileName; }
 

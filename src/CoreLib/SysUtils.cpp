@@ -3,44 +3,105 @@
 #include <QLocale>
 #include <QtDebug>
 
-#include <cstring>
+#include <cerrno>
 
 Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toUtf8()) {}
 
-static QString SystemErrorText(int errorCode) {
-  return QStringLiteral("Системная ошибка. Код: %1.\n%2")
-      .arg(errorCode)
-      .arg(QString::fromLocal8Bit(std::strerror(errorCode)));
+QString SystemErrorText(int errorCode) {
+  switch (errorCode) {
+    case ENOENT:
+      return QStringLiteral("нет такого файла или папки");
+    case EISDIR:
+      return QStringLiteral("это папка, а не файл");
+    case ENOTDIR:
+      return QStringLiteral("часть пути не является папкой");
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("нет прав доступа");
+    case EROFS:
+      return QStringLiteral("файловая система доступна только для чтения");
+    case ENOSPC:
+      return QStringLiteral("на диске нет места");
+    case EDQUOT:
+      return QStringLiteral("исчерпана дисковая квота");
+    case EFBIG:
+      return QStringLiteral("файл слишком велик");
+    case ELOOP:
+      return QStringLiteral("слишком много символических ссылок (ссылки по кругу?)");
+    case EMLINK:
+      return QStringLiteral("слишком много ссылок на файл");
+    case ENAMETOOLONG:
+      return QStringLiteral("слишком длинное имя");
+    case EEXIST:
+      return QStringLiteral("файл уже существует");
+    case EBUSY:
+    case ETXTBSY:
+      return QStringLiteral("файл занят");
+    case EMFILE:
+    case ENFILE:
+      return QStringLiteral("открыто слишком много файлов");
+    case ENOMEM:
+      return QStringLiteral("недостаточно памяти");
+    case EIO:
+      return QStringLiteral("ошибка ввода-вывода");
+    case ENXIO:
+    case ENODEV:
+      return QStringLiteral("нет такого устройства");
+    default:
+      return QStringLiteral("системная ошибка с кодом %1").arg(errorCode);
+  }
 }
 
-EOSError::EOSError(int errorCode) : Exception(SystemErrorText(errorCode)), FErrorCode(errorCode) {}
+static QString Capitalized(QString text) {
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
+  return text;
+}
+
+EOSError::EOSError(int errorCode)
+    : Exception(Capitalized(SystemErrorText(errorCode))), FErrorCode(errorCode) {}
 
 EOSError::EOSError(int errorCode, const QString& context)
     : Exception(context + QStringLiteral(": ") + SystemErrorText(errorCode)),
       FErrorCode(errorCode) {}
 
 EConvertError EConvertError::NotInteger(const QString& text) {
-  return EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+  return EConvertError(QStringLiteral("'%1' не является целым числом").arg(text));
 }
 
 EConvertError EConvertError::NotFloat(const QString& text) {
-  return EConvertError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+  return EConvertError(QStringLiteral("'%1' не является числом").arg(text));
 }
 
-static QString WithReason(const QString& text, int errorCode) {
-  if (errorCode == 0) return text;
-  return text + QStringLiteral(". ") + QString::fromLocal8Bit(std::strerror(errorCode));
-}
+EStreamError::EStreamError(const QString& message, int errorCode)
+    : Exception(message), FErrorCode(errorCode) {}
 
 EFOpenError::EFOpenError(const QString& fileName, int errorCode)
-    : EStreamError(WithReason(QStringLiteral("Cannot open file %1").arg(fileName), errorCode)) {}
+    : EStreamError(QStringLiteral("Не удаётся открыть файл %1: %2")
+                       .arg(fileName, SystemErrorText(errorCode)),
+                   errorCode) {}
+
+EFOpenError::EFOpenError(const QString& fileName, const QString& cause)
+    : EStreamError(QStringLiteral("Не удаётся открыть файл %1: %2").arg(fileName, cause), 0) {}
 
 EFCreateError::EFCreateError(const QString& fileName, int errorCode)
-    : EStreamError(WithReason(QStringLiteral("Cannot create file %1").arg(fileName), errorCode)) {}
+    : EStreamError(QStringLiteral("Не удаётся создать файл %1: %2")
+                       .arg(fileName, SystemErrorText(errorCode)),
+                   errorCode) {}
 
-EReadError::EReadError() : EStreamError(QStringLiteral("Stream read error")) {}
+EFCreateError::EFCreateError(const QString& fileName, const QString& cause)
+    : EStreamError(QStringLiteral("Не удаётся создать файл %1: %2").arg(fileName, cause), 0) {}
 
-EWriteError::EWriteError() : EStreamError(QStringLiteral("Stream write error")) {}
+EReadError::EReadError(const QString& subject, int errorCode)
+    : EStreamError(QStringLiteral("Ошибка при чтении %1: %2")
+                       .arg(subject, errorCode != 0 ? SystemErrorText(errorCode)
+                                                    : QStringLiteral("файл короче, чем ожидалось")),
+                   errorCode) {}
+
+EWriteError::EWriteError(const QString& subject, int errorCode)
+    : EStreamError(QStringLiteral("Ошибка при записи %1: %2")
+                       .arg(subject, errorCode != 0 ? SystemErrorText(errorCode)
+                                                    : QStringLiteral("запись оборвалась")),
+                   errorCode) {}
 
 EAssertionFailed::EAssertionFailed(const QString& message, const QString& location, int line)
     : Exception(QStringLiteral("%1 (%2, line %3)").arg(message, location).arg(line)) {}

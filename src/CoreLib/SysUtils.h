@@ -20,10 +20,15 @@ class Exception : public std::exception {
   QByteArray FUtf8;
 };
 
-// A failed operating-system call, carrying errno and the system's own text for it.
+// The cause of a failed system call as the user reads it: our own words for the common causes
+// (lower case, without a full stop), the error number for the rest.
+QString SystemErrorText(int errorCode);
+
+// A failed operating-system call, carrying errno and the cause in the user's words.
 class EOSError : public Exception {
  public:
   explicit EOSError(int errorCode);
+  // The context ("Не удаётся создать временный файл /tmp/x") followed by the cause.
   EOSError(int errorCode, const QString& context);
 
   int ErrorCode() const { return FErrorCode; }
@@ -32,7 +37,7 @@ class EOSError : public Exception {
   int FErrorCode;
 };
 
-// A text that is not a number: "'%s' is not a valid integer value" and the floating-point form.
+// A text that is not a number: "'%s' не является целым числом" and the floating-point form.
 class EConvertError : public Exception {
  public:
   using Exception::Exception;
@@ -40,32 +45,43 @@ class EConvertError : public Exception {
   static EConvertError NotFloat(const QString& text);
 };
 
+// A failed operation on a file stream. The error code is errno, or 0 when the system reported
+// none (a file shorter than expected).
 class EStreamError : public Exception {
  public:
-  using Exception::Exception;
+  EStreamError(const QString& message, int errorCode);
+
+  int ErrorCode() const { return FErrorCode; }
+
+ private:
+  int FErrorCode;
 };
 
-// "Cannot open file %s" / "Cannot create file %s", followed by the system's reason.
+// "Не удаётся открыть файл %s: " / "Не удаётся создать файл %s: " followed by the cause: the
+// system's, or one of our own (a file that is no regular file).
 class EFOpenError : public EStreamError {
  public:
   EFOpenError(const QString& fileName, int errorCode);
+  EFOpenError(const QString& fileName, const QString& cause);
 };
 
 class EFCreateError : public EStreamError {
  public:
   EFCreateError(const QString& fileName, int errorCode);
+  EFCreateError(const QString& fileName, const QString& cause);
 };
 
+// A failed read or write. The subject names what was read or written, in the genitive
+// ("файла /data/scan.bmp"); without an error code a read found the file shorter than expected and
+// a write was cut short.
 class EReadError : public EStreamError {
  public:
-  EReadError();
-  using EStreamError::EStreamError;
+  EReadError(const QString& subject, int errorCode);
 };
 
 class EWriteError : public EStreamError {
  public:
-  EWriteError();
-  using EStreamError::EStreamError;
+  EWriteError(const QString& subject, int errorCode);
 };
 
 // A broken programming contract, reported as "%s (%s, line %d)". The location and line are fixed

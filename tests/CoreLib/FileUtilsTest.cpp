@@ -6,14 +6,35 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <future>
 
-namespace {}  // namespace
+namespace {
+
+// The message of the error an open raises, failing the test instead of hanging when the open
+// blocks on a pipe: a writer is then opened to let it go.
+QString OpenMessageWithoutBlocking(const QString& name, const std::function<void()>& open) {
+  auto result = std::async(std::launch::async, [&] { return MessageOf(open); });
+  if (result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+    const int writer = ::open(QFile::encodeName(name).constData(), O_WRONLY);
+    if (writer >= 0) ::close(writer);
+    ADD_FAILURE() << "opening " << name.toStdString() << " blocked";
+  }
+  return result.get();
+}
+
+}  // namespace
 
 TEST(FileVersionInfo, ReadsTheFourStringsOfTheProgram) {
   TFileVersionInfo info(VELMORA_APP_FILE);
@@ -82,7 +103,26 @@ TEST(TempFileStream, UniqueFilesLiveInTheTemporaryDirectoryAndVanish) {
 }
 
 TEST(TempFileStream, ACreationFailureIsTheSystemError) {
-  EXPECT_THROW(TTempFileStream("/no/such/dir/file"), EOSError);
+  EXPECT_EQ(MessageOf<EOSError>([] { TTempFileStream("/no/such/dir/file"); }),
+            QStringLiteral("Не удаётся создать временный файл /no/such/dir/file: нет такого файла "
+                           "или папки"));
+}
+
+TEST(TempFileStream, AMissingOrUnusableTemporaryFolderGivesWayToTmp) {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("file");
+  QFile(file).open(QIODevice::WriteOnly);
+  for (const QString& tmpdir : {dir.filePath("missing"), file}) {
+    qputenv("TMPDIR", QFile::encodeName(tmpdir));
+    EXPECT_EQ(GetTempDir(), QStringLiteral("/tmp")) << tmpdir.toStdString();
+    std::unique_ptr<TTempFileStream> stream(TTempFileStream::CreateUnique("VLM"));
+    stream->WriteBuffer("x", 1);
+    EXPECT_EQ(stream->Subject(), QStringLiteral("временного файла в папке /tmp"));
+  }
+  qputenv("TMPDIR", QFile::encodeName(dir.path() + "/./"));
+  EXPECT_EQ(GetTempDir(), dir.path());
+  qunsetenv("TMPDIR");
+  EXPECT_EQ(GetTempDir(), QStringLiteral("/tmp"));
 }
 
 TEST(InsideStreamAllocator, HandsOutTheEndOfTheStream) {
@@ -112,13 +152,48 @@ TEST(InsideStreamAllocator, OffsetsBeyondFourGigabytesDoNotWrap) {
 }
 
 TEST(FileStream, OpenAndCreateErrorsNameTheFile) {
-  EXPECT_TRUE(MessageOf([] {
-                TFileStream s("/no/such/file.bmp", TFileMode::fmOpenRead);
-              }).startsWith(QStringLiteral("Cannot open file /no/such/file.bmp")));
-  EXPECT_TRUE(MessageOf([] {
-                TFileStream s("/no/such/dir/x.bmp", TFileMode::fmCreate);
-              }).startsWith(QStringLiteral("Cannot create file /no/such/dir/x.bmp")));
+  EXPECT_EQ(
+      MessageOf([] { TFileStream s("/no/such/file.bmp", TFileMode::fmOpenRead); }),
+      QStringLiteral("Не удаётся открыть файл /no/such/file.bmp: нет такого файла или папки"));
+  EXPECT_EQ(
+      MessageOf([] { TFileStream s("/no/such/dir/x.bmp", TFileMode::fmCreate); }),
+      QStringLiteral("Не удаётся создать файл /no/such/dir/x.bmp: нет такого файла или папки"));
   EXPECT_THROW(TFileStream(QDir::tempPath(), TFileMode::fmOpenRead), EFOpenError);
+}
+
+TEST(FileStream, OnlyRegularFilesOpenAndAPipeDoesNotBlock) {
+  QTemporaryDir dir;
+  const QString pipe = dir.filePath("pipe.bmp");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  const QString notRegular = QStringLiteral(": это не обычный файл, а канал, устройство или сокет");
+  EXPECT_EQ(OpenMessageWithoutBlocking(pipe, [&] { TFileStream s(pipe, TFileMode::fmOpenRead); }),
+            "Не удаётся открыть файл " + pipe + notRegular);
+  EXPECT_EQ(OpenMessageWithoutBlocking(pipe, [&] { TStableFile::Open(pipe); }),
+            "Не удаётся открыть файл " + pipe + notRegular);
+  EXPECT_EQ(OpenMessageWithoutBlocking(pipe, [&] { TFileStream s(pipe, TFileMode::fmCreate); }),
+            "Не удаётся создать файл " + pipe + notRegular);
+  EXPECT_EQ(MessageOf([] { TFileStream s("/dev/zero", TFileMode::fmOpenRead); }),
+            "Не удаётся открыть файл /dev/zero" + notRegular);
+  EXPECT_EQ(MessageOf([&] { TFileStream s(dir.path(), TFileMode::fmOpenRead); }),
+            "Не удаётся открыть файл " + dir.path() + ": это папка, а не файл");
+  // A loop of links is named as such.
+  const QString loop = dir.filePath("loop.bmp");
+  ASSERT_EQ(::symlink(QFile::encodeName(loop).constData(), QFile::encodeName(loop).constData()), 0);
+  EXPECT_EQ(MessageOf([&] { TFileStream s(loop, TFileMode::fmOpenRead); }),
+            "Не удаётся открыть файл " + loop +
+                ": слишком много символических ссылок (ссылки по кругу?)");
+}
+
+TEST(FileStream, ReadAndWriteErrorsNameTheStreamsSubject) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath("short.bmp");
+  QFile(name).open(QIODevice::WriteOnly);
+  TFileStream file(name, TFileMode::fmOpenReadWrite, QStringLiteral("scan.bmp"));
+  char buffer[4];
+  EXPECT_EQ(MessageOf<EReadError>([&] { file.ReadBufferAt(0, buffer, 4); }),
+            QStringLiteral("Ошибка при чтении файла scan.bmp: файл короче, чем ожидалось"));
+  EXPECT_EQ(EWriteError(file.Subject(), ENOSPC).Message(),
+            QStringLiteral("Ошибка при записи файла scan.bmp: на диске нет места"));
 }
 
 TEST(FileStream, ShortReadsRaise) {
@@ -177,4 +252,89 @@ TEST(StableFile, AFileOpenForWritingGetsNoPromise) {
   writer.close();
   EXPECT_NE(TStableFile::Open(name), nullptr);
   EXPECT_THROW(TStableFile::Open(dir.filePath("missing.bmp")), EFOpenError);
+}
+
+namespace {
+
+QByteArray ReadText(const QString& name) {
+  QFile file(name);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+class ReplacementFile : public testing::Test {
+ protected:
+  QString Path(const QString& name) { return FDir.filePath(name); }
+  QTemporaryDir FDir;
+  const QString FTarget = FDir.filePath("out.bmp");
+  const QString FTemp = FDir.filePath("out.~bm");
+};
+
+}  // namespace
+
+TEST_F(ReplacementFile, TakesTheTargetsPlaceOnlyWhenCompleteAndKeepsItsPermissions) {
+  WriteText(FTarget, "old");
+  QFile::setPermissions(FTarget, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+  {
+    TReplacementFile file(FTarget, FTemp);
+    file.Stream().WriteBuffer("new", 3);
+    EXPECT_EQ(ReadText(FTarget), "old");
+    EXPECT_EQ(ReadText(FTemp), "new");
+    file.Commit("Ошибка");
+  }
+  EXPECT_EQ(ReadText(FTarget), "new");
+  EXPECT_EQ(QFileInfo(FTarget).permissions() & 0x7077,
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+  {
+    TReplacementFile file(FTarget, FTemp);
+    file.Stream().WriteBuffer("abandoned", 9);
+  }
+  EXPECT_EQ(ReadText(FTarget), "new");
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"out.bmp"});
+}
+
+TEST_F(ReplacementFile, AnExistingTemporaryFileIsRemovedNeverWrittenThrough) {
+  const QString input = Path("in.bmp");
+  WriteText(input, "the user's input");
+  for (const auto& link : {&::link, &::symlink}) {
+    ASSERT_EQ(link(QFile::encodeName(input).constData(), QFile::encodeName(FTemp).constData()), 0);
+    TReplacementFile file(FTarget, FTemp);
+    file.Stream().WriteBuffer("output", 6);
+    file.Commit("Ошибка");
+    EXPECT_EQ(ReadText(input), "the user's input");
+    EXPECT_EQ(ReadText(FTarget), "output");
+  }
+  QDir().mkpath(FTemp + "/inside");
+  EXPECT_EQ(MessageOf([&] { TReplacementFile file(FTarget, FTemp); }),
+            "Не удаётся создать файл " + FTarget + ": мешает прежний временный файл " + FTemp +
+                " (это папка, а не файл)");
+}
+
+TEST_F(ReplacementFile, AFolderAsTargetIsRefusedAndAFailedRenameNamesTargetAndCause) {
+  QDir().mkpath(FTarget);
+  EXPECT_EQ(MessageOf([&] { TReplacementFile file(FTarget, FTemp); }),
+            "Не удаётся создать файл " + FTarget + ": это папка, а не файл");
+  const QString late = Path("late.bmp");
+  TReplacementFile file(late, Path("late.~bm"));
+  file.Stream().WriteBuffer("data", 4);
+  QDir().mkpath(late + "/inside");  // made after the check: the rename fails
+  EXPECT_EQ(MessageOf([&] { file.Commit("Ошибка при переименовании файла растра"); }),
+            "Ошибка при переименовании файла растра в " + late + ": это папка, а не файл");
+  EXPECT_FALSE(QFile::exists(Path("late.~bm")));
+  EXPECT_TRUE(QFileInfo(late + "/inside").isDir());
+}
+
+TEST_F(ReplacementFile, ATerminatingSignalRemovesTheTemporaryFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const int signal : {SIGINT, SIGTERM}) {
+    EXPECT_EXIT(
+        {
+          TReplacementFile file(FTarget, FTemp);
+          file.Stream().WriteBuffer("half", 4);
+          std::raise(signal);
+        },
+        testing::KilledBySignal(signal), "")
+        << signal;
+    EXPECT_FALSE(QFile::exists(FTemp)) << signal;
+    EXPECT_FALSE(QFile::exists(FTarget)) << signal;
+  }
 }

@@ -3,6 +3,8 @@
 
 #include <QLocale>
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 TEST(Format, FillsPlaceholdersInTurn) {
@@ -19,12 +21,30 @@ TEST(Exceptions, MessagesReadAsTheUserSeesThem) {
   EXPECT_EQ(EAssertionFailed("Сбой", "CoreLib\\RefObjects", 86).Message(),
             QStringLiteral("Сбой (CoreLib\\RefObjects, line 86)"));
   EXPECT_EQ(EConvertError::NotInteger("x1").Message(),
-            QStringLiteral("'x1' is not a valid integer value"));
-  EXPECT_EQ(EConvertError::NotFloat("1..2").Message(),
-            QStringLiteral("'1..2' is not a valid floating point value"));
-  EXPECT_TRUE(EFOpenError("/no/such", 2).Message().startsWith("Cannot open file /no/such"));
+            QStringLiteral("'x1' не является целым числом"));
+  EXPECT_EQ(EConvertError::NotFloat("1..2").Message(), QStringLiteral("'1..2' не является числом"));
+  EXPECT_EQ(EFOpenError("/no/such", ENOENT).Message(),
+            QStringLiteral("Не удаётся открыть файл /no/such: нет такого файла или папки"));
   // what() carries the same text for code that only knows std::exception.
   EXPECT_EQ(QString::fromUtf8(Exception("Ошибка").what()), QStringLiteral("Ошибка"));
+}
+
+TEST(Exceptions, SystemErrorsReadInRussianWithTheNumberForRareOnes) {
+  EXPECT_EQ(SystemErrorText(ENOENT), QStringLiteral("нет такого файла или папки"));
+  EXPECT_EQ(SystemErrorText(EISDIR), QStringLiteral("это папка, а не файл"));
+  EXPECT_EQ(SystemErrorText(EACCES), QStringLiteral("нет прав доступа"));
+  EXPECT_EQ(SystemErrorText(EROFS), QStringLiteral("файловая система доступна только для чтения"));
+  EXPECT_EQ(SystemErrorText(ENOSPC), QStringLiteral("на диске нет места"));
+  EXPECT_EQ(SystemErrorText(ELOOP),
+            QStringLiteral("слишком много символических ссылок (ссылки по кругу?)"));
+  EXPECT_EQ(SystemErrorText(EPROTO), QStringLiteral("системная ошибка с кодом %1").arg(EPROTO));
+  EXPECT_EQ(EOSError(ENOMEM).Message(), QStringLiteral("Недостаточно памяти"));
+  EXPECT_EQ(EOSError(ENOSPC, "Не удаётся создать временный файл /tmp/x").Message(),
+            QStringLiteral("Не удаётся создать временный файл /tmp/x: на диске нет места"));
+  EXPECT_EQ(EWriteError("файла /data/out.bmp", ENOSPC).Message(),
+            QStringLiteral("Ошибка при записи файла /data/out.bmp: на диске нет места"));
+  EXPECT_EQ(EReadError("файла /data/in.bmp", 0).Message(),
+            QStringLiteral("Ошибка при чтении файла /data/in.bmp: файл короче, чем ожидалось"));
 }
 
 TEST(Conversions, WholeTextMustBeANumber) {

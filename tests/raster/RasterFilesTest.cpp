@@ -51,9 +51,8 @@ TEST(RasterFileProvider, OpeningANameWithoutAFormatIsAnInternalError) {
                              "фильтр для работы с файлом %1 (OpenRasterFile)")
                   .arg(name));
   }
-  EXPECT_TRUE(MessageOf([&] {
-                OpenRasterFile(&provider, "/nonexistent/scan.bmp");
-              }).startsWith("Cannot open file /nonexistent/scan.bmp"));
+  EXPECT_EQ(MessageOf([&] { OpenRasterFile(&provider, "/nonexistent/scan.bmp"); }),
+            "Не удаётся открыть файл /nonexistent/scan.bmp: нет такого файла или папки");
 }
 
 TEST(RasterFileProvider, ReadPiecesScattersAFileIntoMemory) {

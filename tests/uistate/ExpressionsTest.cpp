@@ -102,7 +102,7 @@ TEST_F(Expression, LiteralsComeFromDigitsIntegersAndTruthValues) {
   EXPECT_EQ(Eval({-12}), -12);
   EXPECT_EQ(Eval({'(', 2, "+", 3, ')', "*", 4}), 20);
   EXPECT_EQ(MessageOf<EConvertError>([&] { Eval({"2147483648"}); }),
-            QStringLiteral("'2147483648' is not a valid integer value"));
+            QStringLiteral("'2147483648' не является целым числом"));
 }
 
 TEST_F(Expression, MixedPartsGiveTheTokensOfOneText) {
