@@ -180,9 +180,10 @@ void TBmpFile::Open(const QString& fileName) {
   const int64_t rowSize = DibRowSize(info.biWidth, bpp);
   const int64_t available = fileSize - h.BitsOffset;
   if (available / height < rowSize)
+    // The rows may need more than 63 bits can count (2147483647 rows of 8 GB); never more than 64.
     RaiseBadFile(fileName, QStringLiteral("в файле не хватает данных растра: %1 байт вместо %2")
                                .arg(available)
-                               .arg(rowSize * height));
+                               .arg(static_cast<quint64>(rowSize) * static_cast<quint64>(height)));
 
   // The colour table as far as it lies before the pixels, and no longer than the depth can use;
   // a table of a depth without indices is kept only up to the size of the longest one.

@@ -24,9 +24,9 @@ TRect PartSourceRect(const TDeviceInfo& device, const TRasterPart& part) {
   return r.Left < r.Right && r.Top < r.Bottom ? r : TRect{};
 }
 
-TPartPictures& TRasterManager::Pictures() {
+TPartPictures& TRasterManager::Pictures(int64_t coarseBudget, int64_t fineBudget) {
   if (!FPictures) {
-    FPictures = std::make_unique<TPartPictures>(*this);
+    FPictures = std::make_unique<TPartPictures>(*this, coarseBudget, fineBudget);
     FCache.OnPixels = [this](TRasterPart& part, const uint8_t* bits) {
       FPictures->PixelsAvailable(part, bits);
     };

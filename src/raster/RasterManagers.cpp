@@ -3,15 +3,10 @@
 #include "RecArrays.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -23,6 +18,11 @@ namespace {
 constexpr int64_t kBandBytes = 16 << 20;
 
 constexpr int kFileHeaderSize = 14;
+
+// Every part costs some 500 bytes of bookkeeping in memory however few its pixels (the part, its
+// place in the list, its entry among the pictures of drawing): a raster of more parts would need
+// more memory for that alone than the cache promises to stay within.
+constexpr int64_t kMaxParts = 32768;
 
 // Large writes are several times slower than the same bytes in pieces of this size: the kernel
 // copies a piece into the page cache while it is still in the processor's cache.
@@ -62,18 +62,6 @@ QString TemporaryName(const QString& fileName) {
   const QString name = base + QStringLiteral(".~bm");
   // Saving to a ".~bm" name itself must not write over the target in place.
   return name == fileName ? fileName + QStringLiteral(".~bm") : name;
-}
-
-void SyncDirectoryOf(const QString& fileName) {
-  const qsizetype slash = fileName.lastIndexOf(u'/');
-  const QString dir = slash < 0    ? QStringLiteral(".")
-                      : slash == 0 ? QStringLiteral("/")
-                                   : fileName.left(slash);
-  const int handle = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (handle < 0) return;
-  // Some file systems cannot sync a directory; the rename has happened either way.
-  ::fsync(handle);
-  ::close(handle);
 }
 
 }  // namespace
@@ -146,6 +134,16 @@ void TRasterManager::Open(const QString& fileName) {
   FBitsPerPixel = file->GetBitsPerPixel();
   SetHeader(std::move(file->GetDibSection(0, 0, 1, 1)->Header));
   SetSize(file->GetWidth(), file->GetHeight());
+  const int64_t parts = int64_t{FPartsAcross} * FPartsDown;
+  if (parts > kMaxParts)
+    throw Exception(QStringLiteral("Растр %1 слишком велик: %2 × %3 пикселей при %4 битах на "
+                                   "пиксель делятся на %5 частей, а их может быть не больше %6")
+                        .arg(fileName)
+                        .arg(FWidth)
+                        .arg(FHeight)
+                        .arg(FBitsPerPixel)
+                        .arg(parts)
+                        .arg(kMaxParts));
   // A stable file can give every part's pixels again: parts beyond the cache's budget are then
   // let go instead of being copied into the swap file.
   const bool stable = file->Stable();
@@ -280,7 +278,6 @@ void TRasterManager::SetYPelsPerMeter(int value) {
 }
 
 void TRasterManager::Save(const QString& fileName) {
-  const QString tempName = TemporaryName(fileName);
   const int64_t bitsOffset = kFileHeaderSize + HeaderSize();
   const int64_t fileSize = bitsOffset + InfoHeaderOf(GetHeader())->biSizeImage;
   uint8_t fileHeader[kFileHeaderSize] = {};
@@ -288,30 +285,15 @@ void TRasterManager::Save(const QString& fileName) {
   PutLe32(fileHeader + 2, fileSize <= UINT32_MAX ? static_cast<uint32_t>(fileSize) : 0);
   PutLe32(fileHeader + 10, static_cast<uint32_t>(bitsOffset));
 
-  auto file = std::make_unique<TFileStream>(tempName, TFileMode::fmCreate);
-  try {
-    file->WriteBufferAt(0, fileHeader, kFileHeaderSize);
-    file->WriteBufferAt(kFileHeaderSize, GetHeader(), HeaderSize());
-    WriteRows(*file, bitsOffset);
-    // The replaced file keeps its permissions.
-    struct stat old;
-    if (::stat(QFile::encodeName(fileName).constData(), &old) == 0)
-      ::fchmod(file->Handle(), old.st_mode & 07777);
-    file->Flush();
-  } catch (...) {
-    file.reset();
-    ::unlink(QFile::encodeName(tempName).constData());
-    throw;
-  }
-  file.reset();
-  if (::rename(QFile::encodeName(tempName).constData(), QFile::encodeName(fileName).constData()) !=
-      0)
-    throw Exception(QStringLiteral("Ошибка при переименовании файла растра"));
-  SyncDirectoryOf(fileName);
+  TReplacementFile file(fileName, TemporaryName(fileName));
+  file.Stream().WriteBufferAt(0, fileHeader, kFileHeaderSize);
+  file.Stream().WriteBufferAt(kFileHeaderSize, GetHeader(), HeaderSize());
+  WriteRows(file.Stream(), bitsOffset);
+  file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
   FFileName = fileName;
 }
 
-bool TRasterManager::CopyRowsFromSource(int row, TFileStream& file, int64_t offset) {
+bool TRasterManager::CopyRowsFromSource(int row, THandleStream& file, int64_t offset) {
   // Only a row of parts whose pixels all still wait in the source file, unread, is copied as the
   // file stores it; then the bytes after each row's last pixel byte are made zero.
   if (!FSource) return false;
@@ -331,7 +313,7 @@ bool TRasterManager::CopyRowsFromSource(int row, TFileStream& file, int64_t offs
   return true;
 }
 
-void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
+void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
   TProgress progress(FStatusInfo, QStringLiteral("Сохранение растра..."));
   const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
   std::vector<uint8_t> band;

@@ -32,7 +32,8 @@ class TRasterManager {
   // Reads a raster through the provider.
   void Open(const QString& fileName);
   // Writes the raster as a bottom-up BMP: into a temporary ".~bm" file beside the target, made
-  // durable, then renamed over the target. On failure the target is as it was.
+  // afresh, made durable, then renamed over the target. On failure the target is as it was and
+  // the temporary file is gone.
   void Save(const QString& fileName);
   // Makes this empty manager a copy of the source, with its own swap file and budget.
   void CopyFrom(TRasterManager& source);
@@ -41,9 +42,11 @@ class TRasterManager {
   bool Clip(const TRect& rect);
   // Paints the parts that meet the device's clip area, through its projection (RasterDraw.cpp).
   void Draw(TDeviceInfo& device, TCanvas& canvas);
-  // The pictures that drawing keeps of the parts, made on first use. Made before Open, they get
-  // their reduced copies while the parts are read, and a first view of the whole raster is quick.
-  TPartPictures& Pictures();
+  // The pictures that drawing keeps of the parts, made on first use with the budgets given then.
+  // Made before Open, they get their reduced copies while the parts are read, and a first view of
+  // the whole raster is quick.
+  TPartPictures& Pictures(int64_t coarseBudget = TPartPictures::kCoarseBudget,
+                          int64_t fineBudget = TPartPictures::kFineBudget);
 
   // The header with the whole raster's size written in: valid until the next header call.
   uint8_t* GetHeader();
@@ -103,9 +106,9 @@ class TRasterManager {
   // The end of the band of parts from firstColumn whose pixels stay within the band bound.
   int BandEnd(int firstColumn, int rows) const;
   void OpenRowOfParts(TRasterFile& file, int row, bool stable);
-  void WriteRows(TFileStream& file, int64_t bitsOffset);
+  void WriteRows(THandleStream& file, int64_t bitsOffset);
   // Writes a row of parts at the offset straight from the source file, when it can.
-  bool CopyRowsFromSource(int row, TFileStream& file, int64_t offset);
+  bool CopyRowsFromSource(int row, THandleStream& file, int64_t offset);
 
   TRasterFileProvider* FProvider;
   int64_t FCacheSize;

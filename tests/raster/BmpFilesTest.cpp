@@ -145,4 +145,10 @@ TEST_F(BmpFile, BadHeadersAreRefusedWithTheFileAndTheReason) {
             prefix + "в файле не хватает данных растра: 59 байт вместо 60");
   EXPECT_EQ(OpenError(with(22, 0x7FFFFFFF)),
             prefix + "в файле не хватает данных растра: 60 байт вместо 25769803764");
+  // The largest size a header can claim needs more bytes than 63 bits can count.
+  QByteArray largest = with(18, 0x7FFFFFFF);
+  largest.replace(22, 4, with(22, 0x80000001u).mid(22, 4));
+  largest.replace(28, 2, with(28, 32, 2).mid(28, 2));
+  EXPECT_EQ(OpenError(largest),
+            prefix + "в файле не хватает данных растра: 60 байт вместо 18446744056529682436");
 }

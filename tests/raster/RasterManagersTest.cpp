@@ -187,25 +187,47 @@ TEST_F(RasterManager, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     TFileSizeLimit limit(100000);
     message = MessageOf([&] { raster->Save(target); });
   }
-  EXPECT_TRUE(message.startsWith("Stream write error")) << message.toStdString();
+  // The temporary file is the program's affair: the message names the file the user asked for.
+  EXPECT_EQ(message, "Ошибка при записи файла " + target + ": файл слишком велик");
   EXPECT_EQ(ReadFile(target), "the user's old file");
   EXPECT_FALSE(QFile::exists(FFiles.Path("target.~bm")));
   EXPECT_EQ(raster->FileName(), FFiles.Path("raster.bmp"));
   EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
 
-  EXPECT_TRUE(MessageOf([&] {
-                raster->Save(FFiles.Path("missing/target.bmp"));
-              }).startsWith("Cannot create file " + FFiles.Path("missing/target.~bm")));
+  EXPECT_EQ(MessageOf([&] { raster->Save(FFiles.Path("missing/target.bmp")); }),
+            "Не удаётся создать файл " + FFiles.Path("missing/target.bmp") +
+                ": нет такого файла или папки");
 }
 
-TEST_F(RasterManager, AFailedRenameKeepsTheDataInTheTemporaryFile) {
+// The rename would fail at the end: the folder is refused before anything is written, and no
+// temporary file stays behind (the raster still holds its pixels).
+TEST_F(RasterManager, SavingOverAFolderIsRefusedAndLeavesNoTemporaryFile) {
   const TBmpLayout layout = Pattern(30, 20, 8);
   const auto raster = FFiles.Open(layout, kOnePart);
   const QString target = FFiles.Path("folder.bmp");
   QDir().mkpath(target + "/inside");  // a non-empty folder cannot be renamed over
-  EXPECT_EQ(MessageOf([&] { raster->Save(target); }), "Ошибка при переименовании файла растра");
-  EXPECT_EQ(ReadFile(FFiles.Path("folder.~bm")), BmpBytes(layout));
+  EXPECT_EQ(MessageOf([&] { raster->Save(target); }),
+            "Не удаётся создать файл " + target + ": это папка, а не файл");
+  EXPECT_FALSE(QFile::exists(FFiles.Path("folder.~bm")));
+  EXPECT_TRUE(QFileInfo(target + "/inside").isDir());
   EXPECT_EQ(raster->FileName(), FFiles.Path("raster.bmp"));
+}
+
+// Each part costs memory for its bookkeeping, however few its pixels.
+TEST_F(RasterManager, ARasterOfTooManyPartsIsRefusedAtOpen) {
+  const QString name = FFiles.Path("wide.bmp");
+  WriteSparseBmp(name, TBmpLayout{2147483647, 1, 1, {0x000000, 0xFFFFFF}});
+  TRasterManager wide(FFiles.Provider(), kOnePart, FFiles.Status().Info());
+  EXPECT_EQ(MessageOf([&] { wide.Open(name); }),
+            "Растр " + name +
+                " слишком велик: 2147483647 × 1 пикселей при 1 битах на пиксель делятся на "
+                "1667301 частей, а их может быть не больше 32768");
+  EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
+  WriteSparseBmp(name, TBmpLayout{1288 * 32768, 1, 1, {0x000000, 0xFFFFFF}});
+  TRasterManager widest(FFiles.Provider(), kOnePart, FFiles.Status().Info());
+  widest.Open(name);
+  EXPECT_EQ(widest.PartsAcross(), 32768);
+  EXPECT_EQ(widest.GetPixel(1288 * 32768 - 1, 0), 0u);
 }
 
 TEST_F(RasterManager, ACopyHasTheSamePixelsAndItsOwnCache) {

@@ -71,6 +71,19 @@ QByteArray BmpBytes(const TBmpLayout& layout) {
   return bytes;
 }
 
+void WriteSparseBmp(const QString& fileName, const TBmpLayout& layout) {
+  TBmpLayout corner = layout;
+  corner.Width = 1;
+  corner.Height = 1;
+  const int bitsOffset = 54 + static_cast<int>(layout.Palette.size()) * 4;
+  QByteArray header = BmpBytes(corner).left(bitsOffset);
+  PutLe(header, 18, static_cast<uint32_t>(layout.Width), 4);
+  PutLe(header, 22, static_cast<uint32_t>(layout.Height), 4);
+  WriteFile(fileName, header);
+  ASSERT_TRUE(QFile::resize(fileName, bitsOffset + DibRowSize(layout.Width, layout.BitsPerPixel) *
+                                                       std::abs(int64_t{layout.Height})));
+}
+
 void WriteFile(const QString& fileName, const QByteArray& bytes) {
   QFile file(fileName);
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << fileName.toStdString();

@@ -28,6 +28,9 @@ struct TBmpLayout {
   int32_t YPelsPerMeter = 0;
 };
 QByteArray BmpBytes(const TBmpLayout& layout);
+// A BMP whose pixel rows are a hole in the file, zeros that take no room on the disk: for rasters
+// too large to write out. The layout's pixels are not used.
+void WriteSparseBmp(const QString& fileName, const TBmpLayout& layout);
 void WriteFile(const QString& fileName, const QByteArray& bytes);
 QByteArray ReadFile(const QString& fileName);
 
