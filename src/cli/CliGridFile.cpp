@@ -1,9 +1,9 @@
 #include "CliGridFile.h"
 
 #include "RasterManagers.h"
+#include "Streams.h"
 #include "SysUtils.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,13 +16,63 @@ namespace {
 // Coordinates beyond this would let the lattice's positions overflow.
 constexpr double kMaxCoordinate = 1 << 28;
 constexpr int kMaxCells = 10000;
-constexpr int64_t kMaxNodes = 4000000;
+// The lattice keeps 8 bytes per node.
+constexpr int64_t kMaxNodes = 1000000;
+
+// A grid file is read whole and parsed into a document of some 500 bytes per object and 20 per
+// other value; these bounds keep it within a few megabytes whatever the file holds. They are
+// checked before parsing, on counts of braces and commas that may only overstate.
+constexpr int64_t kMaxFileSize = 4 << 20;
+constexpr int64_t kMaxObjects = 20000;
+constexpr int64_t kMaxValues = 200000;
+
+// Text of the file quoted in a message is cut to this many characters.
+constexpr int kMaxQuoted = 40;
+
+QString Quoted(const QString& text) {
+  return text.size() <= kMaxQuoted ? text : text.left(kMaxQuoted) + QStringLiteral("…");
+}
+
+QString JsonErrorText(QJsonParseError::ParseError error) {
+  switch (error) {
+    case QJsonParseError::UnterminatedObject:
+      return QStringLiteral("объект не закрыт");
+    case QJsonParseError::MissingNameSeparator:
+      return QStringLiteral("после имени поля нет двоеточия");
+    case QJsonParseError::UnterminatedArray:
+      return QStringLiteral("список не закрыт");
+    case QJsonParseError::MissingValueSeparator:
+      return QStringLiteral("между значениями нет запятой");
+    case QJsonParseError::IllegalValue:
+      return QStringLiteral("недопустимое значение");
+    case QJsonParseError::TerminationByNumber:
+      return QStringLiteral("файл оборвался на числе");
+    case QJsonParseError::IllegalNumber:
+      return QStringLiteral("неверное число");
+    case QJsonParseError::IllegalEscapeSequence:
+      return QStringLiteral("неверный знак после «\\»");
+    case QJsonParseError::IllegalUTF8String:
+      return QStringLiteral("текст не в кодировке UTF-8");
+    case QJsonParseError::UnterminatedString:
+      return QStringLiteral("строка не закрыта");
+    case QJsonParseError::MissingObject:
+      return QStringLiteral("нет объекта { ... }");
+    case QJsonParseError::DeepNesting:
+      return QStringLiteral("слишком глубокая вложенность");
+    case QJsonParseError::DocumentTooLarge:
+      return QStringLiteral("документ слишком велик");
+    case QJsonParseError::GarbageAtEnd:
+      return QStringLiteral("лишние знаки после конца");
+    default:
+      return QStringLiteral("ошибка разбора");
+  }
+}
 
 class TGridFileReader {
  public:
   explicit TGridFileReader(QString fileName) : FFileName(std::move(fileName)) {}
 
-  TGridFile Read();
+  TGridFile Parse(const QByteArray& text);
 
  private:
   [[noreturn]] void Fail(const QString& problem) const {
@@ -65,7 +115,8 @@ void TGridFileReader::CheckKeys(const QJsonObject& object, const QStringList& ke
                                 const QString& where) const {
   for (auto it = object.begin(); it != object.end(); ++it)
     if (!keys.contains(it.key()))
-      Fail(QStringLiteral("неизвестное поле \"%1\" %2").arg(it.key(), where));
+      Fail(QStringLiteral("неизвестное поле \"%1\"%2")
+               .arg(Quoted(it.key()), where.isEmpty() ? where : u' ' + where));
 }
 
 TGridPaperParams TGridFileReader::Paper(const QJsonValue& value, int cellsX, int cellsY) const {
@@ -108,15 +159,23 @@ TGridFile::TNode TGridFileReader::Node(const QJsonValue& value, int cellsX, int 
   return node;
 }
 
-TGridFile TGridFileReader::Read() {
-  QFile file(FFileName);
-  if (!file.open(QIODevice::ReadOnly))
-    throw Exception(QStringLiteral("Не удаётся прочитать файл сетки %1: %2")
-                        .arg(FFileName, file.errorString()));
+TGridFile TGridFileReader::Parse(const QByteArray& text) {
+  int64_t objects = 0;
+  int64_t values = 1;
+  for (const char c : text) {
+    objects += c == '{';
+    values += c == ',';
+  }
+  if (objects > kMaxObjects)
+    Fail(QStringLiteral("слишком много узлов: не больше %1").arg(kMaxObjects));
+  if (values > kMaxValues)
+    Fail(QStringLiteral("слишком много значений: не больше %1").arg(kMaxValues));
   QJsonParseError error;
-  const QJsonDocument document = QJsonDocument::fromJson(file.read(1 << 26), &error);
+  const QJsonDocument document = QJsonDocument::fromJson(text, &error);
   if (error.error != QJsonParseError::NoError)
-    Fail(QStringLiteral("это не JSON (%1, символ %2)").arg(error.errorString()).arg(error.offset));
+    Fail(QStringLiteral("это не JSON (%1, символ %2)")
+             .arg(JsonErrorText(error.error))
+             .arg(error.offset));
   if (!document.isObject()) Fail(QStringLiteral("ожидался объект JSON { ... }"));
   const QJsonObject root = document.object();
   CheckKeys(root, {"cells", "origin", "step", "paper", "nodes"}, QString());
@@ -126,9 +185,15 @@ TGridFile TGridFileReader::Read() {
   const TPoint cells = Pair(root["cells"], "cells");
   if (cells.X < 1 || cells.Y < 1)
     Fail(QStringLiteral("Количество ячеек сетки не может быть равно нулю"));
-  if (cells.X > kMaxCells || cells.Y > kMaxCells ||
-      int64_t(cells.X + 1) * (cells.Y + 1) > kMaxNodes)
+  if (cells.X > kMaxCells || cells.Y > kMaxCells)
     Fail(QStringLiteral("слишком много ячеек: не больше %1 по каждой оси").arg(kMaxCells));
+  const int64_t nodes = int64_t{cells.X + 1} * (cells.Y + 1);
+  if (nodes > kMaxNodes)
+    Fail(QStringLiteral("слишком много узлов: (%1 + 1) × (%2 + 1) = %3, а можно не больше %4")
+             .arg(cells.X)
+             .arg(cells.Y)
+             .arg(nodes)
+             .arg(kMaxNodes));
   grid.CellsX = cells.X;
   grid.CellsY = cells.Y;
 
@@ -158,7 +223,20 @@ TGridFile TGridFileReader::Read() {
 }  // namespace
 
 TGridFile ReadGridFile(const QString& fileName) {
-  return TGridFileReader(fileName).Read();
+  TFileStream file(fileName, TFileMode::fmOpenRead);
+  const int64_t size = file.Size();
+  if (size > kMaxFileSize)
+    throw Exception(QStringLiteral("Файл сетки %1 слишком велик: %2 байт, а можно не больше %3")
+                        .arg(fileName)
+                        .arg(size)
+                        .arg(kMaxFileSize));
+  QByteArray text(static_cast<qsizetype>(size), '\0');
+  file.ReadBufferAt(0, text.data(), size);
+  return ParseGridFile(text, fileName);
+}
+
+TGridFile ParseGridFile(const QByteArray& text, const QString& fileName) {
+  return TGridFileReader(fileName).Parse(text);
 }
 
 TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster) {
@@ -167,9 +245,18 @@ TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster) {
   if (file.Paper) {
     const double rx = raster.XPelsPerMeter();
     const double ry = raster.YPelsPerMeter();
+    // A file may state any resolution, a negative one too; centimetres need a real one.
+    if (rx <= 0 || ry <= 0)
+      throw Exception(
+          QStringLiteral("Разрешение растра %1 × %2 точек на метр не позволяет перевести "
+                         "сетку из сантиметров в пиксели: задайте разрешение "
+                         "(convert --ppm или --dpi) или сетку в пикселях")
+              .arg(rx)
+              .arg(ry));
     const TGridPaperParams& paper = *file.Paper;
-    if (std::abs(rx * paper.Left) > kMaxCoordinate || std::abs(ry * paper.Top) > kMaxCoordinate ||
-        rx * paper.Width > kMaxCoordinate || ry * paper.Height > kMaxCoordinate)
+    const auto fits = [](double pixels) { return std::abs(pixels) <= kMaxCoordinate; };
+    if (!fits(rx * paper.Left) || !fits(ry * paper.Top) || !fits(rx * paper.Width) ||
+        !fits(ry * paper.Height))
       throw Exception(QStringLiteral("Сетка на бумаге слишком велика для разрешения растра"));
     ApplyPaperParams(grid, paper, rx, ry);
   } else {

@@ -27,8 +27,11 @@ struct TGridFile {
   std::vector<TNode> Nodes;
 };
 
-// Reads and checks a grid file; a file that is not valid raises an error naming the problem.
+// Reads and checks a grid file; a file that is not valid raises an error naming the problem. Files
+// beyond a few megabytes are refused unread.
 TGridFile ReadGridFile(const QString& fileName);
+// Checks the text of a grid file; fileName only names it in messages.
+TGridFile ParseGridFile(const QByteArray& text, const QString& fileName);
 
 // The grid for a raster: paper lengths are converted with the raster's resolution as the grid
 // parameters dialog converts them, then the nodes are placed.

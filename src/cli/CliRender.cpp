@@ -1,12 +1,15 @@
 #include "BmpFiles.h"
 #include "CliCommands.h"
+#include "CliPngFiles.h"
 #include "CliRasterOptions.h"
 #include "Cursors.h"
+#include "FileUtils.h"
 #include "RasterDraw.h"
 
-#include <QImageWriter>
-#include <QSaveFile>
+#include <QFile>
 
+#include <sys/stat.h>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -15,9 +18,19 @@ namespace {
 // The colour of the raster's border in the program's view, blue.
 constexpr TColor kRasterBorderColor = 0xFF0000;
 
-// A picture larger than this is refused rather than left to fail for want of memory.
+// Larger pictures are refused: they would take hours.
 constexpr int64_t kMaxPixels = int64_t{1} << 28;
+constexpr int64_t kMaxSide = int64_t{1} << 20;
 constexpr double kMaxZoom = 1e4;
+
+// The picture is drawn in bands of whole rows of at most this many bytes, written out before the
+// next, and each band in tiles about a part wide: the drawing then keeps pictures of a few parts
+// only. Reduced copies of all parts, kept for zoomed-out views, get a smaller budget than the
+// window's, and full-size pictures none beyond the tile being drawn.
+constexpr int64_t kBandBytes = 4 << 20;
+constexpr int kMinTileSide = 64;
+constexpr int64_t kCoarseBudget = 8 << 20;
+constexpr int64_t kFineBudget = 0;
 
 struct TRenderOptions {
   double Zoom = 1;
@@ -59,9 +72,11 @@ TRenderOptions ParseRenderOptions(const QStringList& args) {
     } else if (arg == QStringLiteral("--center")) {
       options.Center = TWorldPoint{a, b};
     } else {
-      if (a != std::floor(a) || b != std::floor(b) || a < 1 || b < 1 || a * b > kMaxPixels)
+      if (a != std::floor(a) || b != std::floor(b) || a < 1 || b < 1 || a > kMaxSide ||
+          b > kMaxSide || a * b > kMaxPixels)
         throw ECliUsage(QStringLiteral("размер картинки задаётся целыми числами от 1, "
-                                       "не больше %1 пикселей всего")
+                                       "не больше %1 по стороне и %2 пикселей всего")
+                            .arg(kMaxSide)
                             .arg(kMaxPixels));
       options.Size = {static_cast<int>(a), static_cast<int>(b)};
     }
@@ -70,21 +85,68 @@ TRenderOptions ParseRenderOptions(const QStringList& args) {
   return options;
 }
 
-void SavePng(const QImage& image, const QString& fileName) {
-  // Written beside the target and renamed over it, so that a failure leaves no broken file.
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly))
-    throw Exception(
-        QStringLiteral("Не удалось создать файл %1: %2").arg(fileName, file.errorString()));
-  QImageWriter writer(&file, "png");
-  if (!writer.write(image)) {
-    file.cancelWriting();
-    throw Exception(
-        QStringLiteral("Не удалось записать файл %1: %2").arg(fileName, writer.errorString()));
+// The picture goes only into a PNG file, and never over the raster it shows.
+void CheckOutput(const QString& input, const QString& output) {
+  if (!output.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive))
+    throw ECliUsage(QStringLiteral("картинка записывается только в PNG: имя файла \"%1\" должно "
+                                   "кончаться на .png")
+                        .arg(output));
+  struct stat in, out;
+  if (::stat(QFile::encodeName(input).constData(), &in) == 0 &&
+      ::stat(QFile::encodeName(output).constData(), &out) == 0 && in.st_dev == out.st_dev &&
+      in.st_ino == out.st_ino)
+    throw ECliUsage(
+        QStringLiteral("картинка не может заменить растр: %1 - это тот же файл, что и %2")
+            .arg(output, input));
+}
+
+QString TemporaryPngName(const QString& fileName) {
+  return fileName.left(fileName.size() - 4) + QStringLiteral(".~png");
+}
+
+// Draws the view of the device, which covers the whole picture, into the PNG file band by band.
+void Render(TRasterManager& raster, TDeviceInfo& device, double zoom, const QString& fileName) {
+  const TRect whole = device.DeviceRect();
+  const TWorldPoint origin = device.GetOrigin();
+  const int width = whole.Width();
+  const int height = whole.Height();
+  const int tileSide =
+      std::max(kMinTileSide, static_cast<int>(std::min<double>(raster.Side() * zoom, kMaxSide)));
+  const int bandRows = static_cast<int>(
+      std::clamp<int64_t>(kBandBytes / (int64_t{4} * width), 1, std::min(tileSide, height)));
+  QImage band(width, bandRows, QImage::Format_RGB32);
+  if (band.isNull()) throw std::bad_alloc();
+  TContourLease border;
+  border->AddRect(TWorldRect{0, 0, double(raster.Width()), double(raster.Height())}, true);
+
+  TReplacementFile file(fileName, TemporaryPngName(fileName));
+  TPngWriter png(file.Stream(), width, height);
+  for (int top = 0; top < height; top += bandRows) {
+    const int rows = std::min(bandRows, height - top);
+    // The band's device is the whole picture's moved up by the rows above it.
+    device.SetDevice(device.Resolution(), TRect{0, -top, width, height - top});
+    device.SetOrigin(origin);
+    band.fill(Qt::white);
+    {
+      TCanvas canvas(band);
+      ResetCanvas(canvas);
+      for (int left = 0; left < width; left += tileSide) {
+        const TRect tile{left, 0, std::min(width, left + tileSide), rows};
+        device.SetClipRect(tile);
+        canvas.SetClipRect(tile);
+        raster.Draw(device, canvas);
+      }
+      const TRect all{0, 0, width, rows};
+      device.SetClipRect(all);
+      canvas.SetClipRect(all);
+      DrawWorldContour(device, canvas, *border, HollowFill,
+                       MakeLineStyle(psSolid, kRasterBorderColor, pmCopy, 0, 0));
+    }
+    for (int y = 0; y < rows; ++y)
+      png.WriteRow(reinterpret_cast<const uint32_t*>(band.constScanLine(y)));
   }
-  if (!file.commit())
-    throw Exception(
-        QStringLiteral("Не удалось записать файл %1: %2").arg(fileName, file.errorString()));
+  png.Finish();
+  file.Commit(QStringLiteral("Ошибка при переименовании файла картинки"));
 }
 
 int RunRender(const QStringList& args) {
@@ -92,41 +154,31 @@ int RunRender(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(view.Rest, TCliExtra::None);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: растр и картинка PNG"));
+  CheckOutput(options.Positional[0], options.Positional[1]);
   TCliRaster cli(options);
   TRasterManager& raster = cli.Raster();
   // Zoomed out, reduced copies are best made while the parts are read rather than read back.
-  if (view.Zoom < 1) raster.Pictures();
+  if (view.Zoom < 1) raster.Pictures(kCoarseBudget, kFineBudget);
   raster.Open(options.Positional[0]);
+  raster.Pictures(kCoarseBudget, kFineBudget);
 
   const int64_t width =
       view.Size ? view.Size->first : std::llround(std::ceil(raster.Width() * view.Zoom));
   const int64_t height =
       view.Size ? view.Size->second : std::llround(std::ceil(raster.Height() * view.Zoom));
-  if (width * height > kMaxPixels)
-    throw Exception(QStringLiteral("Картинка %1 × %2 пикселей слишком велика; уменьшите масштаб "
-                                   "или задайте размер")
+  if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
+    throw Exception(QStringLiteral("Картинка %1 × %2 пикселей слишком велика (можно не больше %3 "
+                                   "по стороне и %4 всего); уменьшите масштаб или задайте размер")
                         .arg(width)
-                        .arg(height));
-  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  if (image.isNull()) throw std::bad_alloc();
-  image.fill(Qt::white);
+                        .arg(height)
+                        .arg(kMaxSide)
+                        .arg(kMaxPixels));
 
   TDeviceInfo device;
-  const TRect all{0, 0, image.width(), image.height()};
-  device.SetDevice(TPoint{96, 96}, all);
-  device.SetClipRect(all);
+  device.SetDevice(TPoint{96, 96}, TRect{0, 0, static_cast<int>(width), static_cast<int>(height)});
   SetCenteredView(device, view.Zoom,
                   view.Center.value_or(TWorldPoint{raster.Width() / 2.0, raster.Height() / 2.0}));
-  {
-    TCanvas canvas(image);
-    ResetCanvas(canvas);
-    raster.Draw(device, canvas);
-    TContourLease border;
-    border->AddRect(TWorldRect{0, 0, double(raster.Width()), double(raster.Height())}, true);
-    DrawWorldContour(device, canvas, *border, HollowFill,
-                     MakeLineStyle(psSolid, kRasterBorderColor, pmCopy, 0, 0));
-  }
-  SavePng(image, options.Positional[1]);
+  Render(raster, device, view.Zoom, options.Positional[1]);
   return 0;
 }
 

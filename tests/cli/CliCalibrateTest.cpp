@@ -159,7 +159,13 @@ TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
       {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 0, "x": 1}]})",
        "у узла нет поля \"y\""},
       {R"({"cells": [1, 1], )" + pixels + R"(, "colour": 1})", "неизвестное поле \"colour\""},
-      {R"({"cells": [100000, 1], )" + pixels + "}", "слишком много ячеек"},
+      {R"({"cells": [100000, 1], )" + pixels + "}",
+       "слишком много ячеек: не больше 10000 по каждой оси"},
+      {R"({"cells": [10000, 399], )" + pixels + "}",
+       "слишком много узлов: (10000 + 1) × (399 + 1) = 4000400, а можно не больше 1000000"},
+      {R"({"cells": [1, 1], "origin": [0, 0], "step": [1, nul]})",
+       "это не JSON (недопустимое значение, символ 52)"},
+      {R"({"cells" [1, 1]})", "это не JSON (после имени поля нет двоеточия, символ 10)"},
       // A sound grid whose moved corner pulls white in from outside: the palette lacks it.
       {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 1, "x": 45, "y": 30}]})",
        "Не найден соответствующий цвет в палитре"},
@@ -175,4 +181,43 @@ TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
   EXPECT_EQ(RunCli({"calibrate", Path("in.bmp"), "--grid", Path("grid.json")}).Status, 2);
   EXPECT_EQ(RunCli({"calibrate", Path("in.bmp"), target, "--grid"}).Status, 2);
   EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList({"grid.json", "in.bmp"}));
+}
+
+// The resolution a file states may be anything; centimetres of paper need a real one, and a grid
+// must fit in pixels. Neither may give a mirrored or wrapped grid silently.
+TEST_F(CliCalibrate, APaperGridNeedsARealResolutionAndMustFitInPixels) {
+  TBmpLayout layout;
+  layout.Width = 40;
+  layout.Height = 30;
+  layout.BitsPerPixel = 24;
+  layout.XPelsPerMeter = -1;
+  layout.YPelsPerMeter = -1;
+  WriteFile(Path("negative.bmp"), BmpBytes(layout));
+  layout.XPelsPerMeter = layout.YPelsPerMeter = 2000;
+  WriteFile(Path("in.bmp"), BmpBytes(layout));
+  const QString target = Path("out.bmp");
+  const auto paper = [](double left, double width) {
+    return QJsonObject{
+        {"cells", QJsonArray{2, 2}},
+        {"paper", QJsonObject{{"left", left}, {"top", 0}, {"width", width}, {"height", 1}}}};
+  };
+  const QString refused =
+      "Разрешение растра -1 × -1 точек на метр не позволяет перевести сетку из сантиметров в "
+      "пиксели: задайте разрешение (convert --ppm или --dpi) или сетку в пикселях";
+  const QString tooLarge = "Сетка на бумаге слишком велика для разрешения растра";
+  struct TCase {
+    QString Raster;
+    QJsonObject Grid;
+    QString Reason;
+  };
+  for (const TCase& c :
+       {TCase{"negative.bmp", paper(0, 1), refused},
+        TCase{"negative.bmp", paper(0, 1e300), refused}, TCase{"in.bmp", paper(0, 1e300), tooLarge},
+        TCase{"in.bmp", paper(-1e300, 1), tooLarge}}) {
+    WriteGrid(c.Grid);
+    const TRun run = RunCli({"calibrate", Path(c.Raster), target, "--grid", Path("grid.json")});
+    EXPECT_EQ(run.Status, 1) << run.Err.toStdString();
+    EXPECT_EQ(run.Err, "velmora-cli calibrate: " + c.Reason + "\n");
+    EXPECT_FALSE(QFile::exists(target));
+  }
 }

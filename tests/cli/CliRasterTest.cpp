@@ -203,5 +203,7 @@ TEST_F(CliCommand, RenderRefusesWrongViewsAndWritesNothingOnError) {
   EXPECT_TRUE(QDir(FDir.path()).entryList(QDir::Files).isEmpty());
   run = RunCli({"render", source, FDir.filePath("no/such/folder/out.png")});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_TRUE(run.Err.contains("Не удалось создать файл")) << run.Err.toStdString();
+  EXPECT_EQ(run.Err, "velmora-cli render: Не удаётся создать файл " +
+                         FDir.filePath("no/such/folder/out.png") +
+                         ": нет такого файла или папки\n");
 }
