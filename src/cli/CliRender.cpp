@@ -18,7 +18,8 @@ namespace {
 // The colour of the raster's border in the program's view, blue.
 constexpr TColor kRasterBorderColor = 0xFF0000;
 
-// Larger pictures are refused: they would take hours.
+// The largest picture: a side this long keeps a row of the picture and of the PNG's filters
+// within a few megabytes, and the whole within minutes of work.
 constexpr int64_t kMaxPixels = int64_t{1} << 28;
 constexpr int64_t kMaxSide = int64_t{1} << 20;
 constexpr double kMaxZoom = 1e4;
@@ -192,11 +193,13 @@ TCliCommand CliRenderCommand() {
       QStringLiteral(
           "Рисует растр тем же путём, что и окно программы (строка 0 сверху, рамка растра\n"
           "синим), и сохраняет картинку PNG. При уменьшении цвета усредняются, так что\n"
-          "тонкие линии не пропадают.\n"
+          "тонкие линии не пропадают. Картинка записывается только в файл .png и никогда\n"
+          "поверх растра.\n"
           "  --zoom Z      пикселей картинки на пиксель растра (1 - один к одному,\n"
           "                0.125 - в восемь раз меньше; по умолчанию 1)\n"
           "  --center X Y  точка растра в середине картинки (по умолчанию центр растра)\n"
-          "  --size W H    размер картинки в пикселях (по умолчанию весь растр)\n"
+          "  --size W H    размер картинки в пикселях (по умолчанию весь растр; не больше\n"
+          "                1048576 по стороне и 268435456 пикселей всего)\n"
           "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
           "  --progress    показывать ход работы, даже когда stderr не терминал\n"
           "  --quiet       не показывать ход работы"),
