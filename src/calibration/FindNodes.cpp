@@ -640,7 +640,7 @@ void TNodeFinder::Grow() {
 // Every crossing found must agree with what all its known neighbours predict of it: the first
 // crossings of a region were accepted on weaker predictions.
 void TNodeFinder::Verify() {
-  static constexpr double kBase[] = {3.5, 4, 6}, kShare[] = {0.035, 0.04, 0.1};
+  static constexpr double kBase[] = {2.5, 4, 6}, kShare[] = {0.025, 0.04, 0.1};
   std::vector<int> doubtful;
   for (int n = 0; n < static_cast<int>(FNodes.size()); ++n) {
     if (FNodes[static_cast<size_t>(n)].Kind != TKind::Found) continue;

@@ -248,9 +248,11 @@ bool FindLine(const TProfile& v, int reach, double threshold, TProfileLine& line
   line.First = line.Last = peak;
   while (line.First - 1 > -h + 1 && v[line.First - 1 + h] >= line.Half) --line.First;
   while (line.Last + 1 < h - 1 && v[line.Last + 1 + h] >= line.Half) ++line.Last;
+  // The middle of the run and the pixel beyond each end, weighted by their darkness over the
+  // paper: the edges' shades place the line between pixels.
   double sw = 0, sk = 0;
-  for (int k = line.First; k <= line.Last; ++k) {
-    const double w = v[k + h] - line.Half;
+  for (int k = line.First - 1; k <= line.Last + 1; ++k) {
+    const double w = std::max(0.0, v[k + h] - background);
     sw += w;
     sk += w * k;
   }
