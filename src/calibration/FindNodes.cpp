@@ -67,12 +67,13 @@ constexpr double kProfileWidth = 11;
 constexpr int kNear = 3;
 // A node is looked for at most this many times, each time with more known crossings around it.
 constexpr int kMaxTries = 4;
-// The first cell is looked for this far from the lattice, as a share of a cell, at most so many
-// pixels.
+// The first cell is looked for this far from the lattice, as a share of a cell.
 constexpr double kSeedReach = 0.3;
 // The lines at the first cell's crossings may turn this much (as a slope) from its sides.
 constexpr double kSeedTurn = 0.08;
-constexpr int kMaxSeedRadius = 320;
+// No search looks further than this many pixels from where it expects a crossing: windows stay
+// small whatever the cells.
+constexpr int kMaxRadius = 320;
 // Cells smaller than this hold no crossings the search can tell apart.
 constexpr int kMinStep = 16;
 // The share of the progress that the search for the first cell takes.
@@ -339,9 +340,16 @@ TPrediction TNodeFinder::Predict(int node, int excluded) const {
   static constexpr double kBase[] = {4, 5, 6}, kShare[] = {0.06, 0.12, 0.18};
   static constexpr double kScatter[] = {6, 10, 15};
   prediction.Tolerance =
-      std::max(kBase[prediction.Class],
-               std::min(kShare[prediction.Class] * cell,
-                        kBase[prediction.Class] + kScatter[prediction.Class] * scatter));
+      std::min(kMaxRadius - 2.0,
+               std::max(kBase[prediction.Class],
+                        std::min(kShare[prediction.Class] * cell,
+                                 kBase[prediction.Class] + kScatter[prediction.Class] * scatter)));
+  // A crossing predicted off the raster cannot be seen on it.
+  const double reach = prediction.Tolerance;
+  prediction.Ok = std::isfinite(prediction.Position.X) && std::isfinite(prediction.Position.Y) &&
+                  prediction.Position.X > -reach && prediction.Position.Y > -reach &&
+                  prediction.Position.X < FRaster.Width() + reach &&
+                  prediction.Position.Y < FRaster.Height() + reach;
   return prediction;
 }
 
@@ -498,10 +506,8 @@ bool TNodeFinder::Seed() {
   });
   order.insert(order.end(), blocks.begin(), blocks.end());
 
-  const int radiusX =
-      std::min(kMaxSeedRadius, static_cast<int>(kSeedReach * std::abs(FGrid.Step.X)));
-  const int radiusY =
-      std::min(kMaxSeedRadius, static_cast<int>(kSeedReach * std::abs(FGrid.Step.Y)));
+  const int radiusX = std::min(kMaxRadius, static_cast<int>(kSeedReach * std::abs(FGrid.Step.X)));
+  const int radiusY = std::min(kMaxRadius, static_cast<int>(kSeedReach * std::abs(FGrid.Step.Y)));
   for (size_t first = 0; first < order.size();) {
     // The middle cell first, then the four spread over the grid, then four at a time.
     const size_t last = first == 0       ? 1

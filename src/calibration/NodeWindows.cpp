@@ -126,6 +126,8 @@ constexpr double kSecondLine = 0.15;
 constexpr int kSeparation = 4;
 // The noise is measured on about this many pairs of pixels.
 constexpr int kNoiseSamples = 65536;
+// The lines of a grid run no steeper than this (as a slope) against the lattice's.
+constexpr double kMaxSlope = 0.5;
 // The least contrast of a line in levels of darkness, whatever the noise.
 constexpr double kMinContrast = 20;
 
@@ -303,6 +305,7 @@ class TCrossingAnalysis {
   int FW, FH;
   double FCX, FCY;  // the predicted crossing in window pixels
   int FSpread;      // how far across the arms a line may drift
+  double FSlopeAcross, FSlopeDown;
   double FThreshold = kMinContrast;
   std::vector<int> FShiftAcross, FShiftDown;
   std::vector<uint32_t> FPrefixAcross;  // per row of the sheared ridge, FW + 1 sums
@@ -316,7 +319,9 @@ TCrossingAnalysis::TCrossingAnalysis(const TDarkWindow& window, const TCrossingS
       FH(window.Height),
       FCX(search.X - window.Left),
       FCY(search.Y - window.Top),
-      FSpread(search.DirectionsKnown ? 1 : 2) {}
+      FSpread(search.DirectionsKnown ? 1 : 2),
+      FSlopeAcross(std::clamp(search.SlopeAcross, -kMaxSlope, kMaxSlope)),
+      FSlopeDown(std::clamp(search.SlopeDown, -kMaxSlope, kMaxSlope)) {}
 
 void TCrossingAnalysis::EstimateNoise() {
   // The paper's grain: differences of pixels two apart, whose median ignores the few pixels of
@@ -366,8 +371,7 @@ void TCrossingAnalysis::PrefixAcross(std::vector<uint8_t>& ridge, std::vector<ui
   }
   FShiftAcross.resize(static_cast<size_t>(FW));
   for (int x = 0; x < FW; ++x)
-    FShiftAcross[static_cast<size_t>(x)] =
-        static_cast<int>(std::lround(FSearch.SlopeAcross * (x - FCX)));
+    FShiftAcross[static_cast<size_t>(x)] = static_cast<int>(std::lround(FSlopeAcross * (x - FCX)));
   FPrefixAcross.assign(static_cast<size_t>(FW + 1) * FH, 0);
   for (int y = 0; y < FH; ++y) {
     uint32_t* p = FPrefixAcross.data() + static_cast<size_t>(y) * (FW + 1);
@@ -404,8 +408,7 @@ void TCrossingAnalysis::PrefixDown(std::vector<uint8_t>& ridge, std::vector<uint
   }
   FShiftDown.resize(static_cast<size_t>(FH));
   for (int y = 0; y < FH; ++y)
-    FShiftDown[static_cast<size_t>(y)] =
-        static_cast<int>(std::lround(FSearch.SlopeDown * (y - FCY)));
+    FShiftDown[static_cast<size_t>(y)] = static_cast<int>(std::lround(FSlopeDown * (y - FCY)));
   FPrefixDown.assign(static_cast<size_t>(FW) * (FH + 1), 0);
   for (int y = 0; y < FH; ++y) {
     const uint32_t* above = FPrefixDown.data() + static_cast<size_t>(y) * FW;
@@ -600,18 +603,21 @@ bool TCrossingAnalysis::Refine(const TPeak& peak, TCrossing& crossing) const {
   TLineFit guessAcross, guessDown;
   guessAcross.Origin = peak.X;
   guessAcross.A = peak.Y;
-  guessAcross.B = FSearch.SlopeAcross;
+  guessAcross.B = FSlopeAcross;
   guessDown.Origin = peak.Y;
   guessDown.A = peak.X;
-  guessDown.B = FSearch.SlopeDown;
+  guessDown.B = FSlopeDown;
   TLineFit across = FitLine(false, peak.X, guessAcross, false);
   TLineFit down = FitLine(true, peak.Y, guessDown, false);
   double x, y;
-  if (!across.Ok || !down.Ok || !Intersect(across, down, x, y)) return false;
+  auto steep = [](const TLineFit& fit) { return std::abs(fit.B) > kMaxSlope; };
+  if (!across.Ok || !down.Ok || steep(across) || steep(down) || !Intersect(across, down, x, y))
+    return false;
   // Again from the crossing found, measuring how far each arm goes.
   across = FitLine(false, x, across, true);
   down = FitLine(true, y, down, true);
-  if (!across.Ok || !down.Ok || !Intersect(across, down, x, y)) return false;
+  if (!across.Ok || !down.Ok || steep(across) || steep(down) || !Intersect(across, down, x, y))
+    return false;
   if (std::abs(x - FCX) > FSearch.RadiusX + 2 || std::abs(y - FCY) > FSearch.RadiusY + 2)
     return false;
   int reach = FitLength(FSearch.Arm);

@@ -359,4 +359,15 @@ TEST(FindGridNodes, SearchesNothingWithoutNodesToFindAndRefusesDepthsWithoutPixe
   TGridInfo tiny = grid;
   tiny.SetStep(TPoint{10, 10});
   EXPECT_EQ(FindGridNodes(*raster, tiny).NotFound().size(), 6u);
+
+  // A moved node whose neighbours lie far beyond the raster: they are not looked for.
+  TGridSheet sheet = Sheet();
+  const TGridScan scan = MakeGridScan(sheet);
+  auto scanRaster = files.Open(scan.Layout, 1 << 20, "scan.bmp");
+  TGridInfo huge = scan.Lattice;
+  huge.SetStep(TPoint{1 << 26, 1 << 26});
+  huge.NodeAt(0, 0).Offset = TPoint{3, -2};
+  const TNodeSearch search = FindGridNodes(*scanRaster, huge);
+  EXPECT_EQ(search.FoundCount(), 0);
+  EXPECT_EQ(search.NotFound().size(), 62u);
 }
