@@ -1,6 +1,7 @@
 #include "BmpFiles.h"
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
+#include "CliFindNodes.h"
 #include "CliGridFile.h"
 #include "CliRasterOptions.h"
 #include "RasterManagers.h"
@@ -19,6 +20,7 @@ int RunCalibrate(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   raster.Open(options.Positional[0]);
   TGridInfo grid = MakeGrid(gridFile, raster);
+  if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
   raster.Save(options.Positional[1]);
@@ -30,7 +32,8 @@ int RunCalibrate(const QStringList& args) {
 TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
-      QStringLiteral("calibrate IN.bmp OUT.bmp --grid GRID.json [--clip] [--cache KB]"),
+      QStringLiteral(
+          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip] [--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
           "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
@@ -45,9 +48,11 @@ TCliCommand CliCalibrateCommand() {
           "                                                       (в сантиметрах бумаги)\n"
           "                  \"nodes\": [{\"i\": I, \"j\": J, \"x\": X, \"y\": Y}, ...] }\n"
           "                узел (I, J) лежит на растре в точке (X, Y); остальные узлы на месте\n"
+          "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
+          "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
           "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
           "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-          "  --quiet       не показывать ход работы"),
+          "  --quiet       не показывать ход работы и ненайденные узлы"),
       &RunCalibrate};
 }

@@ -8,7 +8,8 @@
 
 const std::vector<TCliCommand>& CliCommands() {
   static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand(),
-                                                    CliCalibrateCommand(), CliRenderCommand()};
+                                                    CliCalibrateCommand(), CliFindNodesCommand(),
+                                                    CliRenderCommand()};
   return commands;
 }
 

@@ -31,6 +31,7 @@ struct TCliCommand {
 TCliCommand CliInfoCommand();
 TCliCommand CliConvertCommand();
 TCliCommand CliCalibrateCommand();
+TCliCommand CliFindNodesCommand();
 TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.

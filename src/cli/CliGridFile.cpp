@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 
 #include <cmath>
 #include <cstdlib>
@@ -268,4 +269,34 @@ TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster) {
     grid.NodeAt(node.I, node.J).Offset = TPoint{node.X - ref.X, node.Y - ref.Y};
   }
   return grid;
+}
+
+void WriteGridFile(const QString& fileName, const TGridInfo& grid) {
+  QStringList nodes;
+  for (int32_t j = 0; j < grid.NY; ++j)
+    for (int32_t i = 0; i < grid.NX; ++i)
+      if (grid.NodeAt(i, j).IsMoved()) {
+        const TPoint at = grid.NodePos(i, j);
+        nodes << QStringLiteral("    {\"i\": %1, \"j\": %2, \"x\": %3, \"y\": %4}")
+                     .arg(i)
+                     .arg(j)
+                     .arg(at.X)
+                     .arg(at.Y);
+      }
+  const QString text =
+      QStringLiteral(
+          "{\n  \"cells\": [%1, %2],\n  \"origin\": [%3, %4],\n  \"step\": [%5, %6],\n"
+          "  \"nodes\": [%7]\n}\n")
+          .arg(grid.NX - 1)
+          .arg(grid.NY - 1)
+          .arg(grid.Origin.X)
+          .arg(grid.Origin.Y)
+          .arg(grid.Step.X)
+          .arg(grid.Step.Y)
+          .arg(nodes.isEmpty() ? QString() : "\n" + nodes.join(QStringLiteral(",\n")) + "\n  ");
+  const QByteArray bytes = text.toUtf8();
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    throw Exception(
+        QStringLiteral("Не удаётся записать файл сетки %1: %2").arg(fileName, file.errorString()));
 }

@@ -36,3 +36,8 @@ TGridFile ParseGridFile(const QByteArray& text, const QString& fileName);
 // The grid for a raster: paper lengths are converted with the raster's resolution as the grid
 // parameters dialog converts them, then the nodes are placed.
 TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster);
+
+// Writes the grid as a grid file that reads back into the same grid: the lattice in raster pixels
+// ("origin" and "step") and every moved node. The file is written under a temporary name and then
+// takes the target's name, so a failure leaves an existing file as it was.
+void WriteGridFile(const QString& fileName, const TGridInfo& grid);

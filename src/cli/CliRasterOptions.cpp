@@ -57,12 +57,15 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
                               static_cast<int>(Integer(arg, y, INT_MAX))};
       else
         options.Resolution = {DotsPerMetre(arg, x), DotsPerMetre(arg, y)};
-    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--grid")) {
+    } else if ((extra == TCliExtra::Grid || extra == TCliExtra::NodeSearch) &&
+               arg == QStringLiteral("--grid")) {
       if (!options.GridFile.isEmpty())
         throw ECliUsage(QStringLiteral("файл сетки задаётся один раз"));
       options.GridFile = Take(args, i, arg);
     } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--clip")) {
       options.Clip = true;
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--find-nodes")) {
+      options.FindNodes = true;
     } else if (arg.startsWith(QStringLiteral("--"))) {
       throw ECliUsage(QStringLiteral("неизвестный параметр %1").arg(arg));
     } else {

@@ -1,0 +1,59 @@
+#include "CliFindNodes.h"
+
+#include "CliCommands.h"
+#include "CliGridFile.h"
+#include "CliRasterOptions.h"
+#include "FindNodes.h"
+#include "RasterManagers.h"
+
+void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {
+  const TNodeSearch search = FindGridNodes(raster, grid);
+  const TAppliedNodes applied = ApplyFoundNodes(grid, search);
+  if (options.Quiet) return;
+  QString report =
+      QStringLiteral("Найдено %1 из %2 узлов\n").arg(applied.Found).arg(search.SearchedCount());
+  for (const TPoint& node : applied.NotFound)
+    report += QStringLiteral("Узел (%1, %2) не найден\n").arg(node.X).arg(node.Y);
+  CliPrint(stdout, report);
+}
+
+namespace {
+
+int RunFindNodes(const QStringList& args) {
+  const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::NodeSearch);
+  if (options.Positional.size() != 2)
+    throw ECliUsage(QStringLiteral("нужны два файла: растр и файл сетки для результата"));
+  if (options.GridFile.isEmpty())
+    throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
+  // The grid file is checked before a large raster is read.
+  const TGridFile gridFile = ReadGridFile(options.GridFile);
+  TCliRaster cli(options);
+  TRasterManager& raster = cli.Raster();
+  raster.Open(options.Positional[0]);
+  TGridInfo grid = MakeGrid(gridFile, raster);
+  FindAndPlaceNodes(raster, grid, options);
+  WriteGridFile(options.Positional[1], grid);
+  return 0;
+}
+
+}  // namespace
+
+TCliCommand CliFindNodesCommand() {
+  return {
+      QStringLiteral("find-nodes"),
+      QStringLiteral("find-nodes IN.bmp --grid GRID.json OUT.json [--cache KB]"),
+      QStringLiteral("найти на растре пересечения линий сетки и записать сетку с узлами на них"),
+      QStringLiteral("Читает растр и эталонную сетку из файла GRID.json, находит у каждого узла\n"
+                     "пересечение линий сетки, которое показывает растр (сплошные линии или\n"
+                     "крестики, тёмные на светлом), и переносит туда узел. Узлы, перемещённые в\n"
+                     "GRID.json, остаются на месте и помогают найти соседние. Узел, пересечение\n"
+                     "которого не найдено уверенно, остаётся на месте. Печатает, сколько узлов\n"
+                     "найдено, и каждый ненайденный узел (I, J). Записывает сетку в OUT.json:\n"
+                     "\"origin\" и \"step\" в пикселях растра и все перемещённые узлы; этот файл\n"
+                     "принимает calibrate. Файл OUT.json записывается через временный файл.\n"
+                     "  --grid FILE   файл сетки (JSON), как у calibrate\n"
+                     "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                     "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                     "  --quiet       ничего не печатать, кроме ошибок"),
+      &RunFindNodes};
+}
