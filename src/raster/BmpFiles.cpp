@@ -307,6 +307,22 @@ bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targ
   return true;
 }
 
+TPixelRows TBmpFile::MappedRows() {
+  if (!FStable || !FStable->Mapped()) return {};
+  const uint8_t* bits = FStable->Mapped() + FBitsOffset;
+  // A bottom-up file stores the top row last.
+  if (Info().biHeight < 0) return {bits, FRowSize};
+  return {bits + (GetHeight() - 1) * FRowSize, -FRowSize};
+}
+
+void TBmpFile::CheckMappedRows() {
+  if (FStable) FStable->CheckIntact();
+}
+
+void TBmpFile::ReleaseMappedRows() {
+  if (FStable) FStable->ReleaseMapped();
+}
+
 void TBmpFile::GetHeaderInfo(QStringList& lines) {
   const TBitmapInfoHeader& info = Info();
   const auto line = [&](const char* name, qint64 value) {
