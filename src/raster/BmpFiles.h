@@ -21,6 +21,7 @@ class TBmpFile : public TRasterFile {
   void GetHeaderInfo(QStringList& lines) override;
   bool Stable() const override { return FStable != nullptr; }
   bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) override;
+  TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer) override;
   TPixelRows MappedRows() override;
   void CheckMappedRows() override;
   void ReleaseMappedRows() override;

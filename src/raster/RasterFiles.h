@@ -144,6 +144,9 @@ class TRasterFile {
   // into the target at its offset, when the file stores them so and is stable; false (and nothing
   // written) otherwise.
   virtual bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset);
+  // The stored rows y .. y + height - 1, whole, read into the buffer: row k of the result is
+  // raster row y + k. A format that reads them at once overrides it; here they come as a DIB.
+  virtual TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer);
   // The file's stored rows in place, where the file is stable and the system maps it: the whole
   // width, unchanged and readable from any thread while this object lives. None otherwise. What
   // was read from them counts only once CheckMappedRows has passed afterwards.

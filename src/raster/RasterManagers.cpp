@@ -167,13 +167,19 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   const int top = row * FSide;
   const int height = PartHeight(row);
   // Reading every part, the cache would keep the last ones and let the others go again. From a
-  // stable file the others need not be read at all, unless their pictures are wanted now.
+  // stable file the others need not be read into parts at all; their pictures, when wanted now,
+  // are made from the file's rows.
   const int64_t kept = int64_t{FPartsAcross} * FPartsDown - FCache.MaxLoadedParts();
   int first = 0;
-  if (stable && !FPictures)
-    for (; first < FPartsAcross && int64_t{row} * FPartsAcross + first < kept; ++first)
+  if (stable) {
+    std::vector<TRasterPart*> fileBacked;
+    for (; first < FPartsAcross && int64_t{row} * FPartsAcross + first < kept; ++first) {
       FParts.push_back(
           TRasterPart::CreateFileBacked(this, first * FSide, top, PartWidth(first), height));
+      fileBacked.push_back(FParts.back().get());
+    }
+    if (FPictures && !fileBacked.empty()) FPictures->PicturesFromFile(fileBacked, file);
+  }
   // The rest of the row is read in bands of neighbouring parts, each with large reads.
   while (first < FPartsAcross) {
     const int end = BandEnd(first, height);
