@@ -3,7 +3,7 @@
 #include "RasterManagers.h"
 #include "Workers.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -42,8 +42,11 @@ inline void AddBoxes(int width, int m, uint64_t* sums, SpreadAt spreadAt) {
 constexpr int kMaxBoxShift = 6;
 
 inline uint32_t Average(uint64_t sum, uint32_t count) {
-  const auto channel = [&](int shift) {
-    return static_cast<uint32_t>((((sum >> shift) & 0x1FFFFF) + count / 2) / count);
+  // A whole box holds a power of two pixels: the division is a shift.
+  const int shift = (count & (count - 1)) == 0 ? std::countr_zero(count) : -1;
+  const auto channel = [&](int field) {
+    const uint64_t rounded = ((sum >> field) & 0x1FFFFF) + count / 2;
+    return static_cast<uint32_t>(shift >= 0 ? rounded >> shift : rounded / count);
   };
   return 0xFF000000u | (channel(42) << 16) | (channel(21) << 8) | channel(0);
 }
@@ -87,22 +90,58 @@ QImage Halved(const QImage& image) {
   });
 }
 
-// Adds bytes of rows y0 .. y1 - 1 column by column: sums[j] += Row(y)[j] for j < count. At most
-// 2^8 rows, so that no sum leaves its 16 bits.
-void AddColumns(const TPixelRows& rows, int y0, int y1, int count, uint16_t* sums) {
-  const __m128i zero = _mm_setzero_si128();
-  for (int y = y0; y < y1; ++y) {
-    const uint8_t* row = rows.Row(y);
-    int j = 0;
-    for (; j + 16 <= count; j += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
-      auto* low = reinterpret_cast<__m128i*>(sums + j);
-      auto* high = reinterpret_cast<__m128i*>(sums + j + 8);
-      _mm_storeu_si128(low, _mm_add_epi16(_mm_loadu_si128(low), _mm_unpacklo_epi8(bytes, zero)));
-      _mm_storeu_si128(high, _mm_add_epi16(_mm_loadu_si128(high), _mm_unpackhi_epi8(bytes, zero)));
+// Adds bytes of rows y0 .. y1 - 1 column by column: sums[j] = the sum of Row(y)[j] for j < count.
+// At most 2^8 rows, so that no sum leaves its 16 bits. Sixteen or 32 columns at a time go down
+// all the rows in registers; the last of them end the row, overlapping those before, whose sums
+// are then written twice.
+void AddColumnsSse2(const TPixelRows& rows, int y0, int y1, int count, uint16_t* sums) {
+  if (count < 16) {
+    for (int j = 0; j < count; ++j) {
+      uint16_t sum = 0;
+      for (int y = y0; y < y1; ++y) sum = static_cast<uint16_t>(sum + rows.Row(y)[j]);
+      sums[j] = sum;
     }
-    for (; j < count; ++j) sums[j] = static_cast<uint16_t>(sums[j] + row[j]);
+    return;
   }
+  const __m128i zero = _mm_setzero_si128();
+  for (int j = 0;; j = std::min(j + 16, count - 16)) {
+    __m128i low = zero, high = zero;
+    for (int y = y0; y < y1; ++y) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.Row(y) + j));
+      low = _mm_add_epi16(low, _mm_unpacklo_epi8(bytes, zero));
+      high = _mm_add_epi16(high, _mm_unpackhi_epi8(bytes, zero));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j + 8), high);
+    if (j == count - 16) break;
+  }
+}
+
+__attribute__((target("avx2"))) void AddColumnsAvx2(const TPixelRows& rows, int y0, int y1,
+                                                    int count, uint16_t* sums) {
+  if (count < 32) {
+    AddColumnsSse2(rows, y0, y1, count, sums);
+    return;
+  }
+  for (int j = 0;; j = std::min(j + 32, count - 32)) {
+    __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+    for (int y = y0; y < y1; ++y) {
+      const auto* bytes = reinterpret_cast<const __m128i*>(rows.Row(y) + j);
+      low = _mm256_add_epi16(low, _mm256_cvtepu8_epi16(_mm_loadu_si128(bytes)));
+      high = _mm256_add_epi16(high, _mm256_cvtepu8_epi16(_mm_loadu_si128(bytes + 1)));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j + 16), high);
+    if (j == count - 32) break;
+  }
+}
+
+void AddColumns(const TPixelRows& rows, int y0, int y1, int count, uint16_t* sums) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    AddColumnsAvx2(rows, y0, y1, count, sums);
+  else
+    AddColumnsSse2(rows, y0, y1, count, sums);
 }
 
 inline uint32_t Rgb32(uint32_t colour) {
