@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -198,13 +198,11 @@ class TCalibration {
               int y);
   template <int Bits>
   void WriteRow(TThreadState& state, uint8_t* row, int column, int count);
-  // The stored row of the copy holding (x, y) and the column of x in it; x and y are inside.
-  const uint8_t* SourceRow(TThreadState& state, int x, int y, int& column) {
-    TSourceRegion& r = state.Source;
-    if (x < r.Left || x >= r.Right || y < r.Top || y >= r.Bottom) SwitchSource(state, x, y);
-    column = x - r.Left;
-    return r.TopRow + (y - r.Top) * r.Stride;
-  }
+  // Writes count pixels of the row from column on, the source pixels of which source(k, column)
+  // gives as a stored row of the copy and the column in it.
+  template <int Bits, typename Source>
+  void WritePixels(uint8_t* row, int column, int count, const int32_t* sx, Source source);
+  // Makes the thread's source region the one that holds the copy's pixel (x, y).
   void SwitchSource(TThreadState& state, int x, int y);
   // Shows, in order, every percentage that the cell-by-cell walk shows before its rows up to the
   // given number of pixels done.
@@ -408,37 +406,67 @@ void TCalibration::CalibrateRow(TThreadState& state, uint8_t* row, int partLeft,
 
 namespace {
 
+// The mapping of a run of output pixels of one row: the column terms from its first pixel, the
+// row's terms, and where the rounded source pixels go.
+struct TRowRun {
+  const double *Tx, *Ty, *DX1, *DY1, *A;
+  TRowTerms Row;
+  int X0, Y, Count;
+  int32_t W, H;  // the raster: a source pixel outside it gets the column -1, read as white
+  int32_t *Sx, *Sy;
+};
+
+// Pixel k of the run as Cross maps it.
+inline void MapOne(const TRowRun& run, int k) {
+  const TColumnTerms c{run.Tx[k], run.Ty[k], run.DX1[k], run.DY1[k], run.A[k]};
+  const TWorldPoint s = Cross(c, run.Row, run.X0 + k, run.Y);
+  const int32_t x = RoundToInt(s.X), y = RoundToInt(s.Y);
+  run.Sx[k] = x >= 0 && x < run.W && y >= 0 && y < run.H ? x : -1;
+  run.Sy[k] = y;
+}
+
+// Marks the lanes outside the raster with the column -1; pixels whose rounding the lanes could
+// not hold (INT_MIN: beyond 32 bits, or no number) are mapped again one by one.
+inline void StoreLanes(const TRowRun& run, int k, int lanes, __m128i ix, __m128i iy) {
+  const __m128i unheld = _mm_set1_epi32(INT32_MIN);
+  const __m128i outside =
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi32(ix, _mm_setzero_si128()),
+                                _mm_cmpgt_epi32(ix, _mm_set1_epi32(run.W - 1))),
+                   _mm_or_si128(_mm_cmplt_epi32(iy, _mm_setzero_si128()),
+                                _mm_cmpgt_epi32(iy, _mm_set1_epi32(run.H - 1))));
+  const int redo =
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(ix, unheld), _mm_cmpeq_epi32(iy, unheld)));
+  ix = _mm_or_si128(ix, outside);
+  if (lanes == 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(run.Sx + k), ix);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(run.Sy + k), iy);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(run.Sx + k), ix);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(run.Sy + k), iy);
+  }
+  for (int lane = 0; lane < lanes; ++lane)
+    if (redo & (1 << (4 * lane))) MapOne(run, k + lane);
+}
+
 inline __m128d Select(__m128d mask, __m128d a, __m128d b) {
   return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
 
-}  // namespace
-
-// Two output pixels at a time: the same operations in the same order as Cross, so the same
-// doubles; the rare lanes where the lines are level or parallel take their own values by masks.
-// The conversion rounds halves to even like RoundToInt; it marks a value it cannot hold (beyond
-// the 32-bit range, or no number) with INT_MIN, and those lanes are rounded again one by one.
-void TCalibration::MapRow(TThreadState& state, const TCellTerms& cell, const TRowTerms& r, int x0,
-                          int count, int y) {
-  const size_t first = static_cast<size_t>(x0 - cell.Left);
-  const double* tx = cell.Tx.data() + first;
-  const double* ty = cell.Ty.data() + first;
-  const double* dx1 = cell.DX1.data() + first;
-  const double* dy1 = cell.DY1.data() + first;
-  const double* a = cell.A.data() + first;
-  int32_t* sx = state.Sx.data();
-  int32_t* sy = state.Sy.data();
+// Two pixels at a time: the same operations in the same order as Cross, so the same doubles; the
+// rare lanes where the lines are level or parallel take their own values by masks. The
+// conversion rounds halves to even like RoundToInt.
+void MapRun(const TRowRun& run) {
   const __m128d zero = _mm_setzero_pd();
+  const TRowTerms& r = run.Row;
   const __m128d dx2 = _mm_set1_pd(r.DX2), dy2 = _mm_set1_pd(r.DY2), b = _mm_set1_pd(r.B);
-  const __m128d rx = _mm_set1_pd(r.Rx), ry = _mm_set1_pd(r.Ry), yv = _mm_set1_pd(y);
-  const __m128i unheld = _mm_set1_epi32(INT32_MIN);
+  const __m128d rx = _mm_set1_pd(r.Rx), ry = _mm_set1_pd(r.Ry), yv = _mm_set1_pd(run.Y);
   int k = 0;
-  for (; k + 2 <= count; k += 2) {
-    const __m128d vtx = _mm_loadu_pd(tx + k), vty = _mm_loadu_pd(ty + k);
-    const __m128d vdx1 = _mm_loadu_pd(dx1 + k), vdy1 = _mm_loadu_pd(dy1 + k);
+  for (; k + 2 <= run.Count; k += 2) {
+    const __m128d vtx = _mm_loadu_pd(run.Tx + k), vty = _mm_loadu_pd(run.Ty + k);
+    const __m128d vdx1 = _mm_loadu_pd(run.DX1 + k), vdy1 = _mm_loadu_pd(run.DY1 + k);
     const __m128d d = _mm_sub_pd(_mm_mul_pd(vdx1, dy2), _mm_mul_pd(dx2, vdy1));
     __m128d y1 =
-        _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(a + k), dy2), _mm_mul_pd(b, vdy1)), d);
+        _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(run.A + k), dy2), _mm_mul_pd(b, vdy1)), d);
     __m128d x1 = _mm_add_pd(_mm_div_pd(_mm_mul_pd(_mm_sub_pd(y1, vty), vdx1), vdy1), vtx);
     const __m128d level = _mm_cmpeq_pd(vdy1, zero);
     if (_mm_movemask_pd(level)) {
@@ -447,34 +475,70 @@ void TCalibration::MapRow(TThreadState& state, const TCellTerms& cell, const TRo
     }
     const __m128d parallel = _mm_cmpeq_pd(d, zero);
     if (_mm_movemask_pd(parallel)) {
-      x1 = Select(parallel, _mm_set_pd(x0 + k + 1, x0 + k), x1);
+      x1 = Select(parallel, _mm_set_pd(run.X0 + k + 1, run.X0 + k), x1);
       y1 = Select(parallel, yv, y1);
     }
-    const __m128i ix = _mm_cvtpd_epi32(x1), iy = _mm_cvtpd_epi32(y1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(sx + k), ix);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(sy + k), iy);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(ix, unheld), _mm_cmpeq_epi32(iy, unheld))) &
-        0xFF) {
-      double xs[2], ys[2];
-      _mm_storeu_pd(xs, x1);
-      _mm_storeu_pd(ys, y1);
-      for (int lane = 0; lane < 2; ++lane) {
-        sx[k + lane] = RoundToInt(xs[lane]);
-        sy[k + lane] = RoundToInt(ys[lane]);
-      }
+    StoreLanes(run, k, 2, _mm_cvtpd_epi32(x1), _mm_cvtpd_epi32(y1));
+  }
+  for (; k < run.Count; ++k) MapOne(run, k);
+}
+
+// The same, four pixels at a time.
+__attribute__((target("avx2"))) void MapRunAvx2(const TRowRun& run) {
+  const __m256d zero = _mm256_setzero_pd();
+  const TRowTerms& r = run.Row;
+  const __m256d dx2 = _mm256_set1_pd(r.DX2), dy2 = _mm256_set1_pd(r.DY2), b = _mm256_set1_pd(r.B);
+  const __m256d rx = _mm256_set1_pd(r.Rx), ry = _mm256_set1_pd(r.Ry), yv = _mm256_set1_pd(run.Y);
+  const __m256d steps = _mm256_set_pd(3, 2, 1, 0);
+  int k = 0;
+  for (; k + 4 <= run.Count; k += 4) {
+    const __m256d vtx = _mm256_loadu_pd(run.Tx + k), vty = _mm256_loadu_pd(run.Ty + k);
+    const __m256d vdx1 = _mm256_loadu_pd(run.DX1 + k), vdy1 = _mm256_loadu_pd(run.DY1 + k);
+    const __m256d d = _mm256_sub_pd(_mm256_mul_pd(vdx1, dy2), _mm256_mul_pd(dx2, vdy1));
+    __m256d y1 = _mm256_div_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(run.A + k), dy2), _mm256_mul_pd(b, vdy1)), d);
+    __m256d x1 =
+        _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(y1, vty), vdx1), vdy1), vtx);
+    const __m256d level = _mm256_cmp_pd(vdy1, zero, _CMP_EQ_OQ);
+    if (_mm256_movemask_pd(level)) {
+      const __m256d onRow =
+          _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(vty, ry), dx2), dy2), rx);
+      x1 = _mm256_blendv_pd(x1, onRow, level);
+      y1 = _mm256_blendv_pd(y1, vty, level);
     }
+    const __m256d parallel = _mm256_cmp_pd(d, zero, _CMP_EQ_OQ);
+    if (_mm256_movemask_pd(parallel)) {
+      x1 = _mm256_blendv_pd(x1, _mm256_add_pd(_mm256_set1_pd(run.X0 + k), steps), parallel);
+      y1 = _mm256_blendv_pd(y1, yv, parallel);
+    }
+    StoreLanes(run, k, 4, _mm256_cvtpd_epi32(x1), _mm256_cvtpd_epi32(y1));
   }
-  for (; k < count; ++k) {
-    const TColumnTerms c{tx[k], ty[k], dx1[k], dy1[k], a[k]};
-    const TWorldPoint s = Cross(c, r, x0 + k, y);
-    sx[k] = RoundToInt(s.X);
-    sy[k] = RoundToInt(s.Y);
-  }
-  // Outside the raster: a negative column, read as white.
-  const unsigned w = static_cast<unsigned>(FRaster.Width());
-  const unsigned h = static_cast<unsigned>(FRaster.Height());
-  for (k = 0; k < count; ++k)
-    if (static_cast<unsigned>(sx[k]) >= w || static_cast<unsigned>(sy[k]) >= h) sx[k] = -1;
+  for (; k < run.Count; ++k) MapOne(run, k);
+}
+
+}  // namespace
+
+void TCalibration::MapRow(TThreadState& state, const TCellTerms& cell, const TRowTerms& r, int x0,
+                          int count, int y) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  const size_t first = static_cast<size_t>(x0 - cell.Left);
+  const TRowRun run{cell.Tx.data() + first,
+                    cell.Ty.data() + first,
+                    cell.DX1.data() + first,
+                    cell.DY1.data() + first,
+                    cell.A.data() + first,
+                    r,
+                    x0,
+                    y,
+                    count,
+                    FRaster.Width(),
+                    FRaster.Height(),
+                    state.Sx.data(),
+                    state.Sy.data()};
+  if (avx2)
+    MapRunAvx2(run);
+  else
+    MapRun(run);
 }
 
 void TCalibration::SwitchSource(TThreadState& state, int x, int y) {
@@ -536,6 +600,41 @@ template <int Bits>
 void TCalibration::WriteRow(TThreadState& state, uint8_t* row, int column, int count) {
   const int32_t* sx = state.Sx.data();
   const int32_t* sy = state.Sy.data();
+  if (FAllMapped) {
+    // The whole copy is one block of rows.
+    const uint8_t* rows = FMapped.Rows;
+    const int64_t stride = FMapped.Stride;
+    WritePixels<Bits>(row, column, count, sx, [=](int k, int& sc) {
+      sc = sx[k];
+      return rows + sy[k] * stride;
+    });
+    return;
+  }
+  // A copy of the region: writing the row's bytes could otherwise change it, for all the compiler
+  // knows, and it would be read again for every pixel.
+  TSourceRegion r = state.Source;
+  WritePixels<Bits>(row, column, count, sx, [&](int k, int& sc) {
+    const int x = sx[k], y = sy[k];
+    if (x < r.Left || x >= r.Right || y < r.Top || y >= r.Bottom) {
+      SwitchSource(state, x, y);
+      r = state.Source;
+    }
+    sc = x - r.Left;
+    return r.TopRow + (y - r.Top) * r.Stride;
+  });
+}
+
+template <int Bits, typename Source>
+void TCalibration::WritePixels(uint8_t* row, int column, int count, const int32_t* sx,
+                               Source source) {
+  // The source bytes of the whole row are asked for first, so that memory fetches them together
+  // instead of one miss after another.
+  for (int k = 0; k < count; k += 16)
+    if (sx[k] >= 0) {
+      int sc;
+      _mm_prefetch(reinterpret_cast<const char*>(source(k, sc) + sc * Bits / 8), _MM_HINT_T0);
+    }
+  const int16_t* remap = FRemap.data();
   for (int k = 0; k < count; ++k) {
     const int c = column + k;
     if constexpr (Bits == 24) {
@@ -544,7 +643,7 @@ void TCalibration::WriteRow(TThreadState& state, uint8_t* row, int column, int c
         out[0] = out[1] = out[2] = 0xFF;
       } else {
         int sc;
-        const uint8_t* in = SourceRow(state, sx[k], sy[k], sc) + 3 * sc;
+        const uint8_t* in = source(k, sc) + 3 * sc;
         out[0] = in[0];
         out[1] = in[1];
         out[2] = in[2];
@@ -555,13 +654,13 @@ void TCalibration::WriteRow(TThreadState& state, uint8_t* row, int column, int c
         index = FWhiteIndex;
       } else {
         int sc;
-        const uint8_t* in = SourceRow(state, sx[k], sy[k], sc);
+        const uint8_t* in = source(k, sc);
         if constexpr (Bits == 8)
-          index = FRemap[in[sc]];
+          index = remap[in[sc]];
         else if constexpr (Bits == 4)
-          index = FRemap[sc & 1 ? in[sc >> 1] & 0x0F : in[sc >> 1] >> 4];
+          index = remap[sc & 1 ? in[sc >> 1] & 0x0F : in[sc >> 1] >> 4];
         else
-          index = FRemap[(in[sc >> 3] >> (7 - (sc & 7))) & 1];
+          index = remap[(in[sc >> 3] >> (7 - (sc & 7))) & 1];
       }
       if (index < 0) RaiseColourNotFound();
       if constexpr (Bits == 8) {

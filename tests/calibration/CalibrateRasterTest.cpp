@@ -160,7 +160,8 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
       TGridInfo Grid;
       const char* Name;
       TSource Source;
-      int Parts;  // the cache of each raster; of one part, nothing is fetched ahead
+      int Parts;           // the cache of each raster; of one part, nothing is fetched ahead
+      bool Random = true;  // the nodes moved at random
     };
     const int w = NoiseLayout(bits, 10, 0).Width;
     std::vector<TCase> cases;
@@ -173,9 +174,20 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
         {Grid(1, 1, TPoint{0, 0}, TPoint{w, 200}), "the default grid", TSource::MappedFile, 2});
     cases.push_back({past, "past the raster, some parts changed", TSource::Mixed, 1});
     cases.push_back({past, "past the raster, an unstable file", TSource::SwapFile, 2});
+    // A cell folded onto its top edge, where every crossing's lines are parallel; and one whose
+    // top and bottom edges are level at u = 0.5 (column 50).
+    TGridInfo folded = Grid(1, 1, TPoint{0, 0}, TPoint{w, 200});
+    folded.NodeAt(0, 1).Offset = TPoint{0, -200};
+    folded.NodeAt(1, 1).Offset = TPoint{0, -200};
+    cases.push_back({folded, "folded", TSource::MappedFile, 2, false});
+    TGridInfo level = Grid(1, 1, TPoint{0, 0}, TPoint{100, 100});
+    level.NodeAt(1, 0).Offset = TPoint{0, 40};
+    level.NodeAt(1, 1).Offset = TPoint{20, -100};
+    level.NodeAt(0, 1).Offset = TPoint{20, -60};
+    cases.push_back({level, "level edges", TSource::MappedFile, 2, false});
     unsigned seed = 7;
     for (TCase& c : cases) {
-      MoveNodesAtRandom(c.Grid, 12, seed++);
+      if (c.Random) MoveNodesAtRandom(c.Grid, 12, seed++);
       SCOPED_TRACE(testing::Message() << bits << " bits, grid " << c.Name);
       const TBmpLayout layout = NoiseLayout(bits, 230, seed);
       TRasterFiles& files = c.Source == TSource::SwapFile ? UnstableFiles : Files;
