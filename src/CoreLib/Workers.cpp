@@ -8,6 +8,10 @@ namespace {
 // The thread index of the piece this thread is running, -1 outside a piece: a job started from
 // inside a piece runs there, under the same index.
 thread_local int GPieceThread = -1;
+// Whether this thread has started a job of helpers that it has not finished yet.
+thread_local bool GStarted = false;
+// Jobs this thread started and ran at once, whose Finish is still to come (innermost last).
+thread_local int GRunAtStart = 0;
 
 }  // namespace
 
@@ -31,16 +35,18 @@ TWorkers& TWorkers::Shared() {
 }
 
 bool TWorkers::Inline() const {
-  return GPieceThread >= 0 || FCount == 1;
+  return GPieceThread >= 0 || GStarted || FCount == 1;
 }
 
 void TWorkers::Start(int pieces, const TJob& job) {
   if (Inline()) {
     const int thread = std::max(GPieceThread, 0);
     for (int piece = 0; piece < pieces; ++piece) job(piece, thread);
+    ++GRunAtStart;
     return;
   }
   FRunLock.lock();
+  GStarted = true;
   {
     const std::lock_guard lock(FLock);
     FJob = &job;
@@ -54,7 +60,11 @@ void TWorkers::Start(int pieces, const TJob& job) {
 }
 
 void TWorkers::Finish() {
-  if (Inline()) return;
+  if (GRunAtStart > 0) {
+    --GRunAtStart;
+    return;
+  }
+  GStarted = false;
   const std::unique_lock run(FRunLock, std::adopt_lock);
   RunPieces(0);
   std::unique_lock lock(FLock);

@@ -31,8 +31,9 @@ class TWorkers {
   // Calls job(piece, thread) once for every piece in [0, pieces) and returns when all are done.
   // Pieces are taken in ascending order as threads become free. The first exception a piece
   // raises is raised here after the pieces already begun have ended; pieces not yet begun are
-  // dropped. Jobs of one set of workers run one at a time; a job started from inside a job runs
-  // on the calling thread alone.
+  // dropped. Jobs of one set of workers run one at a time; a job started from inside a piece, or
+  // by a thread between the Start and the Finish of its own job, runs on the calling thread
+  // alone.
   void Run(int pieces, const TJob& job) {
     Start(pieces, job);
     Finish();
@@ -46,7 +47,7 @@ class TWorkers {
   void Finish();
 
  private:
-  // Whether a job started on this thread runs there alone: inside a piece, or without helpers.
+  // Whether a job started on this thread now runs there alone.
   bool Inline() const;
   void Work(int thread);
   // Takes and runs pieces of the current job until none is left.

@@ -1,6 +1,7 @@
 #include "RasterManagers.h"
 
 #include "RecArrays.h"
+#include "Workers.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -32,6 +33,53 @@ void WriteInPieces(THandleStream& file, int64_t offset, const uint8_t* data, int
   for (int64_t done = 0; done < size; done += kWritePiece)
     file.WriteBufferAt(offset + done, data + done, std::min(kWritePiece, size - done));
 }
+
+// Writes the bands of a file on another thread while the caller assembles the next band, and lets
+// the system begin to put each on the disk, instead of all at once when the file is made durable.
+// A band's bytes must stay as they are until the next Write or Wait.
+class TBandWriter {
+ public:
+  explicit TBandWriter(THandleStream& file) : FFile(file) {}
+  // Only when something failed: the write is over before its bytes go, and the first error is
+  // the one on its way.
+  ~TBandWriter() {
+    if (FWriting) try {
+        Wait();
+      } catch (...) {
+      }
+  }
+  TBandWriter(const TBandWriter&) = delete;
+  TBandWriter& operator=(const TBandWriter&) = delete;
+
+  // rows of rowBytes each, rowStride apart in the file from offset on, one after another in data.
+  void Write(int64_t offset, const uint8_t* data, int64_t rowBytes, int64_t rowStride, int rows) {
+    Wait();
+    FJob = [this, offset, data, rowBytes, rowStride, rows](int, int) {
+      if (rowBytes == rowStride) {
+        WriteInPieces(FFile, offset, data, rowBytes * rows);
+      } else {
+        for (int j = 0; j < rows; ++j)
+          WriteInPieces(FFile, offset + j * rowStride, data + j * rowBytes, rowBytes);
+      }
+      ::sync_file_range(FFile.Handle(), offset, (rows - 1) * rowStride + rowBytes,
+                        SYNC_FILE_RANGE_WRITE);
+    };
+    FWorkers.Start(1, FJob);
+    FWriting = true;
+  }
+  // Waits for the band being written; raises its error.
+  void Wait() {
+    if (!FWriting) return;
+    FWriting = false;
+    FWorkers.Finish();
+  }
+
+ private:
+  THandleStream& FFile;
+  TWorkers& FWorkers = TWorkers::Shared();
+  TWorkers::TJob FJob;
+  bool FWriting = false;
+};
 
 int ScreenDotsPerInch() {
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -340,7 +388,10 @@ bool TRasterManager::CopyRowsFromSource(int row, TFileStream& file, int64_t offs
 void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
   TProgress progress(FStatusInfo, QStringLiteral("Сохранение растра..."));
   const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
-  std::vector<uint8_t> band;
+  // Two buffers take turns: one is written while the other is assembled.
+  std::vector<uint8_t> bands[2];
+  int turn = 0;
+  TBandWriter writer(file);
   // Rows of parts from the bottom, as the file stores them; each band of parts is assembled with
   // every part loaded once, and its rows are written with as few writes as their layout allows.
   for (int row = FPartsDown - 1; row >= 0; --row) {
@@ -362,6 +413,8 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
         first = end;
         continue;
       }
+      std::vector<uint8_t>& band = bands[turn];
+      turn = 1 - turn;
       band.resize(static_cast<size_t>(bandRow * height));
       // Parts whose pixels wait in the source file are read from it together, in large reads,
       // without passing through the cache; the others come from memory or the swap file.
@@ -392,13 +445,9 @@ void TRasterManager::WriteRows(TFileStream& file, int64_t bitsOffset) {
         }
         if (fileRows) dibs[nextDib++].reset();
       }
-      if (bandRow == rowSize) {
-        WriteInPieces(file, bandOffset, band.data(), bandRow * height);
-      } else {
-        for (int j = 0; j < height; ++j)
-          WriteInPieces(file, bandOffset + j * rowSize, band.data() + j * bandRow, bandRow);
-      }
+      writer.Write(bandOffset, band.data(), bandRow, rowSize, height);
       first = end;
     }
   }
+  writer.Wait();
 }

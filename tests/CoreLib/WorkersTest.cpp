@@ -63,6 +63,14 @@ TEST(Workers, StartLeavesTheCallerFreeUntilFinish) {
   workers.Finish();
   EXPECT_EQ(ran.load(), 100);
 
+  // A job started by the caller between Start and Finish runs on the caller's thread.
+  std::atomic<int> inner{0};
+  workers.Start(100, job);
+  workers.Run(5, [&](int, int thread) { inner += thread == 0 ? 1 : 100; });
+  workers.Finish();
+  EXPECT_EQ(inner.load(), 5);
+  EXPECT_EQ(ran.load(), 200);
+
   // Without helpers Start runs the whole job itself, and its error comes from there.
   TWorkers alone(1);
   const TWorkers::TJob failing = [&](int piece, int thread) {
