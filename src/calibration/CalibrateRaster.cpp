@@ -632,7 +632,8 @@ void TCalibration::WritePixels(uint8_t* row, int column, int count, const int32_
   for (int k = 0; k < count; k += 16)
     if (sx[k] >= 0) {
       int sc;
-      _mm_prefetch(reinterpret_cast<const char*>(source(k, sc) + sc * Bits / 8), _MM_HINT_T0);
+      const uint8_t* in = source(k, sc);  // sets sc
+      _mm_prefetch(reinterpret_cast<const char*>(in + sc * Bits / 8), _MM_HINT_T0);
     }
   const int16_t* remap = FRemap.data();
   for (int k = 0; k < count; ++k) {
@@ -643,7 +644,8 @@ void TCalibration::WritePixels(uint8_t* row, int column, int count, const int32_
         out[0] = out[1] = out[2] = 0xFF;
       } else {
         int sc;
-        const uint8_t* in = source(k, sc) + 3 * sc;
+        const uint8_t* in = source(k, sc);  // sets sc
+        in += 3 * sc;
         out[0] = in[0];
         out[1] = in[1];
         out[2] = in[2];
