@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -416,6 +417,11 @@ std::unique_ptr<TStableFile> TStableFile::Open(const QString& fileName) {
     if (leased) watcher.Add(file.get());
   }
   if (!leased) return nullptr;
+  // Mapped under the lease: the mapping never sees another program's bytes either.
+  if (file->FSize > 0) {
+    void* map = ::mmap(nullptr, static_cast<size_t>(file->FSize), PROT_READ, MAP_SHARED, handle, 0);
+    if (map != MAP_FAILED) file->FMap = static_cast<uint8_t*>(map);
+  }
   return file;
 }
 
@@ -427,12 +433,22 @@ TStableFile::TStableFile(int handle, QString fileName, int64_t size)
 TStableFile::~TStableFile() {
   std::lock_guard<std::mutex> lock(TStableFileWatcher::Instance().Mutex());
   TStableFileWatcher::Instance().Remove(this);
+  if (FMap) ::munmap(FMap, static_cast<size_t>(FSize));
+}
+
+void TStableFile::ReleaseMapped() const {
+  if (FMap) ::madvise(FMap, static_cast<size_t>(FSize), MADV_DONTNEED);
 }
 
 void TStableFile::TakePrivateCopy() {
   try {
     std::unique_ptr<TTempFileStream> copy(TTempFileStream::CreateUnique(QStringLiteral("VLM")));
     CopyRangeTo(0, *copy, 0, FSize);
+    // The copy's pages take the place of the original's at the same address, at once for every
+    // reader; the mapping holds the original open, so its lease lasts until they have.
+    if (FMap && ::mmap(FMap, static_cast<size_t>(FSize), PROT_READ, MAP_SHARED | MAP_FIXED,
+                       copy->Handle(), 0) == MAP_FAILED)
+      throw EOSError(errno);
     // The copy takes the original's descriptor number: readers go on as before, and closing the
     // original ends the lease, which lets the other program go ahead. The state says so first:
     // whoever sees that program finished must also see the copy in place. Until the switch the
@@ -441,6 +457,11 @@ void TStableFile::TakePrivateCopy() {
     if (::dup2(copy->Handle(), Handle()) < 0) throw EOSError(errno);
   } catch (...) {
     FState.store(kLost);
+    // Zeros instead of the original's pages: another program may shorten the file, and a page
+    // beyond its end would end this process when read.
+    if (FMap)
+      ::mmap(FMap, static_cast<size_t>(FSize), PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_ANONYMOUS,
+             -1, 0);
     ::fcntl(Handle(), F_SETLEASE, F_UNLCK);
   }
 }

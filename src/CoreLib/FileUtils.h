@@ -55,8 +55,9 @@ class TTempFileStream : public THandleStream {
 // A file opened for reading whose bytes stay as they were when it was opened, for as long as the
 // stream lives. The system is asked for a read lease: when another program opens the file for
 // writing, it is held back until a private copy of the file has taken the place of the original
-// behind this stream's descriptor, so later reads see the old bytes. Without a lease (another
-// owner, a network file system, leases off) nothing can be guaranteed and Open gives none.
+// behind this stream's descriptor, and of its mapping, so later reads see the old bytes. Without a
+// lease (another owner, a network file system, leases off) nothing can be guaranteed and Open
+// gives none.
 class TStableFile : public THandleStream {
  public:
   static std::unique_ptr<TStableFile> Open(const QString& fileName);
@@ -65,8 +66,16 @@ class TStableFile : public THandleStream {
   const QString& FileName() const { return FFileName; }
   // Whether the private copy has taken over from the original file.
   bool Copied() const { return FState.load() == kCopied; }
-  // Raises when the bytes could not be kept (the copy failed: a full disk).
+  // Raises when the bytes could not be kept (the copy failed: a full disk). Bytes read from the
+  // mapping before this check passes are then zeros, not the other program's.
   void CheckIntact() const;
+  // The whole file mapped for reading, FileSize() bytes; null where the system cannot map it. It
+  // stays at this address while the stream lives, and reading it is safe from any thread.
+  const uint8_t* Mapped() const { return FMap; }
+  int64_t FileSize() const { return FSize; }
+  // Lets the system take back the memory that the mapped pages occupy; they are read again
+  // (from the system's file cache) when next touched.
+  void ReleaseMapped() const;
 
  private:
   friend class TStableFileWatcher;
@@ -76,6 +85,7 @@ class TStableFile : public THandleStream {
 
   QString FFileName;
   int64_t FSize;
+  uint8_t* FMap = nullptr;
   std::atomic<int> FState{kLeased};
 };
 

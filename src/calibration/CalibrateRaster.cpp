@@ -3,10 +3,11 @@
 #include "RasterManagers.h"
 #include "StatusInfo.h"
 #include "SysUtils.h"
+#include "Workers.h"
 
 #include <QString>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -96,13 +97,74 @@ namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFF;
 
+// Rows of an output part that one thread takes at a time.
+constexpr int kRowsPerPiece = 8;
+
+// Parts of the copy that one thread reads into memory of its own, when their pixels are neither
+// in memory nor in a mapped file.
+constexpr size_t kOwnSourceParts = 4;
+
 [[noreturn]] void RaiseColourNotFound() {
   throw Exception(QStringLiteral("Не найден соответствующий цвет в палитре"));
 }
 
-// The calibration of one raster from a copy of it, cell by cell. Each cell's output is walked
-// part by part and row by row, so that a part's pixels are fetched once per run of pixels and
-// the cache keeps what a cell needs however wide the raster is.
+// The output columns (or rows) of one column (or row) of cells, clipped to the raster: Index is
+// the cell's d (or c).
+struct TCellSpan {
+  int Lo = 0;
+  int Hi = 0;
+  int Index = 0;
+};
+
+// The span holding v, of spans that follow one another.
+size_t SpanOf(const std::vector<TCellSpan>& spans, int v) {
+  const auto after = std::upper_bound(spans.begin(), spans.end(), v,
+                                      [](int value, const TCellSpan& s) { return value < s.Lo; });
+  return static_cast<size_t>(after - spans.begin() - 1);
+}
+
+// One cell's transform, and the terms of the mapping of each of its output columns, from Left.
+struct TCellTerms {
+  TCellTransform Transform;
+  int Left = 0;
+  std::vector<double> Tx, Ty, DX1, DY1, A;
+};
+
+// A rectangle of the copy whose stored rows are in memory: raster row y starts at
+// TopRow + (y - Top) * Stride with the pixel of column Left.
+struct TSourceRegion {
+  int Left = 0, Top = 0, Right = 0, Bottom = 0;
+  const uint8_t* TopRow = nullptr;
+  int64_t Stride = 0;
+};
+
+// A part of the copy read by one thread into memory of its own.
+struct TOwnPart {
+  size_t Index = 0;
+  TPixelBuffer Bits;
+  uint64_t Used = 0;
+};
+
+// What each thread works with: the source pixels of one row, and where it reads the copy.
+struct TThreadState {
+  std::vector<int32_t> Sx, Sy;  // the source pixel of each output pixel; a negative column: white
+  TSourceRegion Source;
+  std::vector<TOwnPart> Own;
+  uint64_t Clock = 0;
+};
+
+// An output part and the rectangle of it that the grid reaches.
+struct TOutput {
+  TRasterPart* Part = nullptr;
+  size_t Index = 0;  // in the raster's parts
+  int X0 = 0, X1 = 0, Y0 = 0, Y1 = 0;
+};
+
+// The calibration of one raster from a copy of it. The output is made part by part, each part
+// once, with the rows of a part spread over every core; every output pixel is computed exactly as
+// the cell-by-cell definition computes it, so the order of the work does not change a pixel. The
+// copy is read where its pixels already are: its mapped source file, its parts in memory, or its
+// swap file; nobody touches the copy's cache while the threads read it.
 class TCalibration {
  public:
   TCalibration(TRasterManager& raster, const TGridInfo& grid, TRasterManager& source,
@@ -119,58 +181,78 @@ class TCalibration {
   void RestoreWritten();
 
  private:
-  void CalibrateCell(int d, int c);
+  // The columns and rows of cells that reach pixels of the raster; false when none does.
+  bool PlanCells();
   void PrepareDepth();
-  void PrepareColumns(const TCellTransform& t, int x0, int x1);
-  void WriteTile(TRasterPart& part, const TCellTransform& t, int x0, int x1, int y0, int y1);
-  // The source pixels of count output pixels of row y from column x0, rounded.
-  void MapRow(const TRowTerms& r, int x0, int count, int y);
+  void PrepareSource();
+  // Makes the terms of the rows of cells [first, last] and drops those above them.
+  void PrepareTerms(size_t first, size_t last);
+  // The pixels of an output part, ready to be written.
+  uint8_t* Acquire(const TOutput& output);
+  // The job that writes an output part's rows into its pixels.
+  TWorkers::TJob PartJob(const TOutput& output, uint8_t* bits);
+  // Output row y from column x0 to x1 of the part whose stored row is at row.
+  void CalibrateRow(TThreadState& state, uint8_t* row, int partLeft, int y, int x0, int x1);
+  // The source pixels of count output pixels of row y from column x0 of one cell, rounded.
+  void MapRow(TThreadState& state, const TCellTerms& cell, const TRowTerms& r, int x0, int count,
+              int y);
   template <int Bits>
-  void WriteRow(uint8_t* row, int column, int count);
-  // The stored row of the copy holding (x, y) and the column of x in it; x and y are inside.
-  const uint8_t* SourceRow(int x, int y, int& column) {
-    if (x < FSourceLeft || x >= FSourceRight || y < FSourceTop || y >= FSourceBottom)
-      SwitchSource(x, y);
-    column = x - FSourceLeft;
-    const int row = FSource.BottomUp() ? FSourceBottom - 1 - y : y - FSourceTop;
-    return FSourceBits + static_cast<ptrdiff_t>(row) * FSourceRowSize;
-  }
-  void SwitchSource(int x, int y);
+  void WriteRow(TThreadState& state, uint8_t* row, int column, int count);
+  // Writes count pixels of the row from column on, the source pixels of which source(k, column)
+  // gives as a stored row of the copy and the column in it.
+  template <int Bits, typename Source>
+  void WritePixels(uint8_t* row, int column, int count, const int32_t* sx, Source source);
+  // Makes the thread's source region the one that holds the copy's pixel (x, y).
+  void SwitchSource(TThreadState& state, int x, int y);
+  // Shows, in order, every percentage that the cell-by-cell walk shows before its rows up to the
+  // given number of pixels done.
+  void ShowProgress(int64_t processed);
 
   TRasterManager& FRaster;
   const TGridInfo& FGrid;
   TRasterManager& FSource;
   TProgress& FProgress;
   int64_t FTotal;
-  int64_t FDone = 0;
   std::vector<bool> FWritten;
-  bool FPrepared = false;
+
+  std::vector<TCellSpan> FColumns;              // of cells, left to right
+  std::vector<TCellSpan> FRows;                 // of cells, top to bottom
+  std::vector<std::vector<TCellTerms>> FTerms;  // by row of cells, made while they are needed
 
   // Indexed depths: the index that SetPixel would write for the colour of each source index, or
   // -1 where the palette lacks the colour; and the index of white.
   std::array<int16_t, 256> FRemap{};
   int16_t FWhiteIndex = -1;
 
-  // The column terms of the current cell, one array per term, from its left output column.
-  std::vector<double> FTx, FTy, FDX1, FDY1, FA;
-  int FColumnsLeft = 0;
-  // The source pixel of each output pixel of one row of a tile; a negative column for white.
-  std::vector<int32_t> FSx, FSy;
+  // The copy's source file, mapped, when its rows are read in place.
+  std::shared_ptr<TRasterFile> FSourceFile;
+  TPixelRows FMapped;
+  bool FAllMapped = false;  // every pixel of the copy is the mapped file's
+  std::vector<TThreadState> FThreads;
 
-  // The part of the copy read last. Its pixels stay in memory until another part of the copy is
-  // fetched, which happens only here, when the source moves out of it.
-  const uint8_t* FSourceBits = nullptr;
-  int FSourceRowSize = 0;
-  int FSourceLeft = 0, FSourceTop = 0, FSourceRight = 0, FSourceBottom = 0;
+  // The cell-by-cell walk of the progress: row FWalkY of the cell in row FWalkRow and column
+  // FWalkColumn of cells begins after FWalkDone pixels.
+  size_t FWalkRow = 0, FWalkColumn = 0;
+  int FWalkY = 0;
+  int64_t FWalkDone = 0;
 };
 
-void TCalibration::Run() {
-  for (int c = -1; c <= FGrid.NY - 1; ++c)
-    for (int d = -1; d <= FGrid.NX - 1; ++d) CalibrateCell(d, c);
+bool TCalibration::PlanCells() {
+  const auto spans = [](int count, int size, auto lo) {
+    std::vector<TCellSpan> spans;
+    for (int k = -1; k <= count - 1; ++k) {
+      const int a = std::clamp(lo(k), 0, size);
+      const int b = std::clamp(lo(k + 1), 0, size);
+      if (a < b) spans.push_back({a, b, k});
+    }
+    return spans;
+  };
+  FColumns = spans(FGrid.NX, FRaster.Width(), [&](int d) { return FGrid.RefPos(d, 0).X; });
+  FRows = spans(FGrid.NY, FRaster.Height(), [&](int c) { return FGrid.RefPos(0, c).Y; });
+  return !FColumns.empty() && !FRows.empty();
 }
 
 void TCalibration::PrepareDepth() {
-  FPrepared = true;
   const int bits = FRaster.BitsPerPixel();
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
     throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
@@ -186,85 +268,205 @@ void TCalibration::PrepareDepth() {
   FWhiteIndex = indexOf(kWhite);
 }
 
-void TCalibration::CalibrateCell(int d, int c) {
-  const int w = FRaster.Width();
-  const int h = FRaster.Height();
-  TPoint lo = FGrid.RefPos(d, c);
-  TPoint hi = FGrid.RefPos(d + 1, c + 1);
-  if (lo.X >= w || lo.Y >= h || hi.X <= 0 || hi.Y <= 0) return;
-  lo.X = std::max(lo.X, 0);
-  lo.Y = std::max(lo.Y, 0);
-  hi.X = std::min(hi.X, w);
-  hi.Y = std::min(hi.Y, h);
-  if (lo.X >= hi.X || lo.Y >= hi.Y) return;
-  if (!FPrepared) PrepareDepth();
-
-  const int a = std::clamp(d, 0, FGrid.NX - 2);
-  const int b = std::clamp(c, 0, FGrid.NY - 2);
-  const TCellTransform t = MakeCellTransform(FGrid, a, b);
-
-  PrepareColumns(t, lo.X, hi.X);
-
-  const int side = FRaster.Side();
-  for (int row = lo.Y / side; row <= (hi.Y - 1) / side; ++row)
-    for (int column = lo.X / side; column <= (hi.X - 1) / side; ++column) {
-      TRasterPart& part = *FRaster.GetPart(column, row);
-      const int x0 = std::max(lo.X, part.Left());
-      const int x1 = std::min(hi.X, part.Left() + part.Width());
-      const int y0 = std::max(lo.Y, part.Top());
-      const int y1 = std::min(hi.Y, part.Top() + part.Height());
-      FWritten[static_cast<size_t>(column) + static_cast<size_t>(row) * FRaster.PartsAcross()] =
-          true;
-      WriteTile(part, t, x0, x1, y0, y1);
-    }
+void TCalibration::PrepareSource() {
+  FSourceFile = FSource.Source();
+  if (FSourceFile) FMapped = FSourceFile->MappedRows();
+  FAllMapped = static_cast<bool>(FMapped);
+  for (const std::unique_ptr<TRasterPart>& part : FSource.Parts())
+    FAllMapped = FAllMapped && part->FileBacked();
+  FThreads.resize(static_cast<size_t>(TWorkers::Shared().Count()));
 }
 
-void TCalibration::PrepareColumns(const TCellTransform& t, int x0, int x1) {
-  const size_t n = static_cast<size_t>(x1 - x0);
-  for (std::vector<double>* terms : {&FTx, &FTy, &FDX1, &FDY1, &FA}) terms->resize(n);
-  FColumnsLeft = x0;
-  for (size_t k = 0; k < n; ++k) {
-    const TColumnTerms c = ColumnTerms(t, x0 + static_cast<double>(k));
-    FTx[k] = c.Tx;
-    FTy[k] = c.Ty;
-    FDX1[k] = c.DX1;
-    FDY1[k] = c.DY1;
-    FA[k] = c.A;
+void TCalibration::Run() {
+  if (!PlanCells()) return;
+  PrepareDepth();
+  PrepareSource();
+  ShowProgress(0);
+  // The output parts row by row, each with the pixels of the grid's reach it holds.
+  const int side = FRaster.Side();
+  const int left = FColumns.front().Lo, right = FColumns.back().Hi;
+  const int top = FRows.front().Lo, bottom = FRows.back().Hi;
+  std::vector<TOutput> outputs;
+  for (int row = top / side; row <= (bottom - 1) / side; ++row)
+    for (int column = left / side; column <= (right - 1) / side; ++column) {
+      TRasterPart* part = FRaster.GetPart(column, row);
+      outputs.push_back(
+          {part, static_cast<size_t>(column) + static_cast<size_t>(row) * FRaster.PartsAcross(),
+           std::max(left, part->Left()), std::min(right, part->Left() + part->Width()),
+           std::max(top, part->Top()), std::min(bottom, part->Top() + part->Height())});
+    }
+  // While the other threads work on a part, this one fetches the next, which may write parts
+  // out of the cache; the part being worked on stays, for it was the last one touched.
+  const bool ahead = FRaster.Cache().MaxLoadedParts() >= 2 && FRaster.Cache().UseDepth() == 0;
+  TWorkers& workers = TWorkers::Shared();
+  uint8_t* bits = Acquire(outputs.front());
+  int64_t processed = 0;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const TOutput& output = outputs[i];
+    const bool rowStart = i == 0 || output.Y0 != outputs[i - 1].Y0;
+    if (rowStart) PrepareTerms(SpanOf(FRows, output.Y0), SpanOf(FRows, output.Y1 - 1));
+    const TWorkers::TJob job = PartJob(output, bits);
+    workers.Start((output.Y1 - output.Y0 + kRowsPerPiece - 1) / kRowsPerPiece, job);
+    std::exception_ptr error;
+    if (ahead && i + 1 < outputs.size()) try {
+        bits = Acquire(outputs[i + 1]);
+      } catch (...) {
+        error = std::current_exception();
+      }
+    workers.Finish();
+    if (error) std::rethrow_exception(error);
+    // Pixels read from a mapped file count only while it still holds the bytes it had.
+    if (FMapped) FSourceFile->CheckMappedRows();
+    processed += int64_t(output.X1 - output.X0) * (output.Y1 - output.Y0);
+    ShowProgress(processed);
+    const bool rowEnd = i + 1 == outputs.size() || outputs[i + 1].Y0 != output.Y0;
+    // The source rows of the next row of parts lie further down: the memory of those read so
+    // far is given back, and a row read again comes from the system's file cache.
+    if (rowEnd && FMapped) FSourceFile->ReleaseMappedRows();
+    if (!ahead && i + 1 < outputs.size()) bits = Acquire(outputs[i + 1]);
+  }
+}
+
+uint8_t* TCalibration::Acquire(const TOutput& output) {
+  TRasterPart& part = *output.Part;
+  FWritten[output.Index] = true;
+  // A part the grid's reach covers whole needs none of its old pixels.
+  if (output.X0 == part.Left() && output.X1 == part.Left() + part.Width() &&
+      output.Y0 == part.Top() && output.Y1 == part.Top() + part.Height())
+    return part.GetBitsToOverwrite();
+  part.MarkModified();
+  return part.GetBits();
+}
+
+TWorkers::TJob TCalibration::PartJob(const TOutput& output, uint8_t* bits) {
+  return [this, &output, bits](int piece, int thread) {
+    TThreadState& state = FThreads[static_cast<size_t>(thread)];
+    const TRasterPart& part = *output.Part;
+    const int rowSize = part.RowSize();
+    const int end = std::min(output.Y1, output.Y0 + (piece + 1) * kRowsPerPiece);
+    for (int y = output.Y0 + piece * kRowsPerPiece; y < end; ++y) {
+      const int stored = FRaster.BottomUp() ? part.Top() + part.Height() - 1 - y : y - part.Top();
+      CalibrateRow(state, bits + static_cast<ptrdiff_t>(stored) * rowSize, part.Left(), y,
+                   output.X0, output.X1);
+    }
+  };
+}
+
+void TCalibration::PrepareTerms(size_t first, size_t last) {
+  FTerms.resize(FRows.size());
+  for (size_t r = 0; r < first; ++r) FTerms[r].clear();
+  for (size_t r = first; r <= last; ++r) {
+    if (!FTerms[r].empty()) continue;
+    const int b = std::clamp(FRows[r].Index, 0, FGrid.NY - 2);
+    for (const TCellSpan& column : FColumns) {
+      TCellTerms& cell = FTerms[r].emplace_back();
+      cell.Transform = MakeCellTransform(FGrid, std::clamp(column.Index, 0, FGrid.NX - 2), b);
+      cell.Left = column.Lo;
+      const size_t n = static_cast<size_t>(column.Hi - column.Lo);
+      for (std::vector<double>* terms : {&cell.Tx, &cell.Ty, &cell.DX1, &cell.DY1, &cell.A})
+        terms->resize(n);
+      for (size_t k = 0; k < n; ++k) {
+        const TColumnTerms c = ColumnTerms(cell.Transform, column.Lo + static_cast<double>(k));
+        cell.Tx[k] = c.Tx;
+        cell.Ty[k] = c.Ty;
+        cell.DX1[k] = c.DX1;
+        cell.DY1[k] = c.DY1;
+        cell.A[k] = c.A;
+      }
+    }
+  }
+}
+
+void TCalibration::CalibrateRow(TThreadState& state, uint8_t* row, int partLeft, int y, int x0,
+                                int x1) {
+  const std::vector<TCellTerms>& cells = FTerms[SpanOf(FRows, y)];
+  for (size_t i = SpanOf(FColumns, x0); i < FColumns.size() && FColumns[i].Lo < x1; ++i) {
+    const int from = std::max(x0, FColumns[i].Lo);
+    const int count = std::min(x1, FColumns[i].Hi) - from;
+    const TCellTerms& cell = cells[i];
+    state.Sx.resize(static_cast<size_t>(count));
+    state.Sy.resize(static_cast<size_t>(count));
+    MapRow(state, cell, RowTerms(cell.Transform, y), from, count, y);
+    switch (FRaster.BitsPerPixel()) {
+      case 1:
+        WriteRow<1>(state, row, from - partLeft, count);
+        break;
+      case 4:
+        WriteRow<4>(state, row, from - partLeft, count);
+        break;
+      case 8:
+        WriteRow<8>(state, row, from - partLeft, count);
+        break;
+      default:
+        WriteRow<24>(state, row, from - partLeft, count);
+        break;
+    }
   }
 }
 
 namespace {
 
+// The mapping of a run of output pixels of one row: the column terms from its first pixel, the
+// row's terms, and where the rounded source pixels go.
+struct TRowRun {
+  const double *Tx, *Ty, *DX1, *DY1, *A;
+  TRowTerms Row;
+  int X0, Y, Count;
+  int32_t W, H;  // the raster: a source pixel outside it gets the column -1, read as white
+  int32_t *Sx, *Sy;
+};
+
+// Pixel k of the run as Cross maps it.
+inline void MapOne(const TRowRun& run, int k) {
+  const TColumnTerms c{run.Tx[k], run.Ty[k], run.DX1[k], run.DY1[k], run.A[k]};
+  const TWorldPoint s = Cross(c, run.Row, run.X0 + k, run.Y);
+  const int32_t x = RoundToInt(s.X), y = RoundToInt(s.Y);
+  run.Sx[k] = x >= 0 && x < run.W && y >= 0 && y < run.H ? x : -1;
+  run.Sy[k] = y;
+}
+
+// Marks the lanes outside the raster with the column -1; pixels whose rounding the lanes could
+// not hold (INT_MIN: beyond 32 bits, or no number) are mapped again one by one.
+inline void StoreLanes(const TRowRun& run, int k, int lanes, __m128i ix, __m128i iy) {
+  const __m128i unheld = _mm_set1_epi32(INT32_MIN);
+  const __m128i outside =
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi32(ix, _mm_setzero_si128()),
+                                _mm_cmpgt_epi32(ix, _mm_set1_epi32(run.W - 1))),
+                   _mm_or_si128(_mm_cmplt_epi32(iy, _mm_setzero_si128()),
+                                _mm_cmpgt_epi32(iy, _mm_set1_epi32(run.H - 1))));
+  const int redo =
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(ix, unheld), _mm_cmpeq_epi32(iy, unheld)));
+  ix = _mm_or_si128(ix, outside);
+  if (lanes == 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(run.Sx + k), ix);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(run.Sy + k), iy);
+  } else {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(run.Sx + k), ix);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(run.Sy + k), iy);
+  }
+  for (int lane = 0; lane < lanes; ++lane)
+    if (redo & (1 << (4 * lane))) MapOne(run, k + lane);
+}
+
 inline __m128d Select(__m128d mask, __m128d a, __m128d b) {
   return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
 
-}  // namespace
-
-// Two output pixels at a time: the same operations in the same order as Cross, so the same
-// doubles; the rare lanes where the lines are level or parallel take their own values by masks.
-// The conversion rounds halves to even like RoundToInt; it marks a value it cannot hold (beyond
-// the 32-bit range, or no number) with INT_MIN, and those lanes are rounded again one by one.
-void TCalibration::MapRow(const TRowTerms& r, int x0, int count, int y) {
-  const size_t first = static_cast<size_t>(x0 - FColumnsLeft);
-  const double* tx = FTx.data() + first;
-  const double* ty = FTy.data() + first;
-  const double* dx1 = FDX1.data() + first;
-  const double* dy1 = FDY1.data() + first;
-  const double* a = FA.data() + first;
-  int32_t* sx = FSx.data();
-  int32_t* sy = FSy.data();
+// Two pixels at a time: the same operations in the same order as Cross, so the same doubles; the
+// rare lanes where the lines are level or parallel take their own values by masks. The
+// conversion rounds halves to even like RoundToInt.
+void MapRun(const TRowRun& run) {
   const __m128d zero = _mm_setzero_pd();
+  const TRowTerms& r = run.Row;
   const __m128d dx2 = _mm_set1_pd(r.DX2), dy2 = _mm_set1_pd(r.DY2), b = _mm_set1_pd(r.B);
-  const __m128d rx = _mm_set1_pd(r.Rx), ry = _mm_set1_pd(r.Ry), yv = _mm_set1_pd(y);
-  const __m128i unheld = _mm_set1_epi32(INT32_MIN);
+  const __m128d rx = _mm_set1_pd(r.Rx), ry = _mm_set1_pd(r.Ry), yv = _mm_set1_pd(run.Y);
   int k = 0;
-  for (; k + 2 <= count; k += 2) {
-    const __m128d vtx = _mm_loadu_pd(tx + k), vty = _mm_loadu_pd(ty + k);
-    const __m128d vdx1 = _mm_loadu_pd(dx1 + k), vdy1 = _mm_loadu_pd(dy1 + k);
+  for (; k + 2 <= run.Count; k += 2) {
+    const __m128d vtx = _mm_loadu_pd(run.Tx + k), vty = _mm_loadu_pd(run.Ty + k);
+    const __m128d vdx1 = _mm_loadu_pd(run.DX1 + k), vdy1 = _mm_loadu_pd(run.DY1 + k);
     const __m128d d = _mm_sub_pd(_mm_mul_pd(vdx1, dy2), _mm_mul_pd(dx2, vdy1));
     __m128d y1 =
-        _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(a + k), dy2), _mm_mul_pd(b, vdy1)), d);
+        _mm_div_pd(_mm_add_pd(_mm_mul_pd(_mm_loadu_pd(run.A + k), dy2), _mm_mul_pd(b, vdy1)), d);
     __m128d x1 = _mm_add_pd(_mm_div_pd(_mm_mul_pd(_mm_sub_pd(y1, vty), vdx1), vdy1), vtx);
     const __m128d level = _mm_cmpeq_pd(vdy1, zero);
     if (_mm_movemask_pd(level)) {
@@ -273,81 +475,167 @@ void TCalibration::MapRow(const TRowTerms& r, int x0, int count, int y) {
     }
     const __m128d parallel = _mm_cmpeq_pd(d, zero);
     if (_mm_movemask_pd(parallel)) {
-      x1 = Select(parallel, _mm_set_pd(x0 + k + 1, x0 + k), x1);
+      x1 = Select(parallel, _mm_set_pd(run.X0 + k + 1, run.X0 + k), x1);
       y1 = Select(parallel, yv, y1);
     }
-    const __m128i ix = _mm_cvtpd_epi32(x1), iy = _mm_cvtpd_epi32(y1);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(sx + k), ix);
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(sy + k), iy);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(ix, unheld), _mm_cmpeq_epi32(iy, unheld))) &
-        0xFF) {
-      double xs[2], ys[2];
-      _mm_storeu_pd(xs, x1);
-      _mm_storeu_pd(ys, y1);
-      for (int lane = 0; lane < 2; ++lane) {
-        sx[k + lane] = RoundToInt(xs[lane]);
-        sy[k + lane] = RoundToInt(ys[lane]);
+    StoreLanes(run, k, 2, _mm_cvtpd_epi32(x1), _mm_cvtpd_epi32(y1));
+  }
+  for (; k < run.Count; ++k) MapOne(run, k);
+}
+
+// The same, four pixels at a time.
+__attribute__((target("avx2"))) void MapRunAvx2(const TRowRun& run) {
+  const __m256d zero = _mm256_setzero_pd();
+  const TRowTerms& r = run.Row;
+  const __m256d dx2 = _mm256_set1_pd(r.DX2), dy2 = _mm256_set1_pd(r.DY2), b = _mm256_set1_pd(r.B);
+  const __m256d rx = _mm256_set1_pd(r.Rx), ry = _mm256_set1_pd(r.Ry), yv = _mm256_set1_pd(run.Y);
+  const __m256d steps = _mm256_set_pd(3, 2, 1, 0);
+  int k = 0;
+  for (; k + 4 <= run.Count; k += 4) {
+    const __m256d vtx = _mm256_loadu_pd(run.Tx + k), vty = _mm256_loadu_pd(run.Ty + k);
+    const __m256d vdx1 = _mm256_loadu_pd(run.DX1 + k), vdy1 = _mm256_loadu_pd(run.DY1 + k);
+    const __m256d d = _mm256_sub_pd(_mm256_mul_pd(vdx1, dy2), _mm256_mul_pd(dx2, vdy1));
+    __m256d y1 = _mm256_div_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_loadu_pd(run.A + k), dy2), _mm256_mul_pd(b, vdy1)), d);
+    __m256d x1 =
+        _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(y1, vty), vdx1), vdy1), vtx);
+    const __m256d level = _mm256_cmp_pd(vdy1, zero, _CMP_EQ_OQ);
+    if (_mm256_movemask_pd(level)) {
+      const __m256d onRow =
+          _mm256_add_pd(_mm256_div_pd(_mm256_mul_pd(_mm256_sub_pd(vty, ry), dx2), dy2), rx);
+      x1 = _mm256_blendv_pd(x1, onRow, level);
+      y1 = _mm256_blendv_pd(y1, vty, level);
+    }
+    const __m256d parallel = _mm256_cmp_pd(d, zero, _CMP_EQ_OQ);
+    if (_mm256_movemask_pd(parallel)) {
+      x1 = _mm256_blendv_pd(x1, _mm256_add_pd(_mm256_set1_pd(run.X0 + k), steps), parallel);
+      y1 = _mm256_blendv_pd(y1, yv, parallel);
+    }
+    StoreLanes(run, k, 4, _mm256_cvtpd_epi32(x1), _mm256_cvtpd_epi32(y1));
+  }
+  for (; k < run.Count; ++k) MapOne(run, k);
+}
+
+}  // namespace
+
+void TCalibration::MapRow(TThreadState& state, const TCellTerms& cell, const TRowTerms& r, int x0,
+                          int count, int y) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  const size_t first = static_cast<size_t>(x0 - cell.Left);
+  const TRowRun run{cell.Tx.data() + first,
+                    cell.Ty.data() + first,
+                    cell.DX1.data() + first,
+                    cell.DY1.data() + first,
+                    cell.A.data() + first,
+                    r,
+                    x0,
+                    y,
+                    count,
+                    FRaster.Width(),
+                    FRaster.Height(),
+                    state.Sx.data(),
+                    state.Sy.data()};
+  if (avx2)
+    MapRunAvx2(run);
+  else
+    MapRun(run);
+}
+
+void TCalibration::SwitchSource(TThreadState& state, int x, int y) {
+  TSourceRegion& region = state.Source;
+  if (FAllMapped) {
+    region = {0, 0, FSource.Width(), FSource.Height(), FMapped.Row(0), FMapped.Stride};
+    return;
+  }
+  const int side = FSource.Side();
+  const size_t index = static_cast<size_t>(x / side) +
+                       static_cast<size_t>(y / side) * static_cast<size_t>(FSource.PartsAcross());
+  const TRasterPart& part = *FSource.Parts()[index];
+  region.Left = part.Left();
+  region.Top = part.Top();
+  region.Right = part.Left() + part.Width();
+  region.Bottom = part.Top() + part.Height();
+  if (FMapped && part.FileBacked()) {
+    // Part lefts are whole bytes of a row at every depth.
+    region.TopRow = FMapped.Row(part.Top()) + int64_t{part.Left()} * FSource.BitsPerPixel() / 8;
+    region.Stride = FMapped.Stride;
+    return;
+  }
+  const uint8_t* bits = part.LoadedBits();
+  if (!bits) {
+    // Read into memory of this thread's own, in place of the part it used longest ago.
+    std::vector<TOwnPart>& own = state.Own;
+    auto it =
+        std::find_if(own.begin(), own.end(), [&](const TOwnPart& p) { return p.Index == index; });
+    if (it == own.end()) {
+      if (own.size() < kOwnSourceParts)
+        it = own.emplace(own.end());
+      else
+        it = std::min_element(own.begin(), own.end(),
+                              [](const TOwnPart& a, const TOwnPart& b) { return a.Used < b.Used; });
+      it->Index = index;
+      it->Bits = TPixelBuffer(part.ByteSize(), TPixelBuffer::TFill::Uninitialised);
+      try {
+        FSource.Cache().ReadPixels(part, it->Bits.Data());
+      } catch (...) {
+        own.erase(it);
+        region = {};
+        throw;
       }
     }
+    it->Used = ++state.Clock;
+    bits = it->Bits.Data();
   }
-  for (; k < count; ++k) {
-    const TColumnTerms c{tx[k], ty[k], dx1[k], dy1[k], a[k]};
-    const TWorldPoint s = Cross(c, r, x0 + k, y);
-    sx[k] = RoundToInt(s.X);
-    sy[k] = RoundToInt(s.Y);
+  const int rowSize = part.RowSize();
+  if (FSource.BottomUp()) {
+    region.TopRow = bits + static_cast<ptrdiff_t>(part.Height() - 1) * rowSize;
+    region.Stride = -rowSize;
+  } else {
+    region.TopRow = bits;
+    region.Stride = rowSize;
   }
-  // Outside the raster: a negative column, read as white.
-  const unsigned w = static_cast<unsigned>(FRaster.Width());
-  const unsigned h = static_cast<unsigned>(FRaster.Height());
-  for (k = 0; k < count; ++k)
-    if (static_cast<unsigned>(sx[k]) >= w || static_cast<unsigned>(sy[k]) >= h) sx[k] = -1;
-}
-
-void TCalibration::WriteTile(TRasterPart& part, const TCellTransform& t, int x0, int x1, int y0,
-                             int y1) {
-  const int count = x1 - x0;
-  FSx.resize(static_cast<size_t>(count));
-  FSy.resize(static_cast<size_t>(count));
-  part.MarkModified();
-  for (int y = y0; y < y1; ++y) {
-    FProgress.ShowPercent(static_cast<int>(MulDiv(FDone, 100, FTotal)));
-    MapRow(RowTerms(t, y), x0, count, y);
-    // Fetching the copy's parts never unloads this one: its row stays where it is.
-    uint8_t* row = part.GetRow(y);
-    const int column = x0 - part.Left();
-    switch (FRaster.BitsPerPixel()) {
-      case 1:
-        WriteRow<1>(row, column, count);
-        break;
-      case 4:
-        WriteRow<4>(row, column, count);
-        break;
-      case 8:
-        WriteRow<8>(row, column, count);
-        break;
-      default:
-        WriteRow<24>(row, column, count);
-        break;
-    }
-    FDone += count;
-  }
-}
-
-void TCalibration::SwitchSource(int x, int y) {
-  const int side = FSource.Side();
-  TRasterPart& part = *FSource.GetPart(x / side, y / side);
-  FSourceBits = part.GetBits();
-  FSourceRowSize = part.RowSize();
-  FSourceLeft = part.Left();
-  FSourceTop = part.Top();
-  FSourceRight = FSourceLeft + part.Width();
-  FSourceBottom = FSourceTop + part.Height();
 }
 
 template <int Bits>
-void TCalibration::WriteRow(uint8_t* row, int column, int count) {
-  const int32_t* sx = FSx.data();
-  const int32_t* sy = FSy.data();
+void TCalibration::WriteRow(TThreadState& state, uint8_t* row, int column, int count) {
+  const int32_t* sx = state.Sx.data();
+  const int32_t* sy = state.Sy.data();
+  if (FAllMapped) {
+    // The whole copy is one block of rows.
+    const uint8_t* rows = FMapped.Rows;
+    const int64_t stride = FMapped.Stride;
+    WritePixels<Bits>(row, column, count, sx, [=](int k, int& sc) {
+      sc = sx[k];
+      return rows + sy[k] * stride;
+    });
+    return;
+  }
+  // A copy of the region: writing the row's bytes could otherwise change it, for all the compiler
+  // knows, and it would be read again for every pixel.
+  TSourceRegion r = state.Source;
+  WritePixels<Bits>(row, column, count, sx, [&](int k, int& sc) {
+    const int x = sx[k], y = sy[k];
+    if (x < r.Left || x >= r.Right || y < r.Top || y >= r.Bottom) {
+      SwitchSource(state, x, y);
+      r = state.Source;
+    }
+    sc = x - r.Left;
+    return r.TopRow + (y - r.Top) * r.Stride;
+  });
+}
+
+template <int Bits, typename Source>
+void TCalibration::WritePixels(uint8_t* row, int column, int count, const int32_t* sx,
+                               Source source) {
+  // The source bytes of the whole row are asked for first, so that memory fetches them together
+  // instead of one miss after another.
+  for (int k = 0; k < count; k += 16)
+    if (sx[k] >= 0) {
+      int sc;
+      const uint8_t* in = source(k, sc);  // sets sc
+      _mm_prefetch(reinterpret_cast<const char*>(in + sc * Bits / 8), _MM_HINT_T0);
+    }
+  const int16_t* remap = FRemap.data();
   for (int k = 0; k < count; ++k) {
     const int c = column + k;
     if constexpr (Bits == 24) {
@@ -356,7 +644,8 @@ void TCalibration::WriteRow(uint8_t* row, int column, int count) {
         out[0] = out[1] = out[2] = 0xFF;
       } else {
         int sc;
-        const uint8_t* in = SourceRow(sx[k], sy[k], sc) + 3 * sc;
+        const uint8_t* in = source(k, sc);  // sets sc
+        in += 3 * sc;
         out[0] = in[0];
         out[1] = in[1];
         out[2] = in[2];
@@ -367,13 +656,13 @@ void TCalibration::WriteRow(uint8_t* row, int column, int count) {
         index = FWhiteIndex;
       } else {
         int sc;
-        const uint8_t* in = SourceRow(sx[k], sy[k], sc);
+        const uint8_t* in = source(k, sc);
         if constexpr (Bits == 8)
-          index = FRemap[in[sc]];
+          index = remap[in[sc]];
         else if constexpr (Bits == 4)
-          index = FRemap[sc & 1 ? in[sc >> 1] & 0x0F : in[sc >> 1] >> 4];
+          index = remap[sc & 1 ? in[sc >> 1] & 0x0F : in[sc >> 1] >> 4];
         else
-          index = FRemap[(in[sc >> 3] >> (7 - (sc & 7))) & 1];
+          index = remap[(in[sc >> 3] >> (7 - (sc & 7))) & 1];
       }
       if (index < 0) RaiseColourNotFound();
       if constexpr (Bits == 8) {
@@ -387,6 +676,18 @@ void TCalibration::WriteRow(uint8_t* row, int column, int count) {
         row[c >> 3] = index ? (row[c >> 3] | bit) : (row[c >> 3] & static_cast<uint8_t>(~bit));
       }
     }
+  }
+}
+
+void TCalibration::ShowProgress(int64_t processed) {
+  while (FWalkRow < FRows.size() && FWalkDone <= processed) {
+    FProgress.ShowPercent(static_cast<int>(MulDiv(FWalkDone, 100, FTotal)));
+    FWalkDone += FColumns[FWalkColumn].Hi - FColumns[FWalkColumn].Lo;
+    if (++FWalkY < FRows[FWalkRow].Hi - FRows[FWalkRow].Lo) continue;
+    FWalkY = 0;
+    if (++FWalkColumn < FColumns.size()) continue;
+    FWalkColumn = 0;
+    ++FWalkRow;
   }
 }
 

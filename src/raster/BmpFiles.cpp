@@ -308,6 +308,36 @@ bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targ
   return true;
 }
 
+TPixelRows TBmpFile::ReadRows(int y, int height, std::vector<uint8_t>& buffer) {
+  if (!FStable) return TRasterFile::ReadRows(y, height, buffer);
+  CheckInternal(y >= 0 && height > 0 && y <= GetHeight() - height,
+                QStringLiteral("TBmpFile.ReadRows"), QStringLiteral("строки вне растра"));
+  const bool topDown = Info().biHeight < 0;
+  const int64_t firstFileRow = topDown ? y : GetHeight() - (y + height);
+  buffer.resize(static_cast<size_t>(height * FRowSize));
+  FStable->ReadBufferAt(FBitsOffset + firstFileRow * FRowSize, buffer.data(), height * FRowSize);
+  // Bytes read after a failed copy may be another program's.
+  FStable->CheckIntact();
+  if (topDown) return {buffer.data(), FRowSize};
+  return {buffer.data() + (height - 1) * FRowSize, -FRowSize};
+}
+
+TPixelRows TBmpFile::MappedRows() {
+  if (!FStable || !FStable->Mapped()) return {};
+  const uint8_t* bits = FStable->Mapped() + FBitsOffset;
+  // A bottom-up file stores the top row last.
+  if (Info().biHeight < 0) return {bits, FRowSize};
+  return {bits + (GetHeight() - 1) * FRowSize, -FRowSize};
+}
+
+void TBmpFile::CheckMappedRows() {
+  if (FStable) FStable->CheckIntact();
+}
+
+void TBmpFile::ReleaseMappedRows() {
+  if (FStable) FStable->ReleaseMapped();
+}
+
 void TBmpFile::GetHeaderInfo(QStringList& lines) {
   const TBitmapInfoHeader& info = Info();
   const auto line = [&](const char* name, qint64 value) {

@@ -21,6 +21,10 @@ class TBmpFile : public TRasterFile {
   void GetHeaderInfo(QStringList& lines) override;
   bool Stable() const override { return FStable != nullptr; }
   bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) override;
+  TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer) override;
+  TPixelRows MappedRows() override;
+  void CheckMappedRows() override;
+  void ReleaseMappedRows() override;
 
   // The info header in its 40-byte form, with the stored sign of the height, followed by the bit
   // fields (when compressed with them) and the colour table as far as the file holds it.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 TPartCache::TPartCache(int64_t cacheSize)
     : FMaxLoadedParts(static_cast<int>(std::clamp<int64_t>(cacheSize / PartUnit, 1, INT_MAX))),
@@ -90,6 +91,22 @@ void TPartCache::Load(TRasterPart& part) {
     PixelsAvailable(part);
   }
   Touch(&part);
+}
+
+void TPartCache::LoadZeroed(TRasterPart& part) {
+  if (!part.FBits) part.FBits = TPixelBuffer(part.FByteSize);
+  Touch(&part);
+}
+
+void TPartCache::ReadPixels(const TRasterPart& part, uint8_t* target) const {
+  if (part.FFileBacked) {
+    const std::unique_ptr<TRasterFileDib> dib = part.FManager->ReadSourcePixels(part);
+    std::memcpy(target, dib->Bits.Data(), static_cast<size_t>(part.FByteSize));
+    return;
+  }
+  CheckInternal(part.FSwapOffset >= 0, QStringLiteral("TPartCache.ReadPixels"),
+                QStringLiteral("часть растра не записана в файл подкачки"));
+  FSwapStream->ReadBufferAt(part.FSwapOffset, target, part.FByteSize);
 }
 
 void TPartCache::Unload(TRasterPart& part) {

@@ -42,6 +42,11 @@ class TPartCache {
   // Brings the part's pixels into memory (from the swap file when it has been written there) and
   // touches it.
   void Load(TRasterPart& part);
+  // Gives an unloaded part zeroed pixels, for a caller that overwrites them all, and touches it.
+  void LoadZeroed(TRasterPart& part);
+  // Reads an unloaded part's pixels from where they wait (the swap file or the source file) into
+  // the target, touching nothing: safe from several threads while the manager is left alone.
+  void ReadPixels(const TRasterPart& part, uint8_t* target) const;
   // Writes the pixels to the swap file when they are new or changed, then frees them.
   void Unload(TRasterPart& part);
   // Takes a part that is being destroyed off the list.

@@ -1,6 +1,9 @@
 #include "PartPictures.h"
 
 #include "RasterManagers.h"
+#include "Workers.h"
+
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -39,16 +42,30 @@ inline void AddBoxes(int width, int m, uint64_t* sums, SpreadAt spreadAt) {
 constexpr int kMaxBoxShift = 6;
 
 inline uint32_t Average(uint64_t sum, uint32_t count) {
-  const auto channel = [&](int shift) {
-    return static_cast<uint32_t>((((sum >> shift) & 0x1FFFFF) + count / 2) / count);
+  // A whole box holds a power of two pixels: the division is a shift.
+  const int shift = (count & (count - 1)) == 0 ? std::countr_zero(count) : -1;
+  const auto channel = [&](int field) {
+    const uint64_t rounded = ((sum >> field) & 0x1FFFFF) + count / 2;
+    return static_cast<uint32_t>(shift >= 0 ? rounded >> shift : rounded / count);
   };
   return 0xFF000000u | (channel(42) << 16) | (channel(21) << 8) | channel(0);
 }
 
-// Averages boxes of 2^m × 2^m pixels of a picture of w × h pixels, whose rows addRow(y, sums)
-// adds up box by box; the boxes at the right and bottom edges hold what is left.
-template <typename AddRow>
-QImage ReduceBoxes(int w, int h, int m, AddRow addRow) {
+// The averages of one row of boxes of 2^m pixels across a picture w pixels wide and rows high,
+// from their sums, on a line of a reduced picture.
+void AverageBoxes(const uint64_t* sums, int w, int m, int rows, uint32_t* line) {
+  const int ow = (w + (1 << m) - 1) >> m;
+  for (int ox = 0; ox < ow; ++ox) {
+    const int cols = std::min(w, (ox + 1) << m) - (ox << m);
+    line[ox] = Average(sums[ox], static_cast<uint32_t>(cols * rows));
+  }
+}
+
+// Averages boxes of 2^m × 2^m pixels of a picture of w × h pixels, whose rows y0 .. y1 - 1 of
+// one row of boxes addRows(y0, y1, sums) adds up box by box; the boxes at the right and bottom
+// edges hold what is left.
+template <typename AddRows>
+QImage ReduceBoxes(int w, int h, int m, AddRows addRows) {
   const int box = 1 << m;
   const int ow = (w + box - 1) >> m;
   const int oh = (h + box - 1) >> m;
@@ -58,21 +75,73 @@ QImage ReduceBoxes(int w, int h, int m, AddRow addRow) {
     std::fill(sums.begin(), sums.end(), 0);
     const int y0 = oy << m;
     const int y1 = std::min(h, y0 + box);
-    for (int y = y0; y < y1; ++y) addRow(y, sums.data());
-    auto* line = reinterpret_cast<uint32_t*>(out.scanLine(oy));
-    for (int ox = 0; ox < ow; ++ox) {
-      const int cols = std::min(w, (ox + 1) << m) - (ox << m);
-      line[ox] = Average(sums[ox], static_cast<uint32_t>(cols * (y1 - y0)));
-    }
+    addRows(y0, y1, sums.data());
+    AverageBoxes(sums.data(), w, m, y1 - y0, reinterpret_cast<uint32_t*>(out.scanLine(oy)));
   }
   return out;
 }
 
 QImage Halved(const QImage& image) {
-  return ReduceBoxes(image.width(), image.height(), 1, [&](int y, uint64_t* sums) {
-    const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
-    AddBoxes(image.width(), 1, sums, [row](int x) { return Spread(row[x]); });
+  return ReduceBoxes(image.width(), image.height(), 1, [&](int y0, int y1, uint64_t* sums) {
+    for (int y = y0; y < y1; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+      AddBoxes(image.width(), 1, sums, [row](int x) { return Spread(row[x]); });
+    }
   });
+}
+
+// Adds bytes of rows y0 .. y1 - 1 column by column: sums[j] = the sum of Row(y)[j] for j < count.
+// At most 2^8 rows, so that no sum leaves its 16 bits. Sixteen or 32 columns at a time go down
+// all the rows in registers; the last of them end the row, overlapping those before, whose sums
+// are then written twice.
+void AddColumnsSse2(const TPixelRows& rows, int y0, int y1, int count, uint16_t* sums) {
+  if (count < 16) {
+    for (int j = 0; j < count; ++j) {
+      uint16_t sum = 0;
+      for (int y = y0; y < y1; ++y) sum = static_cast<uint16_t>(sum + rows.Row(y)[j]);
+      sums[j] = sum;
+    }
+    return;
+  }
+  const __m128i zero = _mm_setzero_si128();
+  for (int j = 0;; j = std::min(j + 16, count - 16)) {
+    __m128i low = zero, high = zero;
+    for (int y = y0; y < y1; ++y) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows.Row(y) + j));
+      low = _mm_add_epi16(low, _mm_unpacklo_epi8(bytes, zero));
+      high = _mm_add_epi16(high, _mm_unpackhi_epi8(bytes, zero));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + j + 8), high);
+    if (j == count - 16) break;
+  }
+}
+
+__attribute__((target("avx2"))) void AddColumnsAvx2(const TPixelRows& rows, int y0, int y1,
+                                                    int count, uint16_t* sums) {
+  if (count < 32) {
+    AddColumnsSse2(rows, y0, y1, count, sums);
+    return;
+  }
+  for (int j = 0;; j = std::min(j + 32, count - 32)) {
+    __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+    for (int y = y0; y < y1; ++y) {
+      const auto* bytes = reinterpret_cast<const __m128i*>(rows.Row(y) + j);
+      low = _mm256_add_epi16(low, _mm256_cvtepu8_epi16(_mm_loadu_si128(bytes)));
+      high = _mm256_add_epi16(high, _mm256_cvtepu8_epi16(_mm_loadu_si128(bytes + 1)));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j), low);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + j + 16), high);
+    if (j == count - 32) break;
+  }
+}
+
+void AddColumns(const TPixelRows& rows, int y0, int y1, int count, uint16_t* sums) {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2)
+    AddColumnsAvx2(rows, y0, y1, count, sums);
+  else
+    AddColumnsSse2(rows, y0, y1, count, sums);
 }
 
 inline uint32_t Rgb32(uint32_t colour) {
@@ -131,6 +200,8 @@ TPixelConverter::TPixelConverter(TRasterManager& raster) : FBitsPerPixel(raster.
     for (uint32_t p = 0; p < 65536; ++p)
       FSpreadUnits[p] = FSpreadPalette[p & 0xFF] + FSpreadPalette[p >> 8];
   }
+  FGrey = FBitsPerPixel == 8;
+  for (uint32_t i = 0; i < 256 && FGrey; ++i) FGrey = FPalette[i] == (0xFF000000u | i * 0x010101u);
   if (FBitsPerPixel == 16) {
     FWords.resize(65536);
     for (uint32_t p = 0; p < 65536; ++p) FWords[p] = FromFields(p);
@@ -183,6 +254,35 @@ void TPixelConverter::ConvertRow(const uint8_t* row, int width, uint32_t* out) c
     default:
       std::fill(out, out + width, 0xFF000000u);
       break;
+  }
+}
+
+void TPixelConverter::AddBoxRows(const TPixelRows& rows, int y0, int y1, int width, int m,
+                                 uint64_t* sums) const {
+  if (FBitsPerPixel != 24 && !FGrey) {
+    for (int y = y0; y < y1; ++y) AddRowBoxes(rows.Row(y), width, m, sums);
+    return;
+  }
+  // Every byte is a channel's value: the rows are added down the columns first, and each box
+  // then adds up its columns once.
+  const int channels = FBitsPerPixel / 8;
+  std::vector<uint16_t> columns(static_cast<size_t>(width * channels));
+  AddColumns(rows, y0, y1, width * channels, columns.data());
+  const uint16_t* c = columns.data();
+  for (int x = 0, ox = 0; x < width; ++ox) {
+    const int x1 = std::min(width, x + (1 << m));
+    uint64_t blue = 0, green = 0, red = 0;
+    if (channels == 3) {
+      for (; x < x1; ++x, c += 3) {
+        blue += c[0];
+        green += c[1];
+        red += c[2];
+      }
+    } else {
+      for (; x < x1; ++x) blue += *c++;
+      green = red = blue;
+    }
+    sums[ox] += blue | (green << 21) | (red << 42);
   }
 }
 
@@ -263,48 +363,120 @@ void TPartPictures::DropFine(TEntry& entry, int level) {
   entry.Images[level] = QImage();
 }
 
-QImage TPartPictures::Reduced(const TRasterPart& part, const uint8_t* bits, int level) const {
+TPixelRows TPartPictures::PartRows(const TRasterPart& part, const uint8_t* bits) const {
+  const int rowSize = part.RowSize();
+  if (FRaster.BottomUp())
+    return {bits + static_cast<ptrdiff_t>(part.Height() - 1) * rowSize, -rowSize};
+  return {bits, rowSize};
+}
+
+QImage TPartPictures::Reduced(const TRasterPart& part, const TPixelRows& rows, int level) const {
   const int w = part.Width();
   const int h = part.Height();
-  const int rowSize = part.RowSize();
-  const bool bottomUp = FRaster.BottomUp();
-  const auto stored = [&](int y) {
-    return bits + static_cast<ptrdiff_t>(bottomUp ? h - 1 - y : y) * rowSize;
-  };
   if (level == 0) {
     QImage image = NewPicture(w, h);
     for (int y = 0; y < h; ++y)
-      FConverter->ConvertRow(stored(y), w, reinterpret_cast<uint32_t*>(image.scanLine(y)));
+      FConverter->ConvertRow(rows.Row(y), w, reinterpret_cast<uint32_t*>(image.scanLine(y)));
     return image;
   }
   const int direct = std::min(level, kMaxBoxShift);
-  QImage image = ReduceBoxes(w, h, direct, [&](int y, uint64_t* sums) {
-    FConverter->AddRowBoxes(stored(y), w, direct, sums);
+  QImage image = ReduceBoxes(w, h, direct, [&](int y0, int y1, uint64_t* sums) {
+    FConverter->AddBoxRows(rows, y0, y1, w, direct, sums);
   });
   for (int k = direct; k < level; ++k) image = Halved(image);
   return image;
 }
 
-void TPartPictures::Refresh(TEntry& entry, TRasterPart& part, const uint8_t* bits) {
+void TPartPictures::Refresh(TEntry& entry, TRasterPart& part, const TPixelRows& rows) {
   for (int level = 0; level < FCoarseLevel; ++level) DropFine(entry, level);
+  if (ResetCoarse(entry, part)) FillCoarse(entry, Reduced(part, rows, FCoarseLevel));
+  Name(entry, part);
+}
+
+bool TPartPictures::ResetCoarse(TEntry& entry, const TRasterPart& part) {
   entry.Id = 0;  // until the coarse copies are made
   entry.Levels = LevelsOf(part.Width(), part.Height());
   for (int level = FCoarseLevel; level <= kMaxLevel; ++level) entry.Images[level] = QImage();
-  if (FCoarseLevel < entry.Levels) {
-    QImage image = Reduced(part, bits, FCoarseLevel);
-    for (int level = FCoarseLevel; level < entry.Levels; ++level) {
-      if (level > FCoarseLevel) image = Halved(image);
-      entry.Images[level] = image;
-    }
+  return FCoarseLevel < entry.Levels;
+}
+
+void TPartPictures::FillCoarse(TEntry& entry, QImage image) {
+  for (int level = FCoarseLevel; level < entry.Levels; ++level) {
+    if (level > FCoarseLevel) image = Halved(image);
+    entry.Images[level] = image;
   }
+}
+
+void TPartPictures::Name(TEntry& entry, const TRasterPart& part) {
   entry.Id = part.Id();
   entry.ChangeCount = part.ChangeCount();
 }
 
 void TPartPictures::MakeFine(TEntry& entry, TRasterPart& part, int level) {
-  QImage image = Reduced(part, part.GetBits(), level);
+  QImage image = Reduced(part, PartRows(part, part.GetBits()), level);
   FFineBytes += image.sizeInBytes();
   entry.Images[level] = std::move(image);
+}
+
+void TPartPictures::PicturesFromFile(const std::vector<TRasterPart*>& parts, TRasterFile& file) {
+  Sync();
+  const int direct = std::min(FCoarseLevel, kMaxBoxShift);
+  struct TReduction {
+    const TRasterPart* Part;
+    TEntry* Entry;
+    QImage Image;  // reduced 2^direct times
+    uchar* Bits;   // taken here: lines written on several threads must not detach the picture
+  };
+  std::vector<TReduction> reductions;
+  for (TRasterPart* part : parts) {
+    TEntry& entry = EntryOf(*part);
+    for (int level = 0; level < FCoarseLevel; ++level) DropFine(entry, level);
+    if (!ResetCoarse(entry, *part)) {
+      Name(entry, *part);
+      continue;
+    }
+    // Wanting memory now, a part's pictures are made when it is drawn.
+    try {
+      const int unit = 1 << direct;
+      QImage image =
+          NewPicture((part->Width() + unit - 1) >> direct, (part->Height() + unit - 1) >> direct);
+      uchar* bits = image.bits();
+      reductions.push_back({part, &entry, std::move(image), bits});
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  if (reductions.empty()) return;
+  // One row of boxes at a time on each thread, read from the file whole: the reads are large, and
+  // the bytes are still in the processor's cache when they are added up.
+  const int top = parts.front()->Top();
+  const int height = parts.front()->Height();
+  const int bitsPerPixel = FRaster.BitsPerPixel();
+  TWorkers& workers = TWorkers::Shared();
+  std::vector<std::vector<uint8_t>> buffers(static_cast<size_t>(workers.Count()));
+  std::vector<std::vector<uint64_t>> sums(static_cast<size_t>(workers.Count()));
+  workers.Run((height + (1 << direct) - 1) >> direct, [&](int box, int thread) {
+    const int y0 = box << direct;
+    const int rows = std::min(height - y0, 1 << direct);
+    const TPixelRows read = file.ReadRows(top + y0, rows, buffers[static_cast<size_t>(thread)]);
+    std::vector<uint64_t>& boxSums = sums[static_cast<size_t>(thread)];
+    for (const TReduction& r : reductions) {
+      const int w = r.Part->Width();
+      // Part lefts are whole bytes of a row at every depth.
+      const TPixelRows partRows{read.Row(0) + int64_t{r.Part->Left()} * bitsPerPixel / 8,
+                                read.Stride};
+      boxSums.assign(static_cast<size_t>((w + (1 << direct) - 1) >> direct), 0);
+      FConverter->AddBoxRows(partRows, 0, rows, w, direct, boxSums.data());
+      AverageBoxes(boxSums.data(), w, direct, rows,
+                   reinterpret_cast<uint32_t*>(r.Bits + box * r.Image.bytesPerLine()));
+    }
+  });
+  for (TReduction& r : reductions) try {
+      QImage image = std::move(r.Image);
+      for (int level = direct; level < FCoarseLevel; ++level) image = Halved(image);
+      FillCoarse(*r.Entry, std::move(image));
+      Name(*r.Entry, *r.Part);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 TPartPicture TPartPictures::Picture(TRasterPart& part, int level) {
@@ -313,7 +485,7 @@ TPartPicture TPartPictures::Picture(TRasterPart& part, int level) {
   if (!Current(entry, part)) {
     // Reading the part back from the swap file already brings its copies up to date.
     const uint8_t* bits = part.GetBits();
-    if (!Current(entry, part)) Refresh(entry, part, bits);
+    if (!Current(entry, part)) Refresh(entry, part, PartRows(part, bits));
   }
   level = std::clamp(level, 0, entry.Levels - 1);
   if (level < FCoarseLevel) {
@@ -329,7 +501,7 @@ void TPartPictures::PixelsAvailable(TRasterPart& part, const uint8_t* bits) {
   try {
     Sync();
     TEntry& entry = EntryOf(part);
-    if (!Current(entry, part)) Refresh(entry, part, bits);
+    if (!Current(entry, part)) Refresh(entry, part, PartRows(part, bits));
   } catch (const std::bad_alloc&) {
   }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RasterFiles.h"
+
 #include <QImage>
 
 #include <array>
@@ -20,6 +22,8 @@ class TPixelConverter {
   // Adds the colours of a row's boxes of 2^m pixels, as sums of channels in 21-bit fields (see
   // Spread), to sums: the first step of reducing a part, without converting the row first.
   void AddRowBoxes(const uint8_t* row, int width, int m, uint64_t* sums) const;
+  // The same for the rows y0 .. y1 - 1 of one row of boxes (at most 2^6 rows) together.
+  void AddBoxRows(const TPixelRows& rows, int y0, int y1, int width, int m, uint64_t* sums) const;
 
  private:
   struct TField {
@@ -37,6 +41,7 @@ class TPixelConverter {
   std::vector<uint64_t> FSpreadUnits;  // indexed pixels by the byte, 8-bit ones by two bytes
   std::array<TField, 3> FFields{};     // red, green, blue
   std::vector<uint32_t> FWords;        // 16-bit pixel to colour
+  bool FGrey = false;                  // 8 bits whose index i is the grey (i, i, i)
 };
 
 // A picture of one part at one level: level k shows the part reduced 2^k times, each of its
@@ -73,6 +78,9 @@ class TPartPictures {
   TPartPicture Picture(TRasterPart& part, int level);
   // Pixels of a part have come into memory or are about to leave it changed.
   void PixelsAvailable(TRasterPart& part, const uint8_t* bits);
+  // Makes the reduced copies of parts of one row of parts whose pixels are the file's, from the
+  // file's rows, on every core.
+  void PicturesFromFile(const std::vector<TRasterPart*>& parts, TRasterFile& file);
 
   // Brackets one paint: its pictures stay until it ends, then the fine ones beyond the budget go.
   void BeginPaint() { ++FPaint; }
@@ -93,9 +101,17 @@ class TPartPictures {
   void Sync();
   TEntry& EntryOf(const TRasterPart& part);
   bool Current(const TEntry& entry, const TRasterPart& part) const;
-  void Refresh(TEntry& entry, TRasterPart& part, const uint8_t* bits);
+  // The stored rows of a part's pixels, row 0 its top row.
+  TPixelRows PartRows(const TRasterPart& part, const uint8_t* bits) const;
+  void Refresh(TEntry& entry, TRasterPart& part, const TPixelRows& rows);
+  // Empties the coarse levels; false when the part is too small to have any.
+  bool ResetCoarse(TEntry& entry, const TRasterPart& part);
+  // Fills the coarse levels from the part's picture at the first of them.
+  void FillCoarse(TEntry& entry, QImage image);
+  // The pictures show the part's pixels as they are now.
+  void Name(TEntry& entry, const TRasterPart& part);
   void DropFine(TEntry& entry, int level);
-  QImage Reduced(const TRasterPart& part, const uint8_t* bits, int level) const;
+  QImage Reduced(const TRasterPart& part, const TPixelRows& rows, int level) const;
   void MakeFine(TEntry& entry, TRasterPart& part, int level);
 
   TRasterManager& FRaster;

@@ -103,6 +103,14 @@ std::vector<std::unique_ptr<TRasterFileDib>> TRasterFile::GetDibBand(
   return dibs;
 }
 
+TPixelRows TRasterFile::ReadRows(int y, int height, std::vector<uint8_t>& buffer) {
+  const std::unique_ptr<TRasterFileDib> dib = GetDibSection(0, y, GetWidth(), height);
+  buffer.assign(dib->Bits.Data(), dib->Bits.Data() + dib->ImageSize);
+  const int64_t rowSize = dib->ImageSize / height;
+  // A DIB stores its bottom row first.
+  return {buffer.data() + (height - 1) * rowSize, -rowSize};
+}
+
 bool TRasterFile::CopyRowsTo(int, int, THandleStream&, int64_t) {
   return false;
 }

@@ -95,6 +95,16 @@ struct TRasterFileDib {
   int HeaderSize() const { return static_cast<int>(Header.size()); }
 };
 
+// Stored rows of pixels read in place, in the raster's own format: raster row y starts at
+// Row(y), and a negative stride steps back (bottom-up rows).
+struct TPixelRows {
+  const uint8_t* Rows = nullptr;  // raster row 0
+  int64_t Stride = 0;
+
+  const uint8_t* Row(int y) const { return Rows + y * Stride; }
+  explicit operator bool() const { return Rows != nullptr; }
+};
+
 // One column of a band of DIBs: its left pixel and width.
 struct TDibColumn {
   int Left = 0;
@@ -134,6 +144,17 @@ class TRasterFile {
   // into the target at its offset, when the file stores them so and is stable; false (and nothing
   // written) otherwise.
   virtual bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset);
+  // The stored rows y .. y + height - 1, whole, read into the buffer: row k of the result is
+  // raster row y + k. A format that reads them at once overrides it; here they come as a DIB.
+  virtual TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer);
+  // The file's stored rows in place, where the file is stable and the system maps it: the whole
+  // width, unchanged and readable from any thread while this object lives. None otherwise. What
+  // was read from them counts only once CheckMappedRows has passed afterwards.
+  virtual TPixelRows MappedRows() { return {}; }
+  // Raises when the mapped rows no longer hold the file's bytes as they were.
+  virtual void CheckMappedRows() {}
+  // Lets the system take back the memory of the mapped rows read so far.
+  virtual void ReleaseMappedRows() {}
 
  private:
   TRasterFileProvider* FProvider;

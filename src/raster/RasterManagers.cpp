@@ -1,6 +1,7 @@
 #include "RasterManagers.h"
 
 #include "RecArrays.h"
+#include "Workers.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -32,6 +33,53 @@ void WriteInPieces(THandleStream& file, int64_t offset, const uint8_t* data, int
   for (int64_t done = 0; done < size; done += kWritePiece)
     file.WriteBufferAt(offset + done, data + done, std::min(kWritePiece, size - done));
 }
+
+// Writes the bands of a file on another thread while the caller assembles the next band, and lets
+// the system begin to put each on the disk, instead of all at once when the file is made durable.
+// A band's bytes must stay as they are until the next Write or Wait.
+class TBandWriter {
+ public:
+  explicit TBandWriter(THandleStream& file) : FFile(file) {}
+  // Only when something failed: the write is over before its bytes go, and the first error is
+  // the one on its way.
+  ~TBandWriter() {
+    if (FWriting) try {
+        Wait();
+      } catch (...) {
+      }
+  }
+  TBandWriter(const TBandWriter&) = delete;
+  TBandWriter& operator=(const TBandWriter&) = delete;
+
+  // rows of rowBytes each, rowStride apart in the file from offset on, one after another in data.
+  void Write(int64_t offset, const uint8_t* data, int64_t rowBytes, int64_t rowStride, int rows) {
+    Wait();
+    FJob = [this, offset, data, rowBytes, rowStride, rows](int, int) {
+      if (rowBytes == rowStride) {
+        WriteInPieces(FFile, offset, data, rowBytes * rows);
+      } else {
+        for (int j = 0; j < rows; ++j)
+          WriteInPieces(FFile, offset + j * rowStride, data + j * rowBytes, rowBytes);
+      }
+      ::sync_file_range(FFile.Handle(), offset, (rows - 1) * rowStride + rowBytes,
+                        SYNC_FILE_RANGE_WRITE);
+    };
+    FWorkers.Start(1, FJob);
+    FWriting = true;
+  }
+  // Waits for the band being written; raises its error.
+  void Wait() {
+    if (!FWriting) return;
+    FWriting = false;
+    FWorkers.Finish();
+  }
+
+ private:
+  THandleStream& FFile;
+  TWorkers& FWorkers = TWorkers::Shared();
+  TWorkers::TJob FJob;
+  bool FWriting = false;
+};
 
 int ScreenDotsPerInch() {
   if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -165,13 +213,19 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   const int top = row * FSide;
   const int height = PartHeight(row);
   // Reading every part, the cache would keep the last ones and let the others go again. From a
-  // stable file the others need not be read at all, unless their pictures are wanted now.
+  // stable file the others need not be read into parts at all; their pictures, when wanted now,
+  // are made from the file's rows.
   const int64_t kept = int64_t{FPartsAcross} * FPartsDown - FCache.MaxLoadedParts();
   int first = 0;
-  if (stable && !FPictures)
-    for (; first < FPartsAcross && int64_t{row} * FPartsAcross + first < kept; ++first)
+  if (stable) {
+    std::vector<TRasterPart*> fileBacked;
+    for (; first < FPartsAcross && int64_t{row} * FPartsAcross + first < kept; ++first) {
       FParts.push_back(
           TRasterPart::CreateFileBacked(this, first * FSide, top, PartWidth(first), height));
+      fileBacked.push_back(FParts.back().get());
+    }
+    if (FPictures && !fileBacked.empty()) FPictures->PicturesFromFile(fileBacked, file);
+  }
   // The rest of the row is read in bands of neighbouring parts, each with large reads.
   while (first < FPartsAcross) {
     const int end = BandEnd(first, height);
@@ -316,7 +370,10 @@ bool TRasterManager::CopyRowsFromSource(int row, THandleStream& file, int64_t of
 void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
   TProgress progress(FStatusInfo, QStringLiteral("Сохранение растра..."));
   const int64_t rowSize = DibRowSize(FWidth, FBitsPerPixel);
-  std::vector<uint8_t> band;
+  // Two buffers take turns: one is written while the other is assembled.
+  std::vector<uint8_t> bands[2];
+  int turn = 0;
+  TBandWriter writer(file);
   // Rows of parts from the bottom, as the file stores them; each band of parts is assembled with
   // every part loaded once, and its rows are written with as few writes as their layout allows.
   for (int row = FPartsDown - 1; row >= 0; --row) {
@@ -338,6 +395,8 @@ void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
         first = end;
         continue;
       }
+      std::vector<uint8_t>& band = bands[turn];
+      turn = 1 - turn;
       band.resize(static_cast<size_t>(bandRow * height));
       // Parts whose pixels wait in the source file are read from it together, in large reads,
       // without passing through the cache; the others come from memory or the swap file.
@@ -368,13 +427,9 @@ void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
         }
         if (fileRows) dibs[nextDib++].reset();
       }
-      if (bandRow == rowSize) {
-        WriteInPieces(file, bandOffset, band.data(), bandRow * height);
-      } else {
-        for (int j = 0; j < height; ++j)
-          WriteInPieces(file, bandOffset + j * rowSize, band.data() + j * bandRow, bandRow);
-      }
+      writer.Write(bandOffset, band.data(), bandRow, rowSize, height);
       first = end;
     }
   }
+  writer.Wait();
 }

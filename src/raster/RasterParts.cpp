@@ -116,6 +116,13 @@ uint8_t* TRasterPart::LoadBits() {
   return FBits.Data();
 }
 
+uint8_t* TRasterPart::GetBitsToOverwrite() {
+  if (!FBits) FCache->LoadZeroed(*this);
+  uint8_t* bits = GetBits();
+  MarkModified();
+  return bits;
+}
+
 uint8_t* TRasterPart::GetRow(int y) {
   if (static_cast<unsigned>(y - FTop) >= static_cast<unsigned>(FHeight))
     TRasterManager::RaisePointOutside(FLeft, y);

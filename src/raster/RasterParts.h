@@ -111,6 +111,12 @@ class TRasterPart {
     FFileBacked = false;
     ++FChangeCount;
   }
+  // The pixels for a caller about to write every one of them before reading any: an unloaded
+  // part gets zeroed memory instead of its old pixels. The part counts as modified at once.
+  uint8_t* GetBitsToOverwrite();
+  // The pixels while the part is loaded, null otherwise, touching nothing: for readers on other
+  // threads while the manager is left alone.
+  const uint8_t* LoadedBits() const { return FBits.Data(); }
   // The stored row that holds raster row y.
   uint8_t* GetRow(int y);
   // The part's values in the raster's shared header: valid until the next header call.

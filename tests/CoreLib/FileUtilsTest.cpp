@@ -228,6 +228,11 @@ TEST(StableFile, AnotherProgramWritingWaitsOnlyForThePrivateCopy) {
   std::unique_ptr<TStableFile> file = TStableFile::Open(name);
   ASSERT_NE(file, nullptr) << "no read lease on " << name.toStdString();
   EXPECT_FALSE(file->Copied());
+  ASSERT_NE(file->Mapped(), nullptr);
+  const auto mapped = [&] {
+    return QByteArray(reinterpret_cast<const char*>(file->Mapped()), file->FileSize());
+  };
+  EXPECT_EQ(mapped(), QByteArray("the original bytes"));
   // The shell truncates and rewrites the file in place. Held back by the lease until the copy
   // is made, it would otherwise wait for the system's lease-break time (45 s by default).
   QProcess writer;
@@ -236,6 +241,10 @@ TEST(StableFile, AnotherProgramWritingWaitsOnlyForThePrivateCopy) {
   EXPECT_EQ(writer.exitCode(), 0);
   EXPECT_TRUE(file->Copied());
   EXPECT_EQ(ReadAt(*file, 0, 18), QByteArray("the original bytes"));
+  // The mapping shows the copy at the same address, also after its pages were let go.
+  EXPECT_EQ(mapped(), QByteArray("the original bytes"));
+  file->ReleaseMapped();
+  EXPECT_EQ(mapped(), QByteArray("the original bytes"));
   EXPECT_NO_THROW(file->CheckIntact());
   QFile check(name);
   ASSERT_TRUE(check.open(QIODevice::ReadOnly));

@@ -4,6 +4,8 @@
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -86,6 +88,7 @@ TBmpLayout NoiseLayout(int bits, int height, unsigned seed) {
 class CalibrateRasterTest : public testing::Test {
  protected:
   TRasterFiles Files;
+  TRasterFiles UnstableFiles{false};
 };
 
 }  // namespace
@@ -149,25 +152,52 @@ TEST(MapPoint, LevelTopAndBottomEdgesTakeTheCrossingFromTheRowLine) {
 }
 
 TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
+  // Where the copy's pixels wait: all in the mapped source file; some parts changed before
+  // (memory and the swap file besides the file); or none in a file that stays as it was.
+  enum class TSource { MappedFile, Mixed, SwapFile };
   for (const int bits : {1, 4, 8, 24}) {
     struct TCase {
       TGridInfo Grid;
       const char* Name;
+      TSource Source;
+      int Parts;           // the cache of each raster; of one part, nothing is fetched ahead
+      bool Random = true;  // the nodes moved at random
     };
     const int w = NoiseLayout(bits, 10, 0).Width;
     std::vector<TCase> cases;
     // Reaching past the raster on every side, and inside it with untouched margins.
-    cases.push_back({Grid(3, 2, TPoint{-40, -30}, TPoint{w / 3 + 30, 120}), "past the raster"});
-    cases.push_back({Grid(4, 3, TPoint{150, 60}, TPoint{w / 6, 40}), "inside"});
-    cases.push_back({Grid(1, 1, TPoint{0, 0}, TPoint{w, 200}), "the default grid"});
+    const TGridInfo past = Grid(3, 2, TPoint{-40, -30}, TPoint{w / 3 + 30, 120});
+    cases.push_back({past, "past the raster", TSource::MappedFile, 2});
+    cases.push_back(
+        {Grid(4, 3, TPoint{150, 60}, TPoint{w / 6, 40}), "inside", TSource::MappedFile, 2});
+    cases.push_back(
+        {Grid(1, 1, TPoint{0, 0}, TPoint{w, 200}), "the default grid", TSource::MappedFile, 2});
+    cases.push_back({past, "past the raster, some parts changed", TSource::Mixed, 1});
+    cases.push_back({past, "past the raster, an unstable file", TSource::SwapFile, 2});
+    // A cell folded onto its top edge, where every crossing's lines are parallel; and one whose
+    // top and bottom edges are level at u = 0.5 (column 50).
+    TGridInfo folded = Grid(1, 1, TPoint{0, 0}, TPoint{w, 200});
+    folded.NodeAt(0, 1).Offset = TPoint{0, -200};
+    folded.NodeAt(1, 1).Offset = TPoint{0, -200};
+    cases.push_back({folded, "folded", TSource::MappedFile, 2, false});
+    TGridInfo level = Grid(1, 1, TPoint{0, 0}, TPoint{100, 100});
+    level.NodeAt(1, 0).Offset = TPoint{0, 40};
+    level.NodeAt(1, 1).Offset = TPoint{20, -100};
+    level.NodeAt(0, 1).Offset = TPoint{20, -60};
+    cases.push_back({level, "level edges", TSource::MappedFile, 2, false});
     unsigned seed = 7;
     for (TCase& c : cases) {
-      MoveNodesAtRandom(c.Grid, 12, seed++);
+      if (c.Random) MoveNodesAtRandom(c.Grid, 12, seed++);
       SCOPED_TRACE(testing::Message() << bits << " bits, grid " << c.Name);
       const TBmpLayout layout = NoiseLayout(bits, 230, seed);
-      // A budget of two parts: the copy and the raster both keep swapping.
-      auto fast = Files.Open(layout, 2 * 204800, "fast.bmp");
-      auto reference = Files.Open(layout, 2 * 204800, "reference.bmp");
+      TRasterFiles& files = c.Source == TSource::SwapFile ? UnstableFiles : Files;
+      // A budget of one or two parts: the copy and the raster both keep swapping.
+      auto fast = files.Open(layout, c.Parts * 204800, "fast.bmp");
+      auto reference = files.Open(layout, c.Parts * 204800, "reference.bmp");
+      if (c.Source == TSource::Mixed)
+        for (TRasterManager* raster : {fast.get(), reference.get()})
+          for (int x = 0; x < w; x += 2 * PartSide(bits))
+            raster->SetPixel(x + 5, 200, raster->GetPixel(x + 6, 201));
       CalibrateRaster(*fast, c.Grid);
       ReferenceCalibrate(*reference, c.Grid);
       const std::vector<uint32_t> expected = Pixels(*reference);
@@ -178,6 +208,21 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
       EXPECT_EQ(mismatches, 0u);
     }
   }
+}
+
+TEST_F(CalibrateRasterTest, AnotherProgramRewritingTheScanChangesNoPixel) {
+  const TBmpLayout layout = NoiseLayout(24, 300, 5);
+  TGridInfo grid = Grid(3, 2, TPoint{-20, -10}, TPoint{layout.Width / 3 + 10, 160});
+  MoveNodesAtRandom(grid, 9, 21);
+  auto raster = Files.Open(layout, 2 * 204800, "scan.bmp");
+  auto reference = Files.Open(layout, 2 * 204800, "reference.bmp");
+  QProcess writer;
+  writer.start("/bin/sh", {"-c", "head -c 5000 /dev/zero > \"$0\"", Files.Path("scan.bmp")});
+  ASSERT_TRUE(writer.waitForFinished(30000));
+  ASSERT_EQ(ReadFile(Files.Path("scan.bmp")).size(), 5000);
+  CalibrateRaster(*raster, grid);
+  ReferenceCalibrate(*reference, grid);
+  EXPECT_EQ(Pixels(*raster), Pixels(*reference));
 }
 
 TEST_F(CalibrateRasterTest, AnUnmovedGridLeavesTheRasterAsItWas) {
@@ -225,13 +270,14 @@ TEST_F(CalibrateRasterTest, HalvesRoundToEvenAtTheEdge) {
   }
 }
 
-TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBack) {
+TEST_F(CalibrateRasterTest, ProgressShowsThePercentagesOfTheCellWalkAndGivesTheStatusBack) {
   TBmpLayout layout;
-  layout.Width = 300;
-  layout.Height = 200;
+  layout.Width = 700;
+  layout.Height = 600;
   layout.BitsPerPixel = 24;
-  auto raster = Files.Open(layout, 8 * 204800);
-  TGridInfo grid = Grid(1, 1, TPoint{100, 50}, TPoint{50, 50});
+  auto raster = Files.Open(layout, 2 * 204800);
+  // 5 × 4 cells of 90 × 110 within the raster, so that the border bands are whole too.
+  TGridInfo grid = Grid(3, 2, TPoint{100, 150}, TPoint{90, 110});
   grid.NodeAt(1, 1).Offset = TPoint{3, 2};
   Files.Status().ClearLog();
   CalibrateRaster(*raster, grid);
@@ -239,19 +285,22 @@ TEST_F(CalibrateRasterTest, ProgressRunsFromZeroBelowHundredAndGivesTheStatusBac
   operations.removeAll(QString());
   // The copy's name is shown while it runs, and the calibration's is given back afterwards.
   EXPECT_EQ(operations, (QStringList{"Калибровка...", "Копирование растра...", "Калибровка..."}));
-  // The percentages of the calibration itself: from the last "0%" on, never falling, and the
-  // grid covers only 150 × 150 of the 300 × 200 pixels.
-  const QStringList percents = Files.Status().Shown(2);
-  const qsizetype first = percents.lastIndexOf(QStringLiteral("0%"));
-  ASSERT_GE(first, 0);
-  int last = 0;
-  for (qsizetype i = first; i < percents.size() && !percents[i].isEmpty(); ++i) {
-    const int value = percents[i].chopped(1).toInt();
-    EXPECT_GE(value, last);
-    last = value;
-  }
-  EXPECT_GT(last, 30);
-  EXPECT_LT(last, 38);
+  // Cell by cell, each row's percentage before the row, shown when it changes; work done in
+  // another order shows the same numbers in the same order.
+  QStringList expected;
+  int64_t done = 0;
+  for (int c = -1; c < grid.NY; ++c)
+    for (int d = -1; d < grid.NX; ++d)
+      for (int y = 0; y < grid.Step.Y; ++y) {
+        const QString percent = QString::number((200 * done + 700 * 600) / (2 * 700 * 600)) + u'%';
+        if (expected.isEmpty() || expected.back() != percent) expected << percent;
+        done += grid.Step.X;
+      }
+  ASSERT_EQ(expected.back(), QStringLiteral("47%"));  // the last row's completion is never shown
+  QStringList percents = Files.Status().Shown(2);
+  percents = percents.mid(percents.lastIndexOf(QStringLiteral("0%")));
+  percents = percents.first(percents.indexOf(QString()));
+  EXPECT_EQ(percents, expected);
   EXPECT_EQ(Files.Status().Slot(2), QString());
   EXPECT_EQ(Files.Status().Slot(3), QString());
 }

@@ -49,6 +49,45 @@ std::vector<TRasterPart*> LoadedParts(TRasterManager& raster) {
   return raster.Cache().LoadedParts();
 }
 
+// Averages of boxes of 2 × 2 pixels, fewer at the right and bottom edges, rounded.
+QImage Halve(const QImage& image) {
+  QImage out((image.width() + 1) / 2, (image.height() + 1) / 2, QImage::Format_RGB32);
+  for (int oy = 0; oy < out.height(); ++oy)
+    for (int ox = 0; ox < out.width(); ++ox) {
+      int sums[3] = {}, n = 0;
+      for (int y = 2 * oy; y < std::min(image.height(), 2 * oy + 2); ++y)
+        for (int x = 2 * ox; x < std::min(image.width(), 2 * ox + 2); ++x, ++n) {
+          const QRgb p = image.pixel(x, y);
+          sums[0] += qRed(p), sums[1] += qGreen(p), sums[2] += qBlue(p);
+        }
+      out.setPixel(ox, oy,
+                   qRgb((sums[0] + n / 2) / n, (sums[1] + n / 2) / n, (sums[2] + n / 2) / n));
+    }
+  return out;
+}
+
+// A part's reduced copy at a level, from the raster's decoded pixels: boxes of 2^level pixels
+// averaged up to 2^6, every further level a halving of the one before.
+QImage Reduced(const QImage& pixels, const QRect& part, int level) {
+  if (level > 6) return Halve(Reduced(pixels, part, level - 1));
+  const int box = 1 << level;
+  QImage out((part.width() + box - 1) / box, (part.height() + box - 1) / box, QImage::Format_RGB32);
+  for (int oy = 0; oy < out.height(); ++oy)
+    for (int ox = 0; ox < out.width(); ++ox) {
+      int64_t sums[3] = {}, n = 0;
+      for (int y = oy * box; y < std::min(part.height(), (oy + 1) * box); ++y)
+        for (int x = ox * box; x < std::min(part.width(), (ox + 1) * box); ++x, ++n) {
+          const QRgb p = pixels.pixel(part.left() + x, part.top() + y);
+          sums[0] += qRed(p), sums[1] += qGreen(p), sums[2] += qBlue(p);
+        }
+      out.setPixel(
+          ox, oy,
+          qRgb(static_cast<int>((sums[0] + n / 2) / n), static_cast<int>((sums[1] + n / 2) / n),
+               static_cast<int>((sums[2] + n / 2) / n)));
+    }
+  return out;
+}
+
 }  // namespace
 
 TEST(RasterDraw, EveryDepthAndRowOrderDrawsItsOwnPixelsAtOneToOne) {
@@ -210,6 +249,58 @@ TEST(RasterDraw, ReducedCopiesAreAveragesWhetherKeptOrMadeWhenDrawn) {
   pictures.BeginPaint();
   pictures.EndPaint();
   EXPECT_EQ(pictures.FineBytes(), 0);
+}
+
+TEST(RasterDraw, CopiesMadeFromTheFileOnEveryCoreAreAveragesOfItsPixelsAtEveryDepth) {
+  TRasterFiles files;
+  struct TDepth {
+    int Bits;
+    std::vector<uint32_t> Palette;
+  };
+  // 8 bits twice: a grey palette whose indices are the grey values, and colours.
+  const std::vector<TDepth> depths = {{1, ColourPalette(2)},
+                                      {4, ColourPalette(16)},
+                                      {8, GreyPalette(256)},
+                                      {8, ColourPalette(256)},
+                                      {16, {}},
+                                      {24, {}},
+                                      {32, {}}};
+  // Budgets of kept copies that make the coarse levels begin at 1, 3, 6 and 8 for 700 × 500
+  // (the first of them made in boxes of up to 2^6 pixels and halved further).
+  const std::pair<int64_t, int> budgets[] = {{1 << 20, 1}, {30000, 3}, {500, 6}, {40, 8}};
+  int next = 0;
+  for (const TDepth& depth : depths)
+    for (const int order : {1, -1}) {
+      const int bits = depth.Bits;
+      TBmpLayout layout{700, order * 500, bits, depth.Palette};
+      layout.Pixel = [bits](int x, int y) {
+        return bits <= 8 ? Hash(x, y) % (1u << bits) : Hash(x, y) & (bits == 16 ? 0x7FFF : ~0u);
+      };
+      // Most parts stay in the file.
+      std::unique_ptr<TRasterManager> raster = files.Open(layout, 3 * 204800);
+      const QImage pixels = DecodeOurBmp(BmpBytes(layout));
+      const auto [budget, level] = budgets[next++ % 4];
+      SCOPED_TRACE(testing::Message() << bits << " bits, order " << order << ", level " << level);
+      TPartPictures pictures(*raster, budget, 0);
+      for (int row = 0; row < raster->PartsDown(); ++row) {
+        std::vector<TRasterPart*> parts;
+        for (int column = 0; column < raster->PartsAcross(); ++column)
+          parts.push_back(raster->GetPart(column, row));
+        pictures.PicturesFromFile(parts, *raster->Source());
+      }
+      ASSERT_EQ(pictures.CoarseLevel(), level);
+      for (const std::unique_ptr<TRasterPart>& part : raster->Parts()) {
+        const QRect rect(part->Left(), part->Top(), part->Width(), part->Height());
+        // The first coarse level straight from the pixels, the next one halved from it.
+        const QImage first = Reduced(pixels, rect, level);
+        EXPECT_EQ(*pictures.Picture(*part, level).Image, first)
+            << part->Left() << ", " << part->Top();
+        const TPartPicture next = pictures.Picture(*part, level + 1);
+        if (next.Level == level + 1) {
+          EXPECT_EQ(*next.Image, Halve(first));
+        }
+      }
+    }
 }
 
 TEST(RasterDraw, KeptCopiesMadeWhileReadingServeAZoomedOutViewWithoutTheSwapFile) {
