@@ -2,6 +2,8 @@
 
 #include "Types.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <vector>
 
@@ -57,6 +59,13 @@ struct TGridPaperParams {
 };
 
 TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY);
+
+// What keeps paper parameters from describing a grid, checked in the order the user fills them in:
+// a width, then a height, that is not positive, then fewer than one cell either way. The message of
+// the first problem, or an empty text when there is none; the lengths may be in any one unit.
+QString PaperParamsProblem(const TGridPaperParams& params);
+// The cells alone, for a grid whose lattice is given in pixels.
+QString GridCellsProblem(int32_t cellsX, int32_t cellsY);
 
 // Applies confirmed paper parameters: origin, then step, then size. Cells must be at least 1.
 void ApplyPaperParams(TGridInfo& grid, const TGridPaperParams& params, double resolutionX,
