@@ -1,19 +1,20 @@
 #include "Cursors.h"
 #include "FileUtils.h"
+#include "FormUtils.h"
 
-#include <QApplication>
 #include <QMainWindow>
-#include <QMessageBox>
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
+  TApplication app(argc, argv);
   // Cursor pictures need the application; their numbers are fixed by this one registration.
   RegisterProgramCursors();
   QMainWindow window;
   try {
-    window.setWindowTitle(AppVersionInfo().FileDescription());
+    const QString title = AppVersionInfo().FileDescription();
+    SetApplicationTitle(title);
+    window.setWindowTitle(title);
   } catch (const Exception& e) {
-    QMessageBox::critical(nullptr, QString(), e.Message());
+    ShowException(e);
   }
   window.resize(1024, 700);
   window.show();
