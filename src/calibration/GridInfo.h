@@ -13,6 +13,7 @@ struct TGridNodeInfo {
   TPoint Offset;
 
   bool IsMoved() const { return Offset.X != 0 || Offset.Y != 0; }
+  friend bool operator==(const TGridNodeInfo&, const TGridNodeInfo&) = default;
 };
 
 // The regular lattice that the scanned sheet ought to show, in pixels of the open raster, and the
@@ -40,6 +41,8 @@ class TGridInfo {
   void SetStep(const TPoint& step);
   void SetSize(int32_t nx, int32_t ny);
   void ResetNodes();
+
+  friend bool operator==(const TGridInfo&, const TGridInfo&) = default;
 
  private:
   int32_t IndexOf(int32_t i, int32_t j) const;
