@@ -6,9 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHelpEngine>
-#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -18,10 +16,6 @@ namespace {
 
 [[noreturn]] void RaiseHelpError(const QString& description) {
   throw Exception(QStringLiteral("Ошибка справочной системы: ") + description);
-}
-
-void ShowHelpError(QWidget* parent, const Exception& error) {
-  QMessageBox::critical(parent, QGuiApplication::applicationDisplayName(), error.Message());
 }
 
 }  // namespace
@@ -192,18 +186,18 @@ THtmlHelp& ProgramHelp() {
   return *help;
 }
 
-void ShowHelpContents(QWidget* parent) {
+void ShowHelpContents() {
   try {
     ProgramHelp().ShowContents();
   } catch (const Exception& error) {
-    ShowHelpError(parent, error);
+    HandleException(error);
   }
 }
 
-void ShowHelpTopic(const QString& value, const QPoint& globalPos, QWidget* parent) {
+void ShowHelpTopic(const QString& value, const QPoint& globalPos) {
   try {
     ProgramHelp().ShowTopic(ParseHelpTopic(value), globalPos);
   } catch (const Exception& error) {
-    ShowHelpError(parent, error);
+    HandleException(error);
   }
 }

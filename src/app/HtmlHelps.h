@@ -12,7 +12,6 @@
 class QHelpEngine;
 class QPoint;
 class QTemporaryDir;
-class QWidget;
 class THelpWindow;
 
 // The program's compressed help and its context-help profile lie beside the executable, named
@@ -87,9 +86,9 @@ class THtmlHelp : public QObject {
 // the application object goes.
 THtmlHelp& ProgramHelp();
 
-// The help command (F1, "&Справка"): the program's help at its contents. A failure of the help is
-// shown in a message box.
-void ShowHelpContents(QWidget* parent = nullptr);
+// The help command (F1, "&Справка"): the program's help at its contents. A failure of the help
+// goes to the program's error handler (HandleException), which shows it in the standard error box.
+void ShowHelpContents();
 // A value of the context-help profile shown from the program's help, a popup at globalPos. A
-// failure of the help is shown in a message box.
-void ShowHelpTopic(const QString& value, const QPoint& globalPos, QWidget* parent = nullptr);
+// failure goes to the program's error handler, as above.
+void ShowHelpTopic(const QString& value, const QPoint& globalPos);

@@ -12,7 +12,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
 
@@ -111,9 +110,7 @@ int NonClientArea(const QWidget* window, const QPoint& globalPos) {
 TWhatsThis::TWhatsThis(QObject* parent)
     : QObject(parent),
       HelpProfile(ProgramHelpFile(QStringLiteral(".ini"))),
-      OnShowTopic([](const QString& topic, const QPoint& globalPos) {
-        ShowHelpTopic(topic, globalPos, QApplication::activeWindow());
-      }) {
+      OnShowTopic(ShowHelpTopic) {
   qApp->installEventFilter(this);
 }
 
@@ -157,7 +154,7 @@ void TWhatsThis::GiveTopic(const QObject* control, QWidget* form, int area,
     try {
       profile.Write(context.Section, context.Key, topic);
     } catch (const Exception& error) {
-      QMessageBox::critical(form, QGuiApplication::applicationDisplayName(), error.Message());
+      HandleException(error);
     }
   }
   if (anyForm || target) Start(target);

@@ -76,8 +76,9 @@ class TWhatsThis : public QObject {
   void Stop();
 
   // Gives a control its topic, the mode being turned off first: shows it, or in design mode edits
-  // it in "Изменение ContextID" and starts the mode again. A control of another form than the
-  // target, or none at all, gets a beep.
+  // it in "Изменение ContextID" and starts the mode again (a profile that cannot be written goes
+  // to the program's error handler). A control of another form than the target, or none at all,
+  // gets a beep.
   void GiveTopic(const QObject* control, QWidget* form, int area, const QPoint& globalPos);
   // The mode's options dialog; the mode is on again afterwards.
   void EditOptions();

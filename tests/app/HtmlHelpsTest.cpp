@@ -5,7 +5,6 @@
 #include "QtPrinters.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QWhatsThis>
 
@@ -118,15 +117,15 @@ TEST(HtmlHelps, EachKindOfTopicShowsItsOwnWay) {
   EXPECT_FALSE(PopupShowing());
 }
 
-TEST(HtmlHelps, AFailedHelpCallIsShownInAMessageBox) {
+TEST(HtmlHelps, AFailedHelpCallGoesToTheProgramsErrorHandler) {
+  QStringList handled;
+  SetExceptionHandler([&](const Exception& e) { handled << e.Message(); });
   // The test program has no help beside it.
-  QString shown;
-  AnswerNextModal<QMessageBox>([&](QMessageBox* box) {
-    shown = box->text();
-    box->accept();
-  });
   ShowHelpContents();
-  EXPECT_EQ(shown, "Ошибка справочной системы: не найден файл справки " +
-                       ProgramHelpFile(QStringLiteral(".qch")));
+  ShowHelpTopic(QStringLiteral("#x"), QPoint());
+  SetExceptionHandler(nullptr);
+  EXPECT_EQ(handled, QStringList({"Ошибка справочной системы: не найден файл справки " +
+                                      ProgramHelpFile(QStringLiteral(".qch")),
+                                  "Ошибка справочной системы: неверная ссылка на подсказку «#x»"}));
   EXPECT_EQ(ProgramHelp().Window(), nullptr);
 }

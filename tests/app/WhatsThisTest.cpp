@@ -2,11 +2,14 @@
 #include "HelpCtxForms.h"
 #include "HelpTestUtils.h"
 #include "QtPrinters.h"
+#include "SysUtils.h"
 #include "WhatsThis.h"
 #include "WhatsThisOptions.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -391,6 +394,29 @@ TEST_F(WhatsThisTest, DesignModeWritesTheTopicAndGoesOnToTheNextControl) {
   QTest::mouseClick(Form.OkBtn, Qt::LeftButton);
   ASSERT_EQ(Shown.size(), 1u);
   EXPECT_EQ(Shown[0].Topic, "");
+}
+
+TEST_F(WhatsThisTest, ATopicThatCannotBeWrittenIsReportedAndTheModeGoesOn) {
+  // Neither the profile's folder nor the user's configuration folder can take a file.
+  WriteTextFile(Dir.filePath(QStringLiteral("file")), QStringLiteral("x"));
+  Mode.HelpProfile = Dir.filePath(QStringLiteral("file/velmora.ini"));
+  QDir(UserConfigDir()).removeRecursively();
+  WriteTextFile(UserConfigDir(), QStringLiteral("x"));
+  QStringList handled;
+  SetExceptionHandler([&](const Exception& e) { handled << e.Message(); });
+  Mode.DesignMode = true;
+  Mode.Start(&Form);
+  AnswerNextModal<THelpCtxForm>([](THelpCtxForm* form) {
+    form->findChild<QLineEdit*>(QStringLiteral("HelpCtx"))->setText(QStringLiteral("x.html"));
+    form->findChild<QPushButton*>(QStringLiteral("OkBtn"))->click();
+  });
+  QTest::mouseClick(Form.OkBtn, Qt::LeftButton);
+  SetExceptionHandler(nullptr);
+  QFile::remove(UserConfigDir());
+  ClearUserConfig();
+  ASSERT_EQ(handled.size(), 1);
+  EXPECT_TRUE(handled[0].startsWith("Не удалось записать файл контекстной справки "));
+  EXPECT_TRUE(Mode.IsActive());
 }
 
 TEST_F(WhatsThisTest, TheModeEndsWithItsTargetForm) {
