@@ -115,8 +115,9 @@ TWhatsThis::TWhatsThis(QObject* parent)
 }
 
 TWhatsThis::~TWhatsThis() {
+  if (!QCoreApplication::instance()) return;
   Stop();
-  qApp->removeEventFilter(this);
+  QCoreApplication::instance()->removeEventFilter(this);
 }
 
 void TWhatsThis::Start(QWidget* targetForm) {
@@ -263,8 +264,15 @@ bool TWhatsThis::MenuClick(QWidget* menu, const QPoint& globalPos) {
 }
 
 TWhatsThis& WhatsThis() {
-  static QPointer<TWhatsThis> instance;
-  if (!instance) instance = new TWhatsThis(qApp);
+  static TWhatsThis* instance = nullptr;
+  if (!instance) {
+    instance = new TWhatsThis;
+    // The mode restores the cursor and leaves the application's filters while both still exist.
+    qAddPostRoutine([] {
+      delete instance;
+      instance = nullptr;
+    });
+  }
   return *instance;
 }
 

@@ -99,7 +99,7 @@ class TWhatsThis : public QObject {
   QMetaObject::Connection FTargetGone;
 };
 
-// The program's one what's-this mode, made on first use and gone with the application.
+// The program's one what's-this mode, made on first use and gone before the application object.
 TWhatsThis& WhatsThis();
 
 // How a form takes part in the what's-this mode: the caption button "?" where the window system

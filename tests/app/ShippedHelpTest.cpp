@@ -19,9 +19,11 @@
 
 namespace {
 
+// One help for all the tests here, set up once; it must go before the application object does.
+THtmlHelp* SharedHelp = nullptr;
+
 THtmlHelp& Help() {
-  static THtmlHelp help(QStringLiteral(VELMORA_HELP_FILE));
-  return help;
+  return *SharedHelp;
 }
 
 // The places a page can be opened at: the anchors its text document knows.
@@ -53,9 +55,18 @@ QStringList Pages() {
   return Help().Files().filter(QRegularExpression(QStringLiteral(R"(\.html$)")));
 }
 
+class ShippedHelp : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { SharedHelp = new THtmlHelp(QStringLiteral(VELMORA_HELP_FILE)); }
+  static void TearDownTestSuite() {
+    delete SharedHelp;
+    SharedHelp = nullptr;
+  }
+};
+
 }  // namespace
 
-TEST(ShippedHelp, EveryFileOfTheHelpFolderIsCompiledIn) {
+TEST_F(ShippedHelp, EveryFileOfTheHelpFolderIsCompiledIn) {
   const QDir source(QStringLiteral(VELMORA_HELP_SOURCE));
   QStringList expected;
   for (const QString& name :
@@ -74,7 +85,7 @@ TEST(ShippedHelp, EveryFileOfTheHelpFolderIsCompiledIn) {
   EXPECT_TRUE(compiled.contains(QString::fromLatin1(kDefaultPopupFile)));
 }
 
-TEST(ShippedHelp, EveryLinkAndPictureOfEveryPageLeadsSomewhere) {
+TEST_F(ShippedHelp, EveryLinkAndPictureOfEveryPageLeadsSomewhere) {
   static const QRegularExpression reference(QStringLiteral(R"re((?:href|src)="([^"]*)")re"));
   for (const QString& page : Pages()) {
     const QString html = QString::fromUtf8(Help().FileData(page));
@@ -91,7 +102,7 @@ TEST(ShippedHelp, EveryLinkAndPictureOfEveryPageLeadsSomewhere) {
   }
 }
 
-TEST(ShippedHelp, TheContentsAndTheIndexLeadToPlacesThatExist) {
+TEST_F(ShippedHelp, TheContentsAndTheIndexLeadToPlacesThatExist) {
   QFile project(QStringLiteral(VELMORA_HELP_SOURCE "/velmora.qhp"));
   ASSERT_TRUE(project.open(QIODevice::ReadOnly));
   QXmlStreamReader xml(&project);
@@ -109,7 +120,7 @@ TEST(ShippedHelp, TheContentsAndTheIndexLeadToPlacesThatExist) {
   EXPECT_GT(references, 50);
 }
 
-TEST(ShippedHelp, EveryTopicOfTheProfileExists) {
+TEST_F(ShippedHelp, EveryTopicOfTheProfileExists) {
   QSettings profile(QStringLiteral(VELMORA_HELP_PROFILE), QSettings::IniFormat);
   ASSERT_EQ(profile.status(), QSettings::NoError);
   int topics = 0;
@@ -130,7 +141,7 @@ TEST(ShippedHelp, EveryTopicOfTheProfileExists) {
   EXPECT_GT(topics, 100);
 }
 
-TEST(ShippedHelp, EveryControlOfTheWindowsHasATopic) {
+TEST_F(ShippedHelp, EveryControlOfTheWindowsHasATopic) {
   const QStringList common = {"Form", "OkBtn"};
   const std::vector<std::pair<QString, QStringList>> forms = {
       {"TMainForm",
