@@ -1,5 +1,4 @@
 #include "AboutForms.h"
-#include "HelpTestUtils.h"
 #include "QtPrinters.h"
 #include "VersionStrings.h"
 
@@ -51,14 +50,4 @@ TEST(AboutForms, OkAndEscCloseTheBox) {
     }
     EXPECT_FALSE(form.isVisible());
   }
-}
-
-TEST(AboutForms, ShowAboutBoxRunsItModally) {
-  QString title;
-  AnswerNextModal<TAboutForm>([&](TAboutForm* form) {
-    title = form->windowTitle();
-    form->accept();
-  });
-  ShowAboutBox();
-  EXPECT_EQ(title, "О программе");
 }
