@@ -3,10 +3,13 @@
 #include "BmpFiles.h"
 #include "Cursors.h"
 #include "FileUtils.h"
+#include "AboutForms.h"
 #include "FormUtils.h"
+#include "HtmlHelps.h"
 #include "RasterFileDialogs.h"
 #include "ResVelmora.h"
 #include "StatusSpy.h"
+#include "WhatsThis.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,6 +52,8 @@ TMainForm::TBusy::~TBusy() {
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("MainForm"));
+  setWindowIcon(ProgramIcon());
+  menuBar()->setObjectName(QStringLiteral("MainMenu"));
   FEditWindow = new TEditWindow;
   FEditWindow->setObjectName(QStringLiteral("EditWindow"));
   auto* placeholder = new QLabel(QStringLiteral(
@@ -109,6 +114,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   resize(kFirstSize.width(), kFirstSize.height() + menuBar()->sizeHint().height());
   RestoreLayout();
+  InstallContextHelp(this);
 }
 
 TMainForm::~TMainForm() {
@@ -229,10 +235,10 @@ void TMainForm::CreateCommands() {
   AddMenuItem(tools, "CalibrateMenu", QStringLiteral("&Калибратор"), {},
               &TMainForm::CalibrateMenuClick, true);
   tools->addSeparator();
-  AddMenuItem(tools, "GridUndoMenu", QStringLiteral("&Отменить изменение сетки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::GridUndoMenuClick);
-  AddMenuItem(tools, "GridRedoMenu", QStringLiteral("&Вернуть изменение сетки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::GridRedoMenuClick);
+  AddMenuItem(tools, "UndoMenu", QStringLiteral("&Отменить изменение сетки"),
+              QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::UndoMenuClick);
+  AddMenuItem(tools, "RedoMenu", QStringLiteral("&Вернуть изменение сетки"),
+              QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::RedoMenuClick);
   tools->addSeparator();
   AddMenuItem(tools, "OptionsMenu", QStringLiteral("П&араметры..."), {},
               &TMainForm::OptionsMenuClick);
@@ -358,6 +364,14 @@ void TMainForm::EditWindowViewChange() {
   if (FUIContext) FUIContext->CanUndoZoom->SetValue(FNavigator->HasHistory());
 }
 
+void TMainForm::HelpTopicMenuClick() {
+  ShowHelpContents();
+}
+
+void TMainForm::AboutMenuClick() {
+  ShowAboutBox(this);
+}
+
 void TMainForm::OptionsMenuClick() {
   if (FOptions->Edit(this)) FEditWindow->Invalidate();
 }
@@ -366,9 +380,9 @@ void TMainForm::RegisterGridBindings() {
   FGridCanUndo = FUIContext->AddVar(QStringLiteral("GridCanUndo"));
   FGridCanRedo = FUIContext->AddVar(QStringLiteral("GridCanRedo"));
   const auto find = [this](const char* name) { return findChild<QObject*>(QLatin1String(name)); };
-  FUIContext->SetProps({"Enabled", find("GridUndoMenu")},
+  FUIContext->SetProps({"Enabled", find("UndoMenu")},
                        {"CalibratorInUse and GridCanUndo and not CalibrationInProgress"});
-  FUIContext->SetProps({"Enabled", find("GridRedoMenu")},
+  FUIContext->SetProps({"Enabled", find("RedoMenu")},
                        {"CalibratorInUse and GridCanRedo and not CalibrationInProgress"});
 }
 

@@ -74,8 +74,8 @@ class TMainForm : public QMainWindow {
   void CalibrateResetBtnClick();
   void CalibrateBeginBtnClick();
   void ClipImageBtnClick();
-  void GridUndoMenuClick();
-  void GridRedoMenuClick();
+  void UndoMenuClick();
+  void RedoMenuClick();
 
   void OptionsMenuClick();
   void HelpTopicMenuClick();

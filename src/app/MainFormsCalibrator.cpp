@@ -52,11 +52,11 @@ void TMainForm::ClipImageBtnClick() {
                       FNavigator->GetScale());
 }
 
-void TMainForm::GridUndoMenuClick() {
+void TMainForm::UndoMenuClick() {
   if (FCalibrator) FCalibrator->Undo();
 }
 
-void TMainForm::GridRedoMenuClick() {
+void TMainForm::RedoMenuClick() {
   if (FCalibrator) FCalibrator->Redo();
 }
 

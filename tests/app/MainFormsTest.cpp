@@ -9,7 +9,9 @@
 #include <QAction>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QTest>
 #include <QToolButton>
 
@@ -66,7 +68,7 @@ void AnswerSaveDialog(const QString& name) {
       return;
     }
     dialog->selectFile(name);
-    dialog->accept();
+    static_cast<QDialog*>(dialog)->accept();
   });
 }
 
@@ -156,7 +158,7 @@ TEST(MainForm, ClosingAModifiedRasterAsksAndKeepsItUnlessTheChangesAreSavedOrGiv
   EXPECT_EQ(form.Raster(), nullptr);
   EXPECT_TRUE(QFileInfo::exists(saved));
   EXPECT_FALSE(form.EditWindow()->isVisible());
-  EXPECT_EQ(form.windowTitle().indexOf(" - "), -1);
+  EXPECT_FALSE(form.windowTitle().contains("scan.bmp"));
 }
 
 TEST(MainForm, OpeningAnotherRasterAsksYesOrNoAndKeepsTheOldOneWhenItsSaveIsCancelled) {
@@ -191,7 +193,7 @@ TEST(MainForm, ASaveThatFailsWhileClosingKeepsTheWindowAndTheRaster) {
     // The save dialog's choice is a folder that vanished meanwhile.
     WhenModal<QFileDialog>([&](QFileDialog* dialog) {
       dialog->selectFile(nowhere);
-      QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection, Q_ARG(int, QDialog::Accepted));
+      static_cast<QDialog*>(dialog)->accept();
     });
     box->button(QMessageBox::Yes)->click();
   });
@@ -274,12 +276,12 @@ TEST(MainFormCalibrator, TheCalibratorsCommandsAndTheirQuestion) {
   form.CalibrateMenuClick();
   EXPECT_EQ(question, "Изменения в сетке будут потеряны. Продолжить?");
   ASSERT_NE(form.Calibrator(), nullptr);
-  EXPECT_TRUE(Enabled(form, "GridUndoMenu"));
+  EXPECT_TRUE(Enabled(form, "UndoMenu"));
 
   form.CalibrateBeginBtnClick();
   EXPECT_TRUE(form.Modified());
   EXPECT_TRUE(Enabled(form, "CalibrateBeginBtn"));
-  EXPECT_FALSE(Enabled(form, "GridUndoMenu"));  // a calibration is final
+  EXPECT_FALSE(Enabled(form, "UndoMenu"));  // a calibration is final
 
   // The clip keeps the first cell, the whole raster here, and centres the view on it.
   form.ZoomInMenuClick();

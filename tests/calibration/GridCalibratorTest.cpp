@@ -154,7 +154,7 @@ TEST(GridCalibrator, FeedbackIsErasedExactlyWhenADragEndsOrIsCancelled) {
     QTest::mouseRelease(w.Handle(), Qt::LeftButton, modifiers, to);
     Flush();
   }
-  EXPECT_FALSE(w.Calibrator->HasChanges() && w.Grid().Origin != TPoint{50, 50});
+  EXPECT_EQ(w.Grid().Origin, (TPoint{50, 50}));
   EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
 }
 
@@ -165,7 +165,8 @@ TEST(GridCalibrator, TheLayersAreDrawnWhereTheyBelong) {
   EXPECT_EQ(w.At(100, 50), kGreen);   // a row of the reference lattice
   EXPECT_EQ(w.At(250, 120), kGreen);  // a column
   EXPECT_EQ(w.At(200, 150), kRed);    // the moved node towards its right neighbour
-  EXPECT_EQ(w.At(170, 120), kRed);    // and up to the node above it
+  // and up to the node above it, from (170, 150) to (150, 50)
+  EXPECT_TRUE(w.At(163, 120) == kRed || w.At(164, 120) == kRed || w.At(165, 120) == kRed);
   // The unmoved nodes carry green rings, the moved one a red ring; a dotted line joins it to its
   // reference position.
   const int r = static_cast<int>(w.Calibrator->PickRadius());
