@@ -155,3 +155,9 @@ class TCanvas {
 inline QColor ColorToQColor(TColor c) {
   return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
+
+// The colour value of a Qt colour (its alpha is dropped).
+inline TColor QColorToColor(const QColor& c) {
+  return static_cast<TColor>(c.red()) | static_cast<TColor>(c.green()) << 8 |
+         static_cast<TColor>(c.blue()) << 16;
+}

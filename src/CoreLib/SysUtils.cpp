@@ -4,6 +4,8 @@
 #include <QtDebug>
 
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 
 Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMessage.toUtf8()) {}
 
@@ -124,8 +126,18 @@ double StrToFloat(const QString& text) {
   locale.setNumberOptions(locale.numberOptions() | QLocale::RejectGroupSeparator);
   bool ok = false;
   const double value = locale.toDouble(text, &ok);
-  if (!ok) throw EConvertError::NotFloat(text);
+  if (!ok || !std::isfinite(value)) throw EConvertError::NotFloat(text);
   return value;
+}
+
+QString FloatToStr(double value) {
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  // Plain digits for the numbers people write that way; an exponent only for the very small and
+  // the very large.
+  const double magnitude = std::abs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-5 && magnitude < 1e15);
+  return locale.toString(value, plain ? 'f' : 'g', QLocale::FloatingPointShortest);
 }
 
 QString Format(const QString& format, const QVariantList& args) {

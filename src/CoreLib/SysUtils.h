@@ -105,7 +105,12 @@ class EAbstractError : public Exception {
 
 // Helpers that read numbers the way the user's texts are read: the whole text must be the number.
 int StrToInt(const QString& text);
+// Infinities and not-a-number are not numbers a user means: they are refused like any other word.
 double StrToFloat(const QString& text);
+// A number in the shortest text that reads back as the same number, with the user's decimal
+// separator and no group separators ("1", "0,001" under a Russian locale); with an exponent only
+// below 0.00001 and from 10^15 on ("1E-06").
+QString FloatToStr(double value);
 
 // Formats a message the way the messages of this program are written: "%s" and "%d" (also "%S",
 // "%u", "%x") take the next argument in turn, "%%" is a percent sign. Arguments are anything

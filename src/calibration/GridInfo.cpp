@@ -69,6 +69,19 @@ TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double r
   return params;
 }
 
+QString PaperParamsProblem(const TGridPaperParams& params) {
+  // Written so that a length that is not a number is a problem as well.
+  if (!(params.Width > 0)) return QStringLiteral("Ширина сетки должна быть больше нуля");
+  if (!(params.Height > 0)) return QStringLiteral("Высота сетки должна быть больше нуля");
+  return GridCellsProblem(params.CellsX, params.CellsY);
+}
+
+QString GridCellsProblem(int32_t cellsX, int32_t cellsY) {
+  if (cellsX < 1 || cellsY < 1)
+    return QStringLiteral("Количество ячеек сетки не может быть равно нулю");
+  return QString();
+}
+
 namespace {
 
 // Nearest integer with halves to even, clamped so that an absurd length cannot overflow.

@@ -2,6 +2,8 @@
 
 #include "Types.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +13,7 @@ struct TGridNodeInfo {
   TPoint Offset;
 
   bool IsMoved() const { return Offset.X != 0 || Offset.Y != 0; }
+  friend bool operator==(const TGridNodeInfo&, const TGridNodeInfo&) = default;
 };
 
 // The regular lattice that the scanned sheet ought to show, in pixels of the open raster, and the
@@ -39,6 +42,8 @@ class TGridInfo {
   void SetSize(int32_t nx, int32_t ny);
   void ResetNodes();
 
+  friend bool operator==(const TGridInfo&, const TGridInfo&) = default;
+
  private:
   int32_t IndexOf(int32_t i, int32_t j) const;
 
@@ -57,6 +62,13 @@ struct TGridPaperParams {
 };
 
 TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY);
+
+// What keeps paper parameters from describing a grid, checked in the order the user fills them in:
+// a width, then a height, that is not positive, then fewer than one cell either way. The message of
+// the first problem, or an empty text when there is none; the lengths may be in any one unit.
+QString PaperParamsProblem(const TGridPaperParams& params);
+// The cells alone, for a grid whose lattice is given in pixels.
+QString GridCellsProblem(int32_t cellsX, int32_t cellsY);
 
 // Applies confirmed paper parameters: origin, then step, then size. Cells must be at least 1.
 void ApplyPaperParams(TGridInfo& grid, const TGridPaperParams& params, double resolutionX,

@@ -126,16 +126,16 @@ TGridPaperParams TGridFileReader::Paper(const QJsonValue& value, int cellsX, int
         "\"paper\" должно быть объектом {\"left\", \"top\", \"width\", \"height\"}"));
   const QJsonObject paper = value.toObject();
   CheckKeys(paper, {"left", "top", "width", "height"}, QStringLiteral("в \"paper\""));
-  // The same checks and messages as the grid parameters dialog; lengths arrive in centimetres.
+  // Lengths arrive in centimetres; the checks and their order are those of the grid parameters
+  // dialog.
   TGridPaperParams params;
   params.Left = Number(paper, "left", "\"paper\".\"left\"") / 100;
   params.Top = Number(paper, "top", "\"paper\".\"top\"") / 100;
   params.Width = Number(paper, "width", "\"paper\".\"width\"") / 100;
   params.Height = Number(paper, "height", "\"paper\".\"height\"") / 100;
-  if (params.Width <= 0) Fail(QStringLiteral("Ширина сетки должна быть больше нуля"));
-  if (params.Height <= 0) Fail(QStringLiteral("Высота сетки должна быть больше нуля"));
   params.CellsX = cellsX;
   params.CellsY = cellsY;
+  if (const QString problem = PaperParamsProblem(params); !problem.isEmpty()) Fail(problem);
   return params;
 }
 
@@ -184,17 +184,6 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
   TGridFile grid;
   if (!root.contains("cells")) Fail(QStringLiteral("нет поля \"cells\""));
   const TPoint cells = Pair(root["cells"], "cells");
-  if (cells.X < 1 || cells.Y < 1)
-    Fail(QStringLiteral("Количество ячеек сетки не может быть равно нулю"));
-  if (cells.X > kMaxCells || cells.Y > kMaxCells)
-    Fail(QStringLiteral("слишком много ячеек: не больше %1 по каждой оси").arg(kMaxCells));
-  const int64_t nodes = int64_t{cells.X + 1} * (cells.Y + 1);
-  if (nodes > kMaxNodes)
-    Fail(QStringLiteral("слишком много узлов: (%1 + 1) × (%2 + 1) = %3, а можно не больше %4")
-             .arg(cells.X)
-             .arg(cells.Y)
-             .arg(nodes)
-             .arg(kMaxNodes));
   grid.CellsX = cells.X;
   grid.CellsY = cells.Y;
 
@@ -205,6 +194,8 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
   if (pixels) {
     if (!root.contains("origin") || !root.contains("step"))
       Fail(QStringLiteral("\"origin\" и \"step\" задаются вместе"));
+    if (const QString problem = GridCellsProblem(cells.X, cells.Y); !problem.isEmpty())
+      Fail(problem);
     grid.Origin = Pair(root["origin"], "origin");
     grid.Step = Pair(root["step"], "step");
     if (std::abs(double(grid.Step->X)) * (cells.X + 1) > kMaxCoordinate ||
@@ -213,6 +204,15 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
   } else {
     grid.Paper = Paper(root["paper"], cells.X, cells.Y);
   }
+  if (cells.X > kMaxCells || cells.Y > kMaxCells)
+    Fail(QStringLiteral("слишком много ячеек: не больше %1 по каждой оси").arg(kMaxCells));
+  const int64_t nodes = int64_t{cells.X + 1} * (cells.Y + 1);
+  if (nodes > kMaxNodes)
+    Fail(QStringLiteral("слишком много узлов: (%1 + 1) × (%2 + 1) = %3, а можно не больше %4")
+             .arg(cells.X)
+             .arg(cells.Y)
+             .arg(nodes)
+             .arg(kMaxNodes));
   if (root.contains("nodes")) {
     if (!root["nodes"].isArray()) Fail(QStringLiteral("\"nodes\" должно быть списком узлов"));
     for (const QJsonValue& node : root["nodes"].toArray())

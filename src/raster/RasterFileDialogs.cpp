@@ -20,10 +20,9 @@ QStringList QtFileDialogFilters(const QString& filter) {
   return filters;
 }
 
-bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent) {
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setFileMode(QFileDialog::ExistingFile);
+namespace {
+
+bool RunFileDialog(QFileDialog& dialog, const QString& filter, QString& fileName) {
   dialog.setNameFilters(QtFileDialogFilters(filter));
   if (!fileName.isEmpty()) {
     const QFileInfo proposal(fileName);
@@ -33,4 +32,23 @@ bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   fileName = dialog.selectedFiles().front();
   return true;
+}
+
+}  // namespace
+
+bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent,
+                       const QString& title) {
+  QFileDialog dialog(parent, title);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  return RunFileDialog(dialog, filter, fileName);
+}
+
+bool RunSaveFileDialog(const QString& filter, const QString& defaultSuffix, QString& fileName,
+                       QWidget* parent, const QString& title) {
+  QFileDialog dialog(parent, title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(defaultSuffix);
+  return RunFileDialog(dialog, filter, fileName);
 }

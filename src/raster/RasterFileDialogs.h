@@ -14,4 +14,9 @@ QStringList QtFileDialogFilters(const QString& filter);
 
 // The standard open dialog for an existing file, opened in the proposal's folder with its name
 // filled in and the filter's first entry chosen. When confirmed, fileName receives the choice.
-bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent = nullptr);
+bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent = nullptr,
+                       const QString& title = {});
+// The standard save dialog: in an existing folder, asking before a file is overwritten, adding the
+// default suffix to a name typed without one.
+bool RunSaveFileDialog(const QString& filter, const QString& defaultSuffix, QString& fileName,
+                       QWidget* parent = nullptr, const QString& title = {});

@@ -1,3 +1,4 @@
+#include "MessageOf.h"
 #include "QtPrinters.h"
 #include "SysUtils.h"
 
@@ -63,5 +64,34 @@ TEST(Conversions, FloatFollowsTheLocaleAndRejectsGroupSeparators) {
   EXPECT_THROW(StrToFloat("2,5"), EConvertError);
   QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
   EXPECT_DOUBLE_EQ(StrToFloat("2,5"), 2.5);
+  QLocale::setDefault(saved);
+}
+
+TEST(Conversions, InfinityAndNotANumberAreNotNumbers) {
+  for (const char* text : {"inf", "-inf", "nan", "1e999"})
+    EXPECT_EQ(MessageOf<EConvertError>([&] { StrToFloat(text); }),
+              EConvertError::NotFloat(text).Message());
+}
+
+TEST(Conversions, FloatToStrIsShortestWithTheLocaleSeparatorAndReadsBack) {
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  EXPECT_EQ(FloatToStr(1), QStringLiteral("1"));
+  EXPECT_EQ(FloatToStr(0.001), QStringLiteral("0,001"));
+  EXPECT_EQ(FloatToStr(20.32), QStringLiteral("20,32"));
+  EXPECT_EQ(FloatToStr(1234567.5), QStringLiteral("1234567,5"));  // no group separator
+  EXPECT_EQ(FloatToStr(0.0005), QStringLiteral("0,0005"));
+  EXPECT_EQ(FloatToStr(0.00001), QStringLiteral("0,00001"));
+  EXPECT_EQ(FloatToStr(0), QStringLiteral("0"));
+  EXPECT_EQ(FloatToStr(-2e-6), QStringLiteral("-2E-06"));
+  EXPECT_EQ(FloatToStr(1e20), QStringLiteral("1E+20"));
+  for (const double value : {0.1, 1e-05, 123456.789, -2.5, 1.5e-7, 3e300}) {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    const QString text = FloatToStr(value);
+    EXPECT_EQ(StrToFloat(text), value) << text.toStdString();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(StrToFloat(FloatToStr(value)), value);
+  }
+  EXPECT_EQ(FloatToStr(0.001), QStringLiteral("0.001"));
   QLocale::setDefault(saved);
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TGridInfo MakeGrid(int cellsX, int cellsY, TPoint origin, TPoint step) {
@@ -112,4 +114,22 @@ TEST(GridPaper, ConfirmedParamsSetOriginStepAndSizeRoundingHalvesToEven) {
   EXPECT_EQ(grid.NY, 5);
   // The real width is a whole number of cells, which the next presentation shows.
   EXPECT_DOUBLE_EQ(GridToPaper(grid, 1024, 1024).Width, 300. / 1024);
+}
+
+TEST(GridPaper, ProblemsAreReportedWidthFirstThenHeightThenCells) {
+  const QString width = QStringLiteral("Ширина сетки должна быть больше нуля");
+  const QString height = QStringLiteral("Высота сетки должна быть больше нуля");
+  const QString cells = QStringLiteral("Количество ячеек сетки не может быть равно нулю");
+  const auto problem = [](double w, double h, int cx, int cy) {
+    return PaperParamsProblem(TGridPaperParams{-3, -4, w, h, cx, cy});
+  };
+  EXPECT_EQ(problem(10, 5, 1, 1), QString());  // negative left and top are fine
+  EXPECT_EQ(problem(0, 0, 0, 0), width);
+  EXPECT_EQ(problem(-1, 5, 1, 1), width);
+  EXPECT_EQ(problem(std::nan(""), 5, 1, 1), width);
+  EXPECT_EQ(problem(10, 0, 0, 1), height);
+  EXPECT_EQ(problem(10, 5, 0, 1), cells);
+  EXPECT_EQ(problem(10, 5, 2, -3), cells);
+  EXPECT_EQ(GridCellsProblem(1, 0), cells);
+  EXPECT_EQ(GridCellsProblem(3, 1), QString());
 }

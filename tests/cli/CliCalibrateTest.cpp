@@ -154,6 +154,13 @@ TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
       {R"({"cells": [1, 1], "origin": [0.5, 0], "step": [10, 10]})", "должно быть целым числом"},
       {R"({"cells": [1, 1], "paper": {"left": 0, "top": 0, "width": 0, "height": 1}})",
        "Ширина сетки должна быть больше нуля"},
+      // Checked in the order of the grid parameters dialog: the width before the cells.
+      {R"({"cells": [0, 0], "paper": {"left": 0, "top": 0, "width": 0, "height": 1}})",
+       "Ширина сетки должна быть больше нуля"},
+      {R"({"cells": [1, 0], "paper": {"left": 0, "top": 0, "width": 1, "height": -2}})",
+       "Высота сетки должна быть больше нуля"},
+      {R"({"cells": [1, 0], "paper": {"left": -1, "top": -1, "width": 1, "height": 1}})",
+       "Количество ячеек сетки не может быть равно нулю"},
       {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 2, "j": 0, "x": 1, "y": 1}]})",
        "узел (2, 0) вне сетки"},
       {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 0, "x": 1}]})",

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "Canvases.h"
+#include "GridInfo.h"
+#include "InEditors.h"
+
+#include <functional>
+#include <vector>
+
+class TAppUIContext;
+class TRasterManager;
+class QWidget;
+
+// The user's settings that the grid calibrator reads: the radius of a node's mark and grip area in
+// metres of the displayed page, and the colours of the reference and the moved grid. The
+// application's options extend these.
+struct TGridCalibratorOptions {
+  double GridNodeRadius = 0.001;
+  TColor SrcGridColor = 0x008000;
+  TColor DstGridColor = 0x0000FF;
+};
+
+// The tool that lays the reference grid over the raster: it draws the lattice with the moved grid
+// on top, lets the user drag nodes, rows and columns onto what the scan shows, and runs the grid's
+// commands: its parameters in centimetres, the reset, the calibration and the clip. A node is
+// picked on its moved position, a line on the reference lattice; a node hides the lines through
+// it and a column hides the rows. With Ctrl a press on a moved node puts it back, and one on a row
+// or column (but the first) resizes the cells instead of moving the lattice.
+class TGridCalibrator : public TEditor {
+ public:
+  enum TDragState : uint8_t {
+    dsIdle = 0,
+    dsMoveNode = 1,
+    dsResetNode = 2,
+    dsMoveRow = 3,
+    dsSizeByRow = 4,
+    dsMoveColumn = 5,
+    dsSizeByColumn = 6,
+  };
+  struct THit {
+    uint8_t State = dsIdle;
+    int32_t I = 0;
+    int32_t J = 0;
+    int32_t Line = 0;
+  };
+
+  // The grid starts as one cell on the raster's corners.
+  TGridCalibrator(TRasterManager* raster, const TGridCalibratorOptions* options,
+                  TAppUIContext* uiContext);
+  ~TGridCalibrator() override;
+
+  void SetPos(const TPoint& p) override;
+  void Draw(TCanvas& canvas) override;
+  void MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) override;
+  void MouseMove(TShiftState shift, const TPoint& p) override;
+  void MouseUp(TMouseButton button, TShiftState shift, const TPoint& p) override;
+  void Paint(TCanvas& canvas) override;
+  void Cancel() override;
+  virtual void DoRasterChanged();
+
+  // The commands. The calibration and the clip keep their state variable set while they run.
+  bool EditGridParams(QWidget* parent = nullptr);
+  void ResetGrid();
+  void Calibrate();
+  void ClipToGrid();
+  // Puts a grid in place of the current one, as one step that can be undone.
+  void ReplaceGrid(const TGridInfo& grid);
+
+  // Edits of the grid (drags, resets, parameters) can be undone and redone while the tool lives;
+  // a calibration and a clip are final and forget them.
+  bool CanUndo() const { return !FUndo.empty(); }
+  bool CanRedo() const { return !FRedo.empty(); }
+  void Undo();
+  void Redo();
+  // The grid differs from the one the tool starts with: moved nodes or another lattice.
+  bool HasChanges() const;
+
+  THit HitTest(TShiftState shift, const TPoint& p) const;
+  // The pick radius and the nodes' marks, in raster pixels at the current zoom.
+  double PickRadius() const;
+
+  const TGridInfo& Grid() const { return FGrid; }
+  uint8_t DragState() const { return FDragState; }
+  const TPoint& LastPos() const { return FLastPos; }
+  TRasterManager* Raster() const { return FRaster; }
+
+  std::function<void(TGridCalibrator* sender)> OnDestroy;
+  std::function<void(TGridCalibrator* sender)> OnRasterChanged;
+  // The grid changed, or what can be undone did.
+  std::function<void(TGridCalibrator* sender)> OnGridChange;
+
+ private:
+  void SetDragState(uint8_t state, int32_t i = 0, int32_t j = 0, int32_t line = 0);
+  void UpdateCursor(uint8_t state);
+  // Records the grid as it was before an edit.
+  void PushUndo(TGridInfo previous);
+  void GridChanged();
+  void Repaint();
+  void SetCellCounts(const TGridInfo& previous);
+
+  TRasterManager* FRaster;
+  const TGridCalibratorOptions* FOptions;
+  TAppUIContext* FUIContext;
+  uint8_t FDragState = dsIdle;
+  TGridInfo FGrid;
+  TPoint FLastPos;
+  int32_t FDragI = 0;
+  int32_t FDragJ = 0;
+  int32_t FDragLine = 0;
+  std::vector<TGridInfo> FUndo;
+  std::vector<TGridInfo> FRedo;
+};

@@ -1,0 +1,326 @@
+#include "GridCalibrator.h"
+#include "MainForms.h"
+#include "ModalAnswers.h"
+#include "QtPrinters.h"
+#include "RasterTestUtils.h"
+#include "StatusSpy.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A scan on disk: grey, with a black line every 10 pixels.
+QString WriteScan(const QString& name, int width, int height, int resolution = 3780,
+                  int bitsPerPixel = 8) {
+  TBmpLayout layout{width, height, bitsPerPixel, GreyPalette(256)};
+  if (bitsPerPixel > 8) layout.Palette.clear();
+  layout.Pixel = [](int x, int y) { return x % 10 == 0 || y % 10 == 0 ? 0u : 200u; };
+  layout.XPelsPerMeter = layout.YPelsPerMeter = resolution;
+  WriteFile(name, BmpBytes(layout));
+  return name;
+}
+
+// The main window, shown, with a scan open.
+struct TForm {
+  explicit TForm(int resolution = 3780) {
+    Scan = WriteScan(Dir.filePath("scan.bmp"), 300, 200, resolution);
+    Form.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Form));
+    Form.OpenRaster(Scan);
+    QCoreApplication::processEvents();
+  }
+  ~TForm() {
+    // Whatever a test left modified is given up without a question.
+    if (Form.Raster() && Form.Modified()) {
+      WhenModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+      Form.CloseRaster(true, false);
+    }
+  }
+  QTemporaryDir Dir;
+  QString Scan;
+  TMainForm Form;
+};
+
+void Answer(QMessageBox::StandardButton button, QString* text = nullptr,
+            std::function<void()> then = nullptr) {
+  WhenModal<QMessageBox>([=](QMessageBox* box) {
+    if (text) *text = box->text();
+    if (then) then();
+    box->button(button)->click();
+  });
+}
+
+// Chooses a file name in the save dialog, or cancels it for an empty name.
+void AnswerSaveDialog(const QString& name) {
+  WhenModal<QFileDialog>([name](QFileDialog* dialog) {
+    if (name.isEmpty()) {
+      dialog->reject();
+      return;
+    }
+    dialog->selectFile(name);
+    static_cast<QDialog*>(dialog)->accept();
+  });
+}
+
+void MarkModified(TForm& f) {
+  WhenModal<QDialog>([](QDialog* dialog) {
+    Control<QLineEdit>(dialog, "XResPerMeterEdit")->setText("2835");
+    dialog->accept();
+  });
+  f.Form.PropertiesMenuClick();
+  ASSERT_TRUE(f.Form.Modified());
+}
+
+bool Enabled(const TMainForm& form, const char* name) {
+  if (auto* action = form.findChild<QAction*>(QLatin1String(name))) return action->isEnabled();
+  return Control<QToolButton>(&form, name)->isEnabled();
+}
+
+bool Checked(const TMainForm& form, const char* name) {
+  if (auto* action = form.findChild<QAction*>(QLatin1String(name))) return action->isChecked();
+  return Control<QToolButton>(&form, name)->isChecked();
+}
+
+}  // namespace
+
+TEST(MainForm, AnOpenedRasterIsShownWholeWithTheCalibratorOn) {
+  TForm f;
+  TMainForm& form = f.Form;
+  ASSERT_NE(form.Raster(), nullptr);
+  EXPECT_FALSE(form.Modified());
+  EXPECT_FALSE(form.NameConfirmed());
+  EXPECT_TRUE(form.windowTitle().endsWith(" - " + f.Scan));
+  EXPECT_TRUE(form.EditWindow()->isVisible());
+  ASSERT_NE(form.Calibrator(), nullptr);
+  EXPECT_TRUE(Checked(form, "CalibrateMenu"));
+  EXPECT_TRUE(Checked(form, "CalibrateBtn"));
+  EXPECT_FALSE(form.Navigator()->HasHistory());
+  TWorldRect shown;
+  TDeviceInfo& device = form.EditWindow()->Device();
+  device.Projection()->PageRectToWorld(device.PageRect(), shown);
+  EXPECT_LE(shown.Left, -300.0 / 8 + 1e-6);
+  EXPECT_LE(shown.Top, -200.0 / 8 + 1e-6);
+  EXPECT_GE(shown.Right, 300 + 300.0 / 8 - 1e-6);
+  EXPECT_GE(shown.Bottom, 200 + 200.0 / 8 - 1e-6);
+}
+
+TEST(MainForm, SaveAsksForANameOnceAndThenWritesThere) {
+  TForm f;
+  TMainForm& form = f.Form;
+  MarkModified(f);
+  const QString copy = f.Dir.filePath("copy.bmp");
+  AnswerSaveDialog(copy);
+  EXPECT_EQ(form.SaveRaster(false), IDYES);
+  EXPECT_FALSE(form.Modified());
+  EXPECT_TRUE(form.NameConfirmed());
+  EXPECT_EQ(form.Raster()->FileName(), copy);
+  EXPECT_EQ(form.OpenFileProposal(), copy);
+  EXPECT_EQ(FileLe32(ReadFile(copy), 38), 2835u);
+  // A plain save now writes without a dialog: none is answered here.
+  MarkModified(f);
+  form.SaveMenuClick();
+  EXPECT_FALSE(form.Modified());
+  // Save as asks again; cancelled, nothing changes.
+  MarkModified(f);
+  AnswerSaveDialog(QString());
+  EXPECT_EQ(form.SaveRaster(true), IDNO);
+  EXPECT_TRUE(form.Modified());
+}
+
+TEST(MainForm, ClosingAModifiedRasterAsksAndKeepsItUnlessTheChangesAreSavedOrGivenUp) {
+  TForm f;
+  TMainForm& form = f.Form;
+  MarkModified(f);
+  QString question;
+  Answer(QMessageBox::Cancel, &question);
+  EXPECT_EQ(form.CloseRaster(true, true), IDCANCEL);
+  EXPECT_EQ(question, "Сохранить растр " + f.Scan + "?");
+  ASSERT_NE(form.Raster(), nullptr);
+  // Yes, then the save dialog cancelled: the changes are not thrown away.
+  Answer(QMessageBox::Yes, nullptr, [] { AnswerSaveDialog(QString()); });
+  EXPECT_EQ(form.CloseRaster(true, true), IDCANCEL);
+  ASSERT_NE(form.Raster(), nullptr);
+  EXPECT_TRUE(form.Modified());
+  // Yes and a name: saved, then closed.
+  const QString saved = f.Dir.filePath("saved.bmp");
+  Answer(QMessageBox::Yes, nullptr, [saved] { AnswerSaveDialog(saved); });
+  EXPECT_EQ(form.CloseRaster(true, true), IDYES);
+  EXPECT_EQ(form.Raster(), nullptr);
+  EXPECT_TRUE(QFileInfo::exists(saved));
+  EXPECT_FALSE(form.EditWindow()->isVisible());
+  EXPECT_FALSE(form.windowTitle().contains("scan.bmp"));
+}
+
+TEST(MainForm, OpeningAnotherRasterAsksYesOrNoAndKeepsTheOldOneWhenItsSaveIsCancelled) {
+  TForm f;
+  TMainForm& form = f.Form;
+  const QString other = WriteScan(f.Dir.filePath("other.bmp"), 40, 30);
+  MarkModified(f);
+  bool cancelOffered = true;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    cancelOffered = box->button(QMessageBox::Cancel) != nullptr;
+    AnswerSaveDialog(QString());
+    box->button(QMessageBox::Yes)->click();
+  });
+  form.OpenRaster(other);
+  EXPECT_FALSE(cancelOffered);
+  ASSERT_NE(form.Raster(), nullptr);
+  EXPECT_EQ(form.Raster()->FileName(), f.Scan);
+  EXPECT_TRUE(form.Modified());
+  // No: the changes go and the other raster opens.
+  Answer(QMessageBox::No);
+  form.OpenRaster(other);
+  EXPECT_EQ(form.Raster()->FileName(), other);
+  EXPECT_FALSE(form.Modified());
+}
+
+TEST(MainForm, ASaveThatFailsWhileClosingKeepsTheWindowAndTheRaster) {
+  TForm f;
+  TMainForm& form = f.Form;
+  MarkModified(f);
+  const QString nowhere = f.Dir.filePath("missing folder/scan.bmp");
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    // The save dialog's choice is a folder that vanished meanwhile.
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+      dialog->selectFile(nowhere);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    box->button(QMessageBox::Yes)->click();
+  });
+  QString error;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    // The error box comes after the question.
+    if (box->icon() == QMessageBox::Critical) error = box->text();
+    box->accept();
+  });
+  EXPECT_FALSE(form.close());
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_TRUE(form.isVisible());
+  ASSERT_NE(form.Raster(), nullptr);
+  EXPECT_TRUE(form.Modified());
+}
+
+TEST(MainForm, OneToOneUsesTheLargerResolution) {
+  TForm f;
+  f.Form.Raster()->SetXPelsPerMeter(2835);
+  f.Form.Raster()->SetYPelsPerMeter(3780);
+  EXPECT_DOUBLE_EQ(f.Form.OneToOneScale(), 1.0 / 3780);
+  f.Form.ZoomOneInOneMenuClick();
+  EXPECT_DOUBLE_EQ(f.Form.Navigator()->GetScale(), 1.0 / 3780);
+  EXPECT_TRUE(f.Form.Navigator()->HasHistory());
+  EXPECT_TRUE(Enabled(f.Form, "ZoomPrevMenu"));
+  f.Form.ZoomPrevMenuClick();
+  EXPECT_FALSE(Enabled(f.Form, "ZoomPrevBtn"));
+}
+
+TEST(MainFormBindings, CommandsFollowTheRasterAndTheNavigatorsState) {
+  TForm f;
+  TMainForm& form = f.Form;
+  for (const char* name : {"CloseMenu", "SaveMenu", "SaveBtn", "ZoomAllBtn", "RefreshMenu",
+                           "CalibrateBtn", "CalibrateParamsBtn", "CalibrateBeginBtn"})
+    EXPECT_TRUE(Enabled(form, name)) << name;
+  EXPECT_FALSE(Enabled(form, "ZoomPrevMenu"));
+  const auto modes = [&] {
+    return std::array<bool, 6>{Checked(form, "SelectMenu"),       Checked(form, "SelectBtn"),
+                               Checked(form, "ScrollByHandMenu"), Checked(form, "ScrollByHandBtn"),
+                               Checked(form, "ZoomByRectMenu"),   Checked(form, "ZoomByRectBtn")};
+  };
+  using M = std::array<bool, 6>;
+  EXPECT_EQ(modes(), (M{true, true, false, false, false, false}));
+  Control<QToolButton>(&form, "ScrollByHandBtn")->click();
+  EXPECT_EQ(modes(), (M{false, false, true, true, false, false}));
+  form.findChild<QAction*>("ZoomByRectMenu")->trigger();
+  EXPECT_EQ(modes(), (M{false, false, false, false, true, true}));
+  form.findChild<QAction*>("ZoomByRectMenu")->trigger();  // back to the resting state: the hand
+  EXPECT_EQ(modes(), (M{false, false, true, true, false, false}));
+  Control<QToolButton>(&form, "SelectBtn")->click();
+  EXPECT_EQ(modes(), (M{true, true, false, false, false, false}));
+  Control<QToolButton>(&form, "SelectBtn")->click();  // clicking a pressed mode keeps it
+  EXPECT_EQ(modes(), (M{true, true, false, false, false, false}));
+
+  form.CloseMenuClick();
+  for (const char* name : {"CloseMenu", "SaveMenu", "SaveBtn", "ZoomAllBtn", "CalibrateMenu",
+                           "CalibrateBtn", "CalibrateParamsBtn", "ClipImageBtn"})
+    EXPECT_FALSE(Enabled(form, name)) << name;
+  EXPECT_FALSE(Checked(form, "CalibrateMenu"));
+  EXPECT_TRUE(Enabled(form, "OpenMenu"));
+  EXPECT_TRUE(Enabled(form, "OptionsMenu"));
+}
+
+TEST(MainFormCalibrator, TheCalibratorsCommandsAndTheirQuestion) {
+  TForm f;
+  TMainForm& form = f.Form;
+  TGridCalibrator* calibrator = form.Calibrator();
+  ASSERT_NE(calibrator, nullptr);
+  // Switched off with an untouched grid, it goes without a question; on again, a fresh grid.
+  form.CalibrateMenuClick();
+  EXPECT_EQ(form.Calibrator(), nullptr);
+  EXPECT_FALSE(Enabled(form, "CalibrateParamsBtn"));
+  form.CalibrateMenuClick();
+  ASSERT_NE(form.Calibrator(), nullptr);
+  TGridInfo moved = form.Calibrator()->Grid();
+  moved.NodeAt(1, 1).Offset = {-20, -10};
+  form.Calibrator()->ReplaceGrid(moved);
+  QString question;
+  Answer(QMessageBox::No, &question);
+  form.CalibrateMenuClick();
+  EXPECT_EQ(question, "Изменения в сетке будут потеряны. Продолжить?");
+  ASSERT_NE(form.Calibrator(), nullptr);
+  EXPECT_TRUE(Enabled(form, "UndoMenu"));
+
+  form.CalibrateBeginBtnClick();
+  EXPECT_TRUE(form.Modified());
+  EXPECT_TRUE(Enabled(form, "CalibrateBeginBtn"));
+  EXPECT_FALSE(Enabled(form, "UndoMenu"));  // a calibration is final
+
+  // The clip keeps the first cell, the whole raster here, and centres the view on it.
+  form.ZoomInMenuClick();
+  const double scale = form.Navigator()->GetScale();
+  form.ClipImageBtnClick();
+  EXPECT_NEAR(form.Navigator()->GetCentre().X, form.Raster()->Width() / 2.0, 1e-6);
+  EXPECT_NEAR(form.Navigator()->GetScale(), scale, 1e-12);
+}
+
+TEST(MainFormCalibrator, AFailedCalibrationLeavesTheCalibratorAndClearsItsFlag) {
+  TForm f;
+  TMainForm& form = f.Form;
+  // Sixteen bits per pixel open and show, but their pixels cannot be written.
+  const QString wide = WriteScan(f.Dir.filePath("wide.bmp"), 60, 40, 3780, 16);
+  form.OpenRaster(wide);
+  TGridInfo moved = form.Calibrator()->Grid();
+  moved.NodeAt(1, 1).Offset = {-5, -3};
+  form.Calibrator()->ReplaceGrid(moved);
+  QString error;
+  WhenModal<QMessageBox>([&](QMessageBox* box) {
+    error = box->text();
+    box->accept();
+  });
+  form.findChild<QToolButton*>("CalibrateBeginBtn")->click();
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_NE(form.Calibrator(), nullptr);
+  EXPECT_EQ(form.UIContext().CalibrationInProgress->Value(), 0);
+  EXPECT_TRUE(Enabled(form, "CalibrateBeginBtn"));
+  EXPECT_FALSE(form.Modified());
+}
+
+TEST(StatusSpy, PixelAndPaperPositionsInTheUsersLocale) {
+  const TWorldPoint middle{10.5, 20.5};
+  EXPECT_EQ(PixelPositionText(middle), "10; 20 px");
+  EXPECT_EQ(PixelPositionText({-0.5, 3}), "-1; 3 px");
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  EXPECT_EQ(PaperPositionText(middle, 3780, 3780), "0,28; 0,54 cm");
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_EQ(PaperPositionText(middle, 3780, 3780), "0.28; 0.54 cm");
+  QLocale::setDefault(saved);
+}

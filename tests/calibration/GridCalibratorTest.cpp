@@ -1,0 +1,209 @@
+#include "AppUIContext.h"
+#include "Cursors.h"
+#include "EditWindowTestUtils.h"
+#include "GridCalibrator.h"
+#include "QtPrinters.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr QRgb kGreen = 0xFF008000u;
+constexpr QRgb kRed = 0xFFFF0000u;
+
+// A raster shown one pixel per device pixel with the calibrator over it, its lattice at (50, 50)
+// with cells of 100 × 100: columns at 50, 150, 250, 350 and rows at 50, 150, 250.
+struct TCalibratedWindow {
+  TCalibratedWindow() : View(420, 320) {
+    ShowWindow(View.Window, 420, 320);
+    SetPixelView(View.Window, 1, {0, 0});
+    Calibrator = new TGridCalibrator(View.Raster.get(), &Options, &UIContext);
+    Hold = std::make_unique<TRefHolder<TGridCalibrator>>(Calibrator);
+    View.Window.AttachEditor(Calibrator);
+    TGridInfo grid;
+    grid.SetSize(4, 3);
+    grid.SetOrigin({50, 50});
+    grid.SetStep({100, 100});
+    Calibrator->ReplaceGrid(grid);
+    Flush();
+  }
+
+  QWindow* Handle() const { return View.Window.windowHandle(); }
+  TGridInfo Grid() const { return Calibrator->Grid(); }
+  void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers modifiers = {}) {
+    MoveMouse(View.Window, from);
+    QTest::mousePress(Handle(), Qt::LeftButton, modifiers, from);
+    MoveMouse(View.Window, (from + to) / 2);
+    MoveMouse(View.Window, to);
+    QTest::mouseRelease(Handle(), Qt::LeftButton, modifiers, to);
+    Flush();
+  }
+  QRgb At(int x, int y) const { return View.Window.Surface().pixel(x, y); }
+
+  TRasterWindow View;
+  TGridCalibratorOptions Options;
+  TAppUIContext UIContext;
+  TGridCalibrator* Calibrator;
+  std::unique_ptr<TRefHolder<TGridCalibrator>> Hold;
+};
+
+TGridInfo MovedNode(TGridInfo grid, int i, int j, TPoint offset) {
+  grid.NodeAt(i, j).Offset = offset;
+  return grid;
+}
+
+}  // namespace
+
+TEST(GridCalibrator, HitTestPicksNodesThenColumnsThenRows) {
+  TCalibratedWindow w;
+  TGridCalibrator& c = *w.Calibrator;
+  const double r = c.PickRadius();
+  ASSERT_GT(r, 2);
+  ASSERT_LT(r, 20);
+  const auto hit = [&](TPoint p, TShiftState shift = 0) {
+    const TGridCalibrator::THit h = c.HitTest(shift, p);
+    return std::array<int, 4>{h.State, h.I, h.J, h.Line};
+  };
+  using A = std::array<int, 4>;
+  EXPECT_EQ(hit({150, 150}), (A{1, 1, 1, 0}));
+  EXPECT_EQ(hit({150, 150}, ssCtrl), (A{0, 0, 0, 0}));  // an unmoved node hides the lines
+  EXPECT_EQ(hit({250, 100}), (A{5, 0, 0, 2}));
+  EXPECT_EQ(hit({250, 100}, ssCtrl), (A{6, 0, 0, 2}));
+  EXPECT_EQ(hit({50, 100}, ssCtrl), (A{0, 0, 0, 0}));  // the first column sizes nothing
+  EXPECT_EQ(hit({100, 150}), (A{3, 0, 0, 1}));
+  EXPECT_EQ(hit({100, 150}, ssCtrl), (A{4, 0, 0, 1}));
+  EXPECT_EQ(hit({100, 50}, ssCtrl), (A{0, 0, 0, 0}));
+  EXPECT_EQ(hit({150, 46}), (A{0, 0, 0, 0}));  // beside a column above the grid: no row either
+  EXPECT_EQ(hit({100, 100}), (A{0, 0, 0, 0}));
+
+  // Within reach of two nodes, the greater column wins, then the greater row.
+  TGridInfo grid = MovedNode(w.Grid(), 1, 1, {97, 0});
+  grid = MovedNode(grid, 2, 0, {0, 97});
+  c.ReplaceGrid(grid);
+  EXPECT_EQ(hit({249, 150}), (A{1, 2, 1, 0}));
+  EXPECT_EQ(hit({249, 150}, ssCtrl), (A{0, 0, 0, 0}));
+  EXPECT_EQ(hit({247, 147}, ssCtrl), (A{2, 2, 0, 0}));
+
+  // The radius is a length on the screen: zoomed in twice, it covers half the pixels.
+  SetPixelView(w.View.Window, 2, {0, 0});
+  EXPECT_NEAR(c.PickRadius(), r / 2, 1e-9);
+}
+
+TEST(GridCalibrator, DragsMoveNodesAndLinesAndRoundHalvesToEven) {
+  TCalibratedWindow w;
+  w.Drag({150, 150}, {163, 171});
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{13, 21}));
+  EXPECT_TRUE(w.Calibrator->HasChanges());
+  // Released on its place, a node is no longer moved.
+  w.Drag({163, 171}, {150, 150});
+  EXPECT_FALSE(w.Grid().NodeAt(1, 1).IsMoved());
+
+  w.Drag({100, 150}, {100, 170});
+  EXPECT_EQ(w.Grid().Origin, (TPoint{50, 70}));
+  w.Drag({200, 70}, {200, 50});  // row 0 back
+  w.Drag({100, 250}, {100, 200}, Qt::ControlModifier);
+  EXPECT_EQ(w.Grid().Step, (TPoint{100, 75}));  // row 2 through 150 below the top
+  w.Drag({100, 200}, {100, 30}, Qt::ControlModifier);
+  EXPECT_EQ(w.Grid().Step, (TPoint{100, 1}));
+  w.Calibrator->Undo();
+  w.Calibrator->Undo();
+  EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
+  w.Drag({250, 100}, {175, 100}, Qt::ControlModifier);
+  EXPECT_EQ(w.Grid().Step, (TPoint{62, 100}));  // (175 - 50) / 2 = 62.5
+  w.Drag({174, 100}, {180, 100});
+  EXPECT_EQ(w.Grid().Origin, (TPoint{56, 50}));
+  // A moved node keeps its place on the raster when the lattice moves.
+  w.Drag({118, 150}, {120, 160});
+  const TPoint placed = w.Grid().NodePos(1, 1);
+  w.Drag({180, 100}, {190, 100});
+  EXPECT_EQ(w.Grid().NodePos(1, 1), placed);
+}
+
+TEST(GridCalibrator, FeedbackIsErasedExactlyWhenADragEndsOrIsCancelled) {
+  TCalibratedWindow w;
+  const QImage before = w.View.Window.Surface().copy();
+  MoveMouse(w.View.Window, {150, 150});
+  QTest::mousePress(w.Handle(), Qt::LeftButton, {}, {150, 150});
+  MoveMouse(w.View.Window, {180, 175});
+  EXPECT_NE(w.View.Window.Surface(), before);
+  EXPECT_EQ(w.View.Window.EditorCursor(), GridCursorBase + 3);
+  w.View.Window.setFocus();
+  QTest::keyClick(w.Handle(), Qt::Key_Escape);
+  EXPECT_EQ(w.Calibrator->DragState(), 0);
+  EXPECT_EQ(w.View.Window.Surface(), before);
+  QTest::mouseRelease(w.Handle(), Qt::LeftButton, {}, {180, 175});
+  EXPECT_FALSE(w.Grid().NodeAt(1, 1).IsMoved());
+
+  // Each line drag shows its own figure, and takes it away whole.
+  for (const auto& [from, to, modifiers] :
+       std::vector<std::tuple<QPoint, QPoint, Qt::KeyboardModifiers>>{
+           {{100, 150}, {110, 190}, {}},
+           {{100, 150}, {110, 190}, Qt::ControlModifier},
+           {{250, 100}, {280, 110}, {}},
+           {{250, 100}, {280, 110}, Qt::ControlModifier}}) {
+    MoveMouse(w.View.Window, from);
+    QTest::mousePress(w.Handle(), Qt::LeftButton, modifiers, from);
+    MoveMouse(w.View.Window, to);
+    EXPECT_NE(w.View.Window.Surface(), before);
+    // The right button ends a drag without applying it.
+    QTest::mousePress(w.Handle(), Qt::RightButton, modifiers, to);
+    EXPECT_EQ(w.View.Window.Surface(), before);
+    QTest::mouseRelease(w.Handle(), Qt::RightButton, modifiers, to);
+    QTest::mouseRelease(w.Handle(), Qt::LeftButton, modifiers, to);
+    Flush();
+  }
+  EXPECT_EQ(w.Grid().Origin, (TPoint{50, 50}));
+  EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
+}
+
+TEST(GridCalibrator, TheLayersAreDrawnWhereTheyBelong) {
+  TCalibratedWindow w;
+  w.Calibrator->ReplaceGrid(MovedNode(w.Grid(), 1, 1, {20, 0}));
+  w.View.Window.Repaint();
+  EXPECT_EQ(w.At(100, 50), kGreen);   // a row of the reference lattice
+  EXPECT_EQ(w.At(250, 120), kGreen);  // a column
+  EXPECT_EQ(w.At(200, 150), kRed);    // the moved node towards its right neighbour
+  // and up to the node above it, from (170, 150) to (150, 50)
+  EXPECT_TRUE(w.At(163, 120) == kRed || w.At(164, 120) == kRed || w.At(165, 120) == kRed);
+  // The unmoved nodes carry green rings, the moved one a red ring; a dotted line joins it to its
+  // reference position.
+  const int r = static_cast<int>(w.Calibrator->PickRadius());
+  const auto ringColour = [&](int x, int y) {
+    for (int dx = -1; dx <= 1; ++dx)
+      if (w.At(x + r + dx, y) == kGreen || w.At(x + r + dx, y) == kRed)
+        return w.At(x + r + dx, y);
+    return QRgb(0);
+  };
+  EXPECT_EQ(ringColour(250, 250), kGreen);
+  EXPECT_EQ(ringColour(170, 150), kRed);
+  int dotted = 0;
+  for (int x = 152 + r; x < 168 - r; ++x) dotted += w.At(x, 150) == kRed;
+  EXPECT_GT(dotted, 0);
+  EXPECT_LT(dotted, 168 - 152 - 2 * r);
+}
+
+TEST(GridCalibrator, UndoAndRedoWalkTheEditsUntilACalibration) {
+  TCalibratedWindow w;
+  int changes = 0;
+  w.Calibrator->OnGridChange = [&](TGridCalibrator*) { ++changes; };
+  const TGridInfo start = w.Grid();
+  w.Drag({150, 150}, {160, 160});
+  w.Calibrator->ResetGrid();
+  EXPECT_FALSE(w.Grid().NodeAt(1, 1).IsMoved());
+  w.Calibrator->Undo();
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{10, 10}));
+  w.Calibrator->Undo();
+  EXPECT_EQ(w.Grid(), start);
+  EXPECT_TRUE(w.Calibrator->CanRedo());
+  w.Calibrator->Redo();
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{10, 10}));
+  EXPECT_EQ(changes, 5);
+  // The counts of cells are stated only by a grid with other counts.
+  EXPECT_EQ(w.UIContext.CellXN->Value(), 3);
+  w.Calibrator->Calibrate();
+  EXPECT_FALSE(w.Calibrator->CanUndo());
+  EXPECT_FALSE(w.Calibrator->CanRedo());
+  EXPECT_EQ(w.UIContext.CalibrationInProgress->Value(), 0);
+}

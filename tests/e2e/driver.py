@@ -1,0 +1,157 @@
+"""Drives the real program under an X server: real input through xdotool, pictures through
+ImageMagick's import. The tests and the scripts that make the README's pictures share it."""
+
+import os
+import struct
+import subprocess
+import tempfile
+import time
+
+from PIL import Image
+
+BORDER = (0, 0, 255)  # the raster's outline, the options' default colour
+
+
+def run(*args, check=True):
+    return subprocess.run(args, check=check, capture_output=True, text=True).stdout.strip()
+
+
+def write_bmp(path, width, height, pixel, resolution=3780):
+    """A bottom-up 24-bit BMP; pixel(x, y) gives (r, g, b)."""
+    row = (width * 3 + 3) & ~3
+    data = bytearray()
+    for y in range(height - 1, -1, -1):
+        line = bytearray()
+        for x in range(width):
+            r, g, b = pixel(x, y)
+            line += bytes((b, g, r))
+        line += bytes(row - len(line))
+        data += line
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), resolution,
+                       resolution, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
+def read_bmp(path):
+    """The pixels and the resolution of a 24-bit BMP as written above."""
+    image = Image.open(path).convert("RGB")
+    with open(path, "rb") as f:
+        head = f.read(54)
+    xres, yres = struct.unpack("<ii", head[38:46])
+    return image, (xres, yres)
+
+
+class Program:
+    """One run of the program under the X server of DISPLAY."""
+
+    def __init__(self, program, *args, env=None):
+        self.process = subprocess.Popen([program, *args], env=env or os.environ.copy(),
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.window = self.wait_window("Velmora")
+        run("xdotool", "windowmove", self.window, "0", "0")
+        run("xdotool", "windowsize", self.window, "1200", "860")
+        self.settle()
+
+    def wait_window(self, name, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            found = run("xdotool", "search", "--onlyvisible", "--name", name, check=False)
+            if found:
+                return found.split()[-1]
+            time.sleep(0.1)
+        raise RuntimeError(f"no window named {name!r} appeared")
+
+    def wait_title(self, part, timeout=30):
+        end = time.time() + timeout
+        while time.time() < end:
+            if part in run("xdotool", "getwindowname", self.window, check=False):
+                return
+            time.sleep(0.1)
+        raise RuntimeError(f"the title never showed {part!r}")
+
+    def settle(self, seconds=0.6):
+        time.sleep(seconds)
+
+    def key(self, *keys):
+        run("xdotool", "windowactivate", "--sync", self.window, check=False)
+        run("xdotool", "key", "--clearmodifiers", *keys)
+        self.settle()
+
+    def type_into_dialog(self, title, text):
+        dialog = self.wait_window(title)
+        run("xdotool", "windowactivate", "--sync", dialog, check=False)
+        self.settle(0.3)
+        run("xdotool", "key", "ctrl+a")
+        run("xdotool", "type", "--delay", "5", text)
+        run("xdotool", "key", "Return")
+        self.settle()
+
+    def move(self, x, y):
+        run("xdotool", "mousemove", str(x), str(y))
+        time.sleep(0.05)
+
+    def drag(self, start, end, button=1, steps=8, modifier=None):
+        self.move(*start)
+        if modifier:
+            run("xdotool", "keydown", modifier)
+        run("xdotool", "mousedown", str(button))
+        for k in range(1, steps + 1):
+            self.move(start[0] + (end[0] - start[0]) * k // steps,
+                      start[1] + (end[1] - start[1]) * k // steps)
+        run("xdotool", "mouseup", str(button))
+        if modifier:
+            run("xdotool", "keyup", modifier)
+        self.settle()
+
+    def wheel(self, x, y, up=True):
+        self.move(x, y)
+        run("xdotool", "click", "4" if up else "5")
+        self.settle()
+
+    def screenshot(self, path=None):
+        with tempfile.NamedTemporaryFile(suffix=".png", delete=False) as f:
+            name = path or f.name
+        run("import", "-window", "root", name)
+        return Image.open(name).convert("RGB")
+
+    def close(self, timeout=20):
+        self.key("alt+F4")
+        try:
+            self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise RuntimeError("the program did not end")
+        return self.process.returncode
+
+
+def find_border(image, colour=BORDER):
+    """The screen rectangle (left, top, right, bottom) of the raster's outline: the outermost rows
+    and columns where long runs of its colour lie (a glyph of the same colour is too short)."""
+    pixels = image.load()
+    rows = [0] * image.height
+    columns = [0] * image.width
+    for y in range(image.height):
+        for x in range(image.width):
+            if pixels[x, y] == colour:
+                rows[y] += 1
+                columns[x] += 1
+    long_rows = [y for y, n in enumerate(rows) if n >= 40]
+    long_columns = [x for x, n in enumerate(columns) if n >= 40]
+    if not long_rows or not long_columns:
+        raise RuntimeError("the raster's outline is not on the screen")
+    return min(long_columns), min(long_rows), max(long_columns), max(long_rows)
+
+
+class ViewMapping:
+    """Raster pixels to screen pixels, from the outline of a raster of the given size."""
+
+    def __init__(self, border, width, height):
+        left, top, right, bottom = border
+        self.left, self.top = left, top
+        self.sx = (right - left) / width
+        self.sy = (bottom - top) / height
+
+    def screen(self, x, y):
+        return round(self.left + x * self.sx), round(self.top + y * self.sy)
