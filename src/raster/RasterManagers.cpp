@@ -7,6 +7,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
