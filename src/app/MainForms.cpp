@@ -1,9 +1,9 @@
 #include "MainForms.h"
 
+#include "AboutForms.h"
 #include "BmpFiles.h"
 #include "Cursors.h"
 #include "FileUtils.h"
-#include "AboutForms.h"
 #include "FormUtils.h"
 #include "HtmlHelps.h"
 #include "RasterFileDialogs.h"
@@ -98,9 +98,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   ClearStatus();
   UpdateCaption();
 
-  RegisterAppBindings(*FUIContext, [this](const QString& name) {
-    return findChild<QObject*>(name);
-  });
+  RegisterAppBindings(*FUIContext,
+                      [this](const QString& name) { return findChild<QObject*>(name); });
   RegisterGridBindings();
   FUIContext->UpdateAll();
 
@@ -147,8 +146,9 @@ void TMainForm::Run(void (TMainForm::*handler)()) {
 
 QAction* TMainForm::AddMenuItem(QMenu* menu, const char* name, const QString& caption,
                                 const QKeySequence& shortcut, void (TMainForm::*handler)(),
-                                bool checkable) {
+                                bool checkable, const char* glyph) {
   auto* action = new QAction(caption, this);
+  if (glyph) action->setIcon(ToolbarGlyph(QLatin1String(glyph)));
   action->setObjectName(QString::fromLatin1(name));
   action->setShortcut(shortcut);
   action->setCheckable(checkable);
@@ -192,14 +192,14 @@ void TMainForm::CreateCommands() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
   file->setObjectName(QStringLiteral("FileMenu"));
   AddMenuItem(file, "OpenMenu", QStringLiteral("&Открыть..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-              &TMainForm::OpenMenuClick);
+              &TMainForm::OpenMenuClick, false, "OpenBtn");
   AddMenuItem(file, "CloseMenu", QStringLiteral("&Закрыть"), QKeySequence(Qt::CTRL | Qt::Key_W),
               &TMainForm::CloseMenuClick);
   file->addSeparator();
   AddMenuItem(file, "SaveMenu", QStringLiteral("&Сохранить"), QKeySequence(Qt::CTRL | Qt::Key_S),
-              &TMainForm::SaveMenuClick);
-  AddMenuItem(file, "SaveAsMenu", QStringLiteral("Сохранить &как..."), QKeySequence::SaveAs,
-              &TMainForm::SaveAsMenuClick);
+              &TMainForm::SaveMenuClick, false, "SaveBtn");
+  AddMenuItem(file, "SaveAsMenu", QStringLiteral("Сохранить &как..."),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &TMainForm::SaveAsMenuClick);
   AddMenuItem(file, "PropertiesMenu", QStringLiteral("С&войства растра..."), {},
               &TMainForm::PropertiesMenuClick);
   file->addSeparator();
@@ -208,24 +208,30 @@ void TMainForm::CreateCommands() {
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
   view->setObjectName(QStringLiteral("ViewMenu"));
-  AddMenuItem(view, "SelectMenu", QStringLiteral("Вы&бор"), {}, &TMainForm::SelectMenuClick, true);
+  AddMenuItem(view, "SelectMenu", QStringLiteral("Вы&бор"), {}, &TMainForm::SelectMenuClick, true,
+              "SelectBtn");
   AddMenuItem(view, "ScrollByHandMenu", QStringLiteral("Произвольная &прокрутка"), {},
-              &TMainForm::ScrollByHandMenuClick, true);
+              &TMainForm::ScrollByHandMenuClick, true, "ScrollByHandBtn");
   AddMenuItem(view, "ZoomByRectMenu", QStringLiteral("Произвольное &масштабирование"), {},
-              &TMainForm::ZoomByRectMenuClick, true);
+              &TMainForm::ZoomByRectMenuClick, true, "ZoomByRectBtn");
   // The step is the navigator's 1.5: the captions say what the commands do. The view commands
   // also take the keys that image editors give them.
-  AddMenuItem(view, "ZoomInMenu", QStringLiteral("Уве&личить масштаб"), QKeySequence::ZoomIn,
-              &TMainForm::ZoomInMenuClick);
-  AddMenuItem(view, "ZoomOutMenu", QStringLiteral("Уме&ньшить масштаб"), QKeySequence::ZoomOut,
-              &TMainForm::ZoomOutMenuClick);
+  AddMenuItem(view, "ZoomInMenu", QStringLiteral("Уве&личить масштаб"),
+              QKeySequence(Qt::CTRL | Qt::Key_Plus), &TMainForm::ZoomInMenuClick, false,
+              "ZoomInBtn")
+      ->setShortcuts(
+          {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  AddMenuItem(view, "ZoomOutMenu", QStringLiteral("Уме&ньшить масштаб"),
+              QKeySequence(Qt::CTRL | Qt::Key_Minus), &TMainForm::ZoomOutMenuClick, false,
+              "ZoomOutBtn");
   AddMenuItem(view, "ZoomOneInOneMenu", QStringLiteral("Масштаб &1:1"),
-              QKeySequence(Qt::CTRL | Qt::Key_1),
-              &TMainForm::ZoomOneInOneMenuClick);
-  AddMenuItem(view, "ZoomAllMenu", QStringLiteral("Вписать &все"), QKeySequence(Qt::CTRL | Qt::Key_0),
-              &TMainForm::ZoomAllMenuClick);
+              QKeySequence(Qt::CTRL | Qt::Key_1), &TMainForm::ZoomOneInOneMenuClick, false,
+              "ZoomOneInOneBtn");
+  AddMenuItem(view, "ZoomAllMenu", QStringLiteral("Вписать &все"),
+              QKeySequence(Qt::CTRL | Qt::Key_0), &TMainForm::ZoomAllMenuClick, false,
+              "ZoomAllBtn");
   AddMenuItem(view, "ZoomPrevMenu", QStringLiteral("Пр&едыдущий масштаб"), {},
-              &TMainForm::ZoomPrevMenuClick);
+              &TMainForm::ZoomPrevMenuClick, false, "ZoomPrevBtn");
   view->addSeparator();
   AddMenuItem(view, "RefreshMenu", QStringLiteral("Пе&рерисовать"), QKeySequence(Qt::Key_F5),
               &TMainForm::RefreshMenuClick);
@@ -233,12 +239,34 @@ void TMainForm::CreateCommands() {
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Инструменты"));
   tools->setObjectName(QStringLiteral("ToolsMenu"));
   AddMenuItem(tools, "CalibrateMenu", QStringLiteral("&Калибратор"), {},
-              &TMainForm::CalibrateMenuClick, true);
+              &TMainForm::CalibrateMenuClick, true, "CalibrateBtn");
   tools->addSeparator();
-  AddMenuItem(tools, "UndoMenu", QStringLiteral("&Отменить изменение сетки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::UndoMenuClick);
+  // The calibrator's commands, which the toolbar has as buttons, also have items and keys.
+  AddMenuItem(tools, "CalibrateParamsMenu", QStringLiteral("Параметры &сетки..."),
+              QKeySequence(Qt::CTRL | Qt::Key_G), &TMainForm::CalibrateParamsBtnClick, false,
+              "CalibrateParamsBtn");
+  AddMenuItem(tools, "CalibrateResetMenu", QStringLiteral("Сбросить &изменения в сетке"), {},
+              &TMainForm::CalibrateResetBtnClick, false, "CalibrateResetBtn");
+  AddMenuItem(tools, "FindNodesMenu", QStringLiteral("&Найти узлы"),
+              QKeySequence(Qt::CTRL | Qt::Key_F), &TMainForm::FindNodesMenuClick, false,
+              "FindNodesBtn");
+  AddMenuItem(tools, "CalibrateBeginMenu", QStringLiteral("&Начать калибровку"),
+              QKeySequence(Qt::Key_F9), &TMainForm::CalibrateBeginBtnClick, false,
+              "CalibrateBeginBtn");
+  AddMenuItem(tools, "ClipImageMenu", QStringLiteral("&Обрезать по сетке"), {},
+              &TMainForm::ClipImageBtnClick, false, "ClipImageBtn");
+  tools->addSeparator();
+  AddMenuItem(tools, "OpenGridMenu", QStringLiteral("Откр&ыть сетку..."),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TMainForm::OpenGridMenuClick, false,
+              "GridOpenBtn");
+  AddMenuItem(tools, "SaveGridMenu", QStringLiteral("Сохранить се&тку..."),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), &TMainForm::SaveGridMenuClick, false,
+              "GridSaveBtn");
+  tools->addSeparator();
+  AddMenuItem(tools, "UndoMenu", QStringLiteral("Отменить изменение се&тки"),
+              QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::UndoMenuClick, false, "GridUndoBtn");
   AddMenuItem(tools, "RedoMenu", QStringLiteral("&Вернуть изменение сетки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::RedoMenuClick);
+              QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::RedoMenuClick, false, "GridRedoBtn");
   tools->addSeparator();
   AddMenuItem(tools, "OptionsMenu", QStringLiteral("П&араметры..."), {},
               &TMainForm::OptionsMenuClick);
@@ -248,8 +276,7 @@ void TMainForm::CreateCommands() {
   AddMenuItem(help, "HelpTopicMenu", QStringLiteral("&Справка"), QKeySequence(Qt::Key_F1),
               &TMainForm::HelpTopicMenuClick);
   help->addSeparator();
-  AddMenuItem(help, "AboutMenu", QStringLiteral("&О программе..."), {},
-              &TMainForm::AboutMenuClick);
+  AddMenuItem(help, "AboutMenu", QStringLiteral("&О программе..."), {}, &TMainForm::AboutMenuClick);
 
   QToolBar* fileBar = addToolBar(QStringLiteral("Файл"));
   fileBar->setObjectName(QStringLiteral("FileToolbar"));
@@ -282,6 +309,8 @@ void TMainForm::CreateCommands() {
             &TMainForm::CalibrateParamsBtnClick);
   AddButton(toolsBar, "CalibrateResetBtn", QStringLiteral("Сбросить изменения в сетке"),
             &TMainForm::CalibrateResetBtnClick);
+  AddButton(toolsBar, "FindNodesBtn", QStringLiteral("Найти узлы сетки на растре"),
+            &TMainForm::FindNodesMenuClick);
   AddButton(toolsBar, "CalibrateBeginBtn", QStringLiteral("Начать калибровку"),
             &TMainForm::CalibrateBeginBtnClick);
   toolsBar->addSeparator();
@@ -384,6 +413,14 @@ void TMainForm::RegisterGridBindings() {
                        {"CalibratorInUse and GridCanUndo and not CalibrationInProgress"});
   FUIContext->SetProps({"Enabled", find("RedoMenu")},
                        {"CalibratorInUse and GridCanRedo and not CalibrationInProgress"});
+  // The calibrator's menu items follow their buttons' conditions.
+  FUIContext->SetProps({"Enabled", find("CalibrateParamsMenu"), find("CalibrateResetMenu"),
+                        find("CalibrateBeginMenu"), find("FindNodesMenu"), find("FindNodesBtn"),
+                        find("OpenGridMenu"), find("SaveGridMenu")},
+                       {"CalibratorInUse and not CalibrationInProgress"});
+  FUIContext->SetProps({"Enabled", find("ClipImageMenu")},
+                       {"RasterOpened and not CalibrationInProgress and not ClipInProgress"});
+  FUIContext->SetProps({"Enabled", find("ClipImageMenu")}, {"(CellXN = 1) and (CellYN = 1)"});
 }
 
 void TMainForm::RestoreLayout() {

@@ -76,6 +76,9 @@ class TMainForm : public QMainWindow {
   void ClipImageBtnClick();
   void UndoMenuClick();
   void RedoMenuClick();
+  void FindNodesMenuClick();
+  void OpenGridMenuClick();
+  void SaveGridMenuClick();
 
   void OptionsMenuClick();
   void HelpTopicMenuClick();
@@ -122,12 +125,14 @@ class TMainForm : public QMainWindow {
   // Whether the grid may go: it has no changes, or the user agrees to lose them.
   bool ConfirmGridLoss();
   void GridHistoryChanged();
+  QString GridFileProposal() const;
   void RegisterGridBindings();
   void CreateCommands();
   void CreateStatusBar();
+  // A menu item; with a glyph name it shows that button's glyph too.
   QAction* AddMenuItem(QMenu* menu, const char* name, const QString& caption,
                        const QKeySequence& shortcut, void (TMainForm::*handler)(),
-                       bool checkable = false);
+                       bool checkable = false, const char* glyph = nullptr);
   QToolButton* AddButton(QToolBar* toolbar, const char* name, const QString& hint,
                          void (TMainForm::*handler)(), bool checkable = false);
   // Runs a command; an error is shown and the program goes on.
@@ -158,6 +163,7 @@ class TMainForm : public QMainWindow {
   QStackedLayout* FCentral = nullptr;
   std::array<QLabel*, 4> FPanels{};
   QString FOpenProposal;  // the folder and name the open dialog proposes
+  QString FGridProposal;  // and the grid file dialogs
   int FBusyCount = 0;
   QElapsedTimer FSinceAlive;
 };

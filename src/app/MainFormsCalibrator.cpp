@@ -2,7 +2,18 @@
 // and the undoing of grid edits.
 #include "FormUtils.h"
 #include "GridCalibrator.h"
+#include "GridFiles.h"
 #include "MainForms.h"
+#include "RasterFileDialogs.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kGridFilter = QStringLiteral("Файлы сетки (*.json)|*.json|Все файлы (*.*)|*.*");
+
+}  // namespace
 
 void TMainForm::CalibrateMenuClick() {
   if (FCalibrator) {
@@ -58,6 +69,47 @@ void TMainForm::UndoMenuClick() {
 
 void TMainForm::RedoMenuClick() {
   if (FCalibrator) FCalibrator->Redo();
+}
+
+void TMainForm::FindNodesMenuClick() {
+  if (!FCalibrator) return;
+  TAppliedNodes applied;
+  {
+    TBusy busy(*this);
+    applied = FCalibrator->FindNodes();
+  }
+  const int searched = applied.Found + static_cast<int>(applied.NotFound.size());
+  QString report = QStringLiteral("Найдено %1 из %2 узлов").arg(applied.Found).arg(searched);
+  if (!applied.NotFound.empty())
+    report +=
+        QStringLiteral(".\nНе найденные узлы отмечены кружками с крестом: поставьте их сами.");
+  QMessageBox::information(this, ApplicationTitle(), report);
+}
+
+void TMainForm::OpenGridMenuClick() {
+  if (!FCalibrator) return;
+  QString name = GridFileProposal();
+  if (!RunOpenFileDialog(kGridFilter, name, this, QStringLiteral("Открытие сетки"))) return;
+  // A file that does not fit the raster is refused whole: the grid stays as it was.
+  FCalibrator->ReplaceGrid(MakeGrid(ReadGridFile(name), *FRaster));
+  FGridProposal = name;
+}
+
+void TMainForm::SaveGridMenuClick() {
+  if (!FCalibrator) return;
+  QString name = GridFileProposal();
+  if (!RunSaveFileDialog(kGridFilter, QStringLiteral("json"), name, this,
+                         QStringLiteral("Сохранение сетки")))
+    return;
+  WriteGridFile(name, FCalibrator->Grid());
+  FGridProposal = name;
+}
+
+QString TMainForm::GridFileProposal() const {
+  if (!FGridProposal.isEmpty()) return FGridProposal;
+  // Beside the raster, under its name.
+  const QFileInfo raster(FRaster->FileName());
+  return raster.dir().filePath(raster.completeBaseName() + QStringLiteral(".json"));
 }
 
 void TMainForm::CloseCalibrator() {

@@ -36,8 +36,8 @@ void TMainForm::OpenRaster(const QString& fileName) {
   // A modified raster whose changes could not be kept (the save was cancelled or failed) stays
   // open, and the new one is not opened.
   if (CloseRaster(true, false) == IDCANCEL) return;
-  auto raster = std::make_unique<TRasterManager>(FProvider.get(), FOptions->RasterCache,
-                                                 FStatusInfo.get());
+  auto raster =
+      std::make_unique<TRasterManager>(FProvider.get(), FOptions->RasterCache, FStatusInfo.get());
   // The reduced copies made while the parts are read show the fitted view at once.
   raster->Pictures();
   {
@@ -89,10 +89,9 @@ void TMainForm::ExitMenuClick() {
 int TMainForm::CloseRaster(bool ask, bool canCancel) {
   int result = IDNO;
   if (FRaster && FModified && ask) {
-    const QMessageBox::StandardButton answer =
-        AskQuestion(QStringLiteral("Сохранение"),
-                    QStringLiteral("Сохранить растр %1?").arg(FRaster->FileName()), canCancel,
-                    this);
+    const QMessageBox::StandardButton answer = AskQuestion(
+        QStringLiteral("Сохранение"),
+        QStringLiteral("Сохранить растр %1?").arg(FRaster->FileName()), canCancel, this);
     if (answer == QMessageBox::Cancel) return IDCANCEL;
     if (answer == QMessageBox::Yes) {
       result = SaveRaster(false);

@@ -92,6 +92,7 @@ void TOptions::Load() {
     ReadValue(*settings, QStringLiteral("RasterBorderColor"), RasterBorderColor, ColorOf);
     ReadValue(*settings, QStringLiteral("SrcGridColor"), SrcGridColor, ColorOf);
     ReadValue(*settings, QStringLiteral("DstGridColor"), DstGridColor, ColorOf);
+    ReadValue(*settings, QStringLiteral("MissedNodeColor"), MissedNodeColor, ColorOf);
   } catch (const Exception& e) {
     HandleException(e);
   }
@@ -105,6 +106,7 @@ void TOptions::Save() {
   settings->setValue(QStringLiteral("RasterBorderColor"), ColorText(RasterBorderColor));
   settings->setValue(QStringLiteral("SrcGridColor"), ColorText(SrcGridColor));
   settings->setValue(QStringLiteral("DstGridColor"), ColorText(DstGridColor));
+  settings->setValue(QStringLiteral("MissedNodeColor"), ColorText(MissedNodeColor));
   settings->endGroup();
   settings->sync();
   if (settings->status() != QSettings::NoError)
@@ -169,7 +171,9 @@ TOptionsForm::TOptionsForm(TOptions& options, QWidget* parent)
                                "SrcGridColorBtn", SrcGridColorBtn);
   DstGridColorPanel = addColor(3, QStringLiteral("Цвет измененной сетки"), "DstGridColorPanel",
                                "DstGridColorBtn", DstGridColorBtn);
-  grid->setRowStretch(4, 1);
+  MissedNodeColorPanel = addColor(4, QStringLiteral("Цвет ненайденных узлов"),
+                                  "MissedNodeColorPanel", "MissedNodeColorBtn", MissedNodeColorBtn);
+  grid->setRowStretch(5, 1);
 
   Pages = new QTabWidget;
   Pages->setObjectName(QStringLiteral("Pages"));
@@ -203,6 +207,7 @@ void TOptionsForm::ShowValues(const TOptions& values) {
   SetSwatchColor(RasterBorderColorPanel, values.RasterBorderColor);
   SetSwatchColor(SrcGridColorPanel, values.SrcGridColor);
   SetSwatchColor(DstGridColorPanel, values.DstGridColor);
+  SetSwatchColor(MissedNodeColorPanel, values.MissedNodeColor);
 }
 
 TOptions TOptionsForm::ReadValues() {
@@ -232,6 +237,7 @@ TOptions TOptionsForm::ReadValues() {
   values.RasterBorderColor = SwatchColor(RasterBorderColorPanel);
   values.SrcGridColor = SwatchColor(SrcGridColorPanel);
   values.DstGridColor = SwatchColor(DstGridColorPanel);
+  values.MissedNodeColor = SwatchColor(MissedNodeColorPanel);
   return values;
 }
 

@@ -71,9 +71,11 @@ class TOptionsForm : public QDialog {
   QFrame* RasterBorderColorPanel;
   QFrame* SrcGridColorPanel;
   QFrame* DstGridColorPanel;
+  QFrame* MissedNodeColorPanel;
   QPushButton* RasterBorderColorBtn;
   QPushButton* SrcGridColorBtn;
   QPushButton* DstGridColorBtn;
+  QPushButton* MissedNodeColorBtn;
   QPushButton* DefaultBtn;
   QPushButton* OkBtn;
   QPushButton* CancelBtn;

@@ -15,8 +15,8 @@ void TEditWindowSpy::MouseMove(TShiftState, const TPoint& p) {
   FMainForm->ShowStatusText(0, PixelPositionText(w));
   const TRasterManager* raster = FMainForm->Raster();
   FMainForm->ShowStatusText(
-      1, raster ? PaperPositionText(w, raster->XPelsPerMeter(), raster->YPelsPerMeter())
-                : QString());
+      1,
+      raster ? PaperPositionText(w, raster->XPelsPerMeter(), raster->YPelsPerMeter()) : QString());
 }
 
 QString PixelPositionText(const TWorldPoint& w) {

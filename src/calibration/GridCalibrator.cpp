@@ -192,6 +192,8 @@ void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
     PushUndo(std::move(before));
     GridChanged();
   }
+  // A node placed by hand is no longer one the search missed.
+  if (state == dsMoveNode || state == dsResetNode) std::erase(FMissed, TPoint{i, j});
   Repaint();
 }
 
@@ -279,6 +281,26 @@ void TGridCalibrator::Paint(TCanvas& canvas) {
   DrawPageContour(device, canvas, *movedMarks, HollowFill, Solid(FOptions->DstGridColor));
   DrawWorldContour(device, canvas, *shifts, HollowFill,
                    MakeLineStyle(psDot, FOptions->DstGridColor, pmCopy, 0, 0));
+  PaintMissedNodes(canvas);
+}
+
+void TGridCalibrator::PaintMissedNodes(TCanvas& canvas) {
+  if (FMissed.empty()) return;
+  TDeviceInfo& device = Device();
+  const TProjection& projection = *device.Projection();
+  // A ring twice a node's size with a cross in it: the user's eye finds it on a busy sheet.
+  const double radius = 2 * FOptions->GridNodeRadius;
+  TContourLease marks;
+  for (const TPoint& n : FMissed) {
+    if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
+    const TWorldPoint c = projection.WorldToPage(PointToWorld(FGrid.NodePos(n.X, n.Y)));
+    AddCircle(*marks, c, radius);
+    marks->MoveTo(TWorldPoint{c.X - radius, c.Y});
+    marks->LineTo(TWorldPoint{c.X + radius, c.Y});
+    marks->MoveTo(TWorldPoint{c.X, c.Y - radius});
+    marks->LineTo(TWorldPoint{c.X, c.Y + radius});
+  }
+  DrawPageContour(device, canvas, *marks, HollowFill, Solid(FOptions->MissedNodeColor));
 }
 
 void TGridCalibrator::Repaint() {
@@ -290,12 +312,19 @@ void TGridCalibrator::Repaint() {
 bool TGridCalibrator::EditGridParams(QWidget* parent) {
   const double rx = FRaster->XPelsPerMeter();
   const double ry = FRaster->YPelsPerMeter();
+  // A damaged file may state any resolution; centimetres need a real one.
+  if (rx <= 0 || ry <= 0)
+    throw Exception(QStringLiteral("Разрешение растра %1 × %2 точек на метр не позволяет перевести "
+                                   "сантиметры в пиксели: задайте его в свойствах растра")
+                        .arg(FRaster->XPelsPerMeter())
+                        .arg(FRaster->YPelsPerMeter()));
   TGridPaperParams params = GridToPaper(FGrid, rx, ry);
   if (!ShowGridParamsDialog(params.Left, params.Top, params.Width, params.Height, params.CellsX,
                             params.CellsY, parent))
     return false;
   TGridInfo edited = FGrid;
   ApplyPaperParams(edited, params, rx, ry);
+  FMissed.clear();
   if (edited != FGrid) {
     PushUndo(std::exchange(FGrid, std::move(edited)));
     GridChanged();
@@ -308,6 +337,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
 
 void TGridCalibrator::ResetGrid() {
   SetDragState(dsIdle);
+  FMissed.clear();
   TGridInfo reset = FGrid;
   reset.ResetNodes();
   if (reset != FGrid) {
@@ -321,6 +351,7 @@ void TGridCalibrator::Calibrate() {
   FUIContext->CalibrationInProgress->SetValue(1);
   try {
     CalibrateRaster(*FRaster, FGrid);
+    FMissed.clear();
     Repaint();
     DoRasterChanged();
   } catch (...) {
@@ -337,6 +368,7 @@ void TGridCalibrator::ClipToGrid() {
   FUIContext->ClipInProgress->SetValue(1);
   try {
     if (ClipRasterToGrid(*FRaster, FGrid)) {
+      FMissed.clear();
       Repaint();
       DoRasterChanged();
       // The earlier grids lie on the raster as it was.
@@ -353,11 +385,26 @@ void TGridCalibrator::ClipToGrid() {
 
 void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   SetDragState(dsIdle);
+  FMissed.clear();
   if (grid == FGrid) return;
   PushUndo(std::exchange(FGrid, grid));
   SetCellCounts(FUndo.back());
   GridChanged();
   Repaint();
+}
+
+TAppliedNodes TGridCalibrator::FindNodes() {
+  SetDragState(dsIdle);
+  const TNodeSearch search = FindGridNodes(*FRaster, FGrid);
+  TGridInfo found = FGrid;
+  TAppliedNodes applied = ApplyFoundNodes(found, search);
+  if (found != FGrid) {
+    PushUndo(std::exchange(FGrid, std::move(found)));
+    GridChanged();
+  }
+  FMissed = applied.NotFound;
+  Repaint();
+  return applied;
 }
 
 void TGridCalibrator::DoRasterChanged() {
@@ -380,6 +427,7 @@ void TGridCalibrator::PushUndo(TGridInfo previous) {
 void TGridCalibrator::Undo() {
   if (FUndo.empty()) return;
   SetDragState(dsIdle);
+  FMissed.clear();
   FRedo.push_back(std::move(FGrid));
   FGrid = std::move(FUndo.back());
   FUndo.pop_back();
@@ -391,6 +439,7 @@ void TGridCalibrator::Undo() {
 void TGridCalibrator::Redo() {
   if (FRedo.empty()) return;
   SetDragState(dsIdle);
+  FMissed.clear();
   FUndo.push_back(std::move(FGrid));
   FGrid = std::move(FRedo.back());
   FRedo.pop_back();

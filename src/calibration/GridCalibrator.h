@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Canvases.h"
+#include "FindNodes.h"
 #include "GridInfo.h"
 #include "InEditors.h"
 
@@ -12,12 +13,13 @@ class TRasterManager;
 class QWidget;
 
 // The user's settings that the grid calibrator reads: the radius of a node's mark and grip area in
-// metres of the displayed page, and the colours of the reference and the moved grid. The
-// application's options extend these.
+// metres of the displayed page, the colours of the reference and the moved grid, and the colour
+// that marks the nodes a search did not find. The application's options extend these.
 struct TGridCalibratorOptions {
   double GridNodeRadius = 0.001;
   TColor SrcGridColor = 0x008000;
   TColor DstGridColor = 0x0000FF;
+  TColor MissedNodeColor = 0xFF00FF;
 };
 
 // The tool that lays the reference grid over the raster: it draws the lattice with the moved grid
@@ -65,6 +67,11 @@ class TGridCalibrator : public TEditor {
   void ClipToGrid();
   // Puts a grid in place of the current one, as one step that can be undone.
   void ReplaceGrid(const TGridInfo& grid);
+  // Looks for the scan's crossings of the nodes the user has not moved: the found nodes move onto
+  // them as one step that can be undone, the others are marked until they are moved or the grid
+  // changes as a whole.
+  TAppliedNodes FindNodes();
+  const std::vector<TPoint>& MissedNodes() const { return FMissed; }
 
   // Edits of the grid (drags, resets, parameters) can be undone and redone while the tool lives;
   // a calibration and a clip are final and forget them.
@@ -97,6 +104,7 @@ class TGridCalibrator : public TEditor {
   void GridChanged();
   void Repaint();
   void SetCellCounts(const TGridInfo& previous);
+  void PaintMissedNodes(TCanvas& canvas);
 
   TRasterManager* FRaster;
   const TGridCalibratorOptions* FOptions;
@@ -109,4 +117,5 @@ class TGridCalibrator : public TEditor {
   int32_t FDragLine = 0;
   std::vector<TGridInfo> FUndo;
   std::vector<TGridInfo> FRedo;
+  std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
 };

@@ -2,7 +2,7 @@
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
-#include "CliGridFile.h"
+#include "GridFiles.h"
 #include "CliRasterOptions.h"
 #include "RasterManagers.h"
 

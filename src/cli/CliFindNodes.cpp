@@ -1,7 +1,7 @@
 #include "CliFindNodes.h"
 
 #include "CliCommands.h"
-#include "CliGridFile.h"
+#include "GridFiles.h"
 #include "CliRasterOptions.h"
 #include "FindNodes.h"
 #include "RasterManagers.h"

@@ -9,7 +9,9 @@ import time
 
 from PIL import Image
 
-BORDER = (0, 0, 255)  # the raster's outline, the options' default colour
+# The reference grid's colour (the options' default). Right after opening, the calibrator's grid is
+# one cell on the raster's corners: its lines are the raster's outline.
+GRID = (0, 128, 0)
 
 
 def run(*args, check=True):
@@ -75,13 +77,13 @@ class Program:
         time.sleep(seconds)
 
     def key(self, *keys):
-        run("xdotool", "windowactivate", "--sync", self.window, check=False)
+        run("xdotool", "windowfocus", "--sync", self.window, check=False)
         run("xdotool", "key", "--clearmodifiers", *keys)
         self.settle()
 
     def type_into_dialog(self, title, text):
         dialog = self.wait_window(title)
-        run("xdotool", "windowactivate", "--sync", dialog, check=False)
+        run("xdotool", "windowfocus", "--sync", dialog, check=False)
         self.settle(0.3)
         run("xdotool", "key", "ctrl+a")
         run("xdotool", "type", "--delay", "5", text)
@@ -126,7 +128,7 @@ class Program:
         return self.process.returncode
 
 
-def find_border(image, colour=BORDER):
+def find_border(image, colour=GRID):
     """The screen rectangle (left, top, right, bottom) of the raster's outline: the outermost rows
     and columns where long runs of its colour lie (a glyph of the same colour is too short)."""
     pixels = image.load()

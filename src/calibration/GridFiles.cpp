@@ -1,4 +1,4 @@
-#include "CliGridFile.h"
+#include "GridFiles.h"
 
 #include "RasterManagers.h"
 #include "Streams.h"
