@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -724,6 +725,13 @@ void TEditWindow::contextMenuEvent(QContextMenuEvent* event) {
   // Requests of the mouse are served at the button's release.
   event->accept();
   if (event->reason() != QContextMenuEvent::Mouse) ContextMenuRequest(QPoint(-1, -1));
+}
+
+void TEditWindow::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  // Keys released while another window had the focus (a shortcut's dialog took Shift and Ctrl
+  // away) never reached this one: the tools learn the keys' state as it is now.
+  ModifiersChanged(ShiftStateOf(QGuiApplication::queryKeyboardModifiers()));
 }
 
 void TEditWindow::ContextMenuRequest(QPoint globalPos) {

@@ -242,6 +242,7 @@ class TEditWindow : public QWidget {
   void keyReleaseEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   enum TEventKind : uint8_t { ekMouseDown, ekMouseUp, ekMouseMove, ekKeyDown, ekKeyUp };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppUIContext.h"
+#include "GridInfo.h"
 #include "InEditors.h"
 #include "Navigators.h"
 #include "Options.h"
@@ -13,6 +14,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -164,6 +166,8 @@ class TMainForm : public QMainWindow {
   std::array<QLabel*, 4> FPanels{};
   QString FOpenProposal;  // the folder and name the open dialog proposes
   QString FGridProposal;  // and the grid file dialogs
+  // The grid as last read from or written to a file: it is not lost when the calibrator goes.
+  std::optional<TGridInfo> FFiledGrid;
   int FBusyCount = 0;
   QElapsedTimer FSinceAlive;
 };

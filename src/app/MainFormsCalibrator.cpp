@@ -27,6 +27,7 @@ void TMainForm::CalibrateMenuClick() {
   FCalibrator = calibrator;
   calibrator->OnDestroy = [this](TGridCalibrator*) {
     FCalibrator = nullptr;
+    FFiledGrid.reset();
     FUIContext->CalibratorInUse->SetValue(0);
     GridHistoryChanged();
     FEditWindow->Invalidate();
@@ -93,6 +94,7 @@ void TMainForm::OpenGridMenuClick() {
   // A file that does not fit the raster is refused whole: the grid stays as it was.
   FCalibrator->ReplaceGrid(MakeGrid(ReadGridFile(name), *FRaster));
   FGridProposal = name;
+  FFiledGrid = FCalibrator->Grid();
 }
 
 void TMainForm::SaveGridMenuClick() {
@@ -103,6 +105,7 @@ void TMainForm::SaveGridMenuClick() {
     return;
   WriteGridFile(name, FCalibrator->Grid());
   FGridProposal = name;
+  FFiledGrid = FCalibrator->Grid();
 }
 
 QString TMainForm::GridFileProposal() const {
@@ -118,6 +121,7 @@ void TMainForm::CloseCalibrator() {
 
 bool TMainForm::ConfirmGridLoss() {
   if (FClosingDown || !FCalibrator || !FCalibrator->HasChanges()) return true;
+  if (FFiledGrid && *FFiledGrid == FCalibrator->Grid()) return true;
   return AskQuestion(ApplicationTitle(),
                      QStringLiteral("Изменения в сетке будут потеряны. Продолжить?"), false,
                      this) == QMessageBox::Yes;

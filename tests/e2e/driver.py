@@ -49,7 +49,10 @@ class Program:
     """One run of the program under the X server of DISPLAY."""
 
     def __init__(self, program, *args, env=None):
-        self.process = subprocess.Popen([program, *args], env=env or os.environ.copy(),
+        if env is None:
+            # Settings of the run's own: the user's are never touched.
+            env = dict(os.environ, XDG_CONFIG_HOME=tempfile.mkdtemp())
+        self.process = subprocess.Popen([program, *args], env=env,
                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.window = self.wait_window("Velmora")
         run("xdotool", "windowmove", self.window, "0", "0")
@@ -90,11 +93,26 @@ class Program:
         run("xdotool", "key", "Return")
         self.settle()
 
+    def fill_dialog(self, title, values):
+        """Types the values into the dialog's fields in their tab order and confirms it."""
+        dialog = self.wait_window(title)
+        run("xdotool", "windowfocus", "--sync", dialog, check=False)
+        self.settle(0.3)
+        for value in values:
+            run("xdotool", "key", "ctrl+a")
+            run("xdotool", "type", "--delay", "5", value)
+            run("xdotool", "key", "Tab")
+        run("xdotool", "key", "Return")
+        self.settle()
+
+    def wait_idle(self, seconds=1.5):
+        self.settle(seconds)
+
     def move(self, x, y):
         run("xdotool", "mousemove", str(x), str(y))
         time.sleep(0.05)
 
-    def drag(self, start, end, button=1, steps=8, modifier=None):
+    def drag(self, start, end, button=1, steps=8, modifier=None, during=None):
         self.move(*start)
         if modifier:
             run("xdotool", "keydown", modifier)
@@ -102,6 +120,9 @@ class Program:
         for k in range(1, steps + 1):
             self.move(start[0] + (end[0] - start[0]) * k // steps,
                       start[1] + (end[1] - start[1]) * k // steps)
+        if during:
+            time.sleep(0.3)
+            during()
         run("xdotool", "mouseup", str(button))
         if modifier:
             run("xdotool", "keyup", modifier)
