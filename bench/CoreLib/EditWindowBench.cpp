@@ -1,10 +1,14 @@
 // The edit window over a 20000 × 20000 8-bit raster in a 1600 × 1000 window, the default cache:
 // what each step of looking around costs. A scroll by 24 pixels against a full repaint (with the
 // area each repaints), an overlay moved (the rubber band erased and drawn), a move of a hand drag,
-// an auto-scroll tick, and a wheel zoom step fitted and at 1:1.
+// an auto-scroll tick, and a wheel zoom step fitted and at 1:1. With the grid calibrator and a grid
+// of 50 × 50 cells: each move of a node's drag (its feedback erased and drawn), and a repaint of
+// the fitted view with the grid's five layers.
+#include "AppUIContext.h"
 #include "BenchRasters.h"
 #include "BmpFiles.h"
 #include "Cursors.h"
+#include "GridCalibrator.h"
 #include "InEditors.h"
 #include "Navigators.h"
 #include "PageRectSelectors.h"
@@ -163,12 +167,58 @@ void WheelZoom(benchmark::State& state, bool fitted) {
   const QPoint at(700, 400);
   int delta = 120;
   for (auto _ : state) {
-    QWheelEvent event(at, b.Window.mapToGlobal(at), {}, QPoint(0, delta), {}, {},
-                      Qt::NoScrollPhase, false);
+    QWheelEvent event(at, b.Window.mapToGlobal(at), {}, QPoint(0, delta), {}, {}, Qt::NoScrollPhase,
+                      false);
     QApplication::sendEvent(&b.Window, &event);
     b.Window.Update();
     delta = -delta;
   }
+}
+
+// The calibrator over the raster with a grid of 50 × 50 cells whose nodes are all moved a little.
+struct TCalibrated {
+  explicit TCalibrated(TBenchWindow& b) : Bench(b) {
+    Calibrator = new TGridCalibrator(&b.Raster, &Options, &UIContext);
+    b.Window.AttachEditor(Calibrator);
+    TGridInfo grid;
+    grid.SetSize(51, 51);
+    grid.SetOrigin({200, 200});
+    grid.SetStep({392, 392});
+    for (int j = 0; j < 51; ++j)
+      for (int i = 0; i < 51; ++i) grid.NodeAt(i, j).Offset = {(i * 7) % 11 - 5, (j * 5) % 9 - 4};
+    Calibrator->ReplaceGrid(grid);
+  }
+  ~TCalibrated() { Bench.Window.DetachEditor(Calibrator); }
+
+  TBenchWindow& Bench;
+  TGridCalibratorOptions Options;
+  TAppUIContext UIContext;
+  TGridCalibrator* Calibrator;
+};
+
+void GridDragMove(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.Fitted();
+  TCalibrated calibrated(b);
+  b.Window.Update();
+  // Node (25, 25) of the grid, where the fitted view shows it.
+  const TPoint node = b.Window.Device().PageToDevice(b.Window.Device().Projection()->WorldToPage(
+      PointToWorld(calibrated.Calibrator->Grid().NodePos(25, 25))));
+  b.Mouse(QEvent::MouseButtonPress, QPoint(node.X, node.Y), Qt::LeftButton);
+  int dx = 30;
+  for (auto _ : state) {
+    b.Mouse(QEvent::MouseMove, QPoint(node.X + dx, node.Y + 10), Qt::LeftButton);
+    dx = -dx;
+  }
+  calibrated.Calibrator->Cancel();
+  b.Mouse(QEvent::MouseButtonRelease, QPoint(node.X, node.Y), Qt::NoButton);
+}
+
+void GridRepaint(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  b.Fitted();
+  TCalibrated calibrated(b);
+  for (auto _ : state) b.Window.Repaint();
 }
 
 }  // namespace
@@ -181,6 +231,8 @@ BENCHMARK(HandMove)->Unit(benchmark::kMillisecond);
 BENCHMARK(AutoScrollTick)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WheelZoom, one_to_one, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WheelZoom, fitted, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(GridDragMove)->Unit(benchmark::kMicrosecond);
+BENCHMARK(GridRepaint)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -92,12 +92,23 @@ void TXorSquare::Draw(TCanvas& canvas) {
   canvas.PolyPolygon(square, &count, 1);
 }
 
-TRasterWindow::TRasterWindow(int rasterWidth, int rasterHeight, int64_t cache) {
-  RegisterBmpFormat(&Provider);
-  TBmpLayout layout{rasterWidth, rasterHeight, 8, GreyPalette(256)};
+namespace {
+
+TBmpLayout BandsAndLines(int width, int height) {
+  TBmpLayout layout{width, height, 8, GreyPalette(256)};
   layout.Pixel = [](int x, int y) {
     return x % 37 == 0 || y % 29 == 0 ? 0u : static_cast<uint32_t>(60 + (x * 3 + y * 5) % 190);
   };
+  return layout;
+}
+
+}  // namespace
+
+TRasterWindow::TRasterWindow(int rasterWidth, int rasterHeight, int64_t cache)
+    : TRasterWindow(BandsAndLines(rasterWidth, rasterHeight), cache) {}
+
+TRasterWindow::TRasterWindow(const TBmpLayout& layout, int64_t cache) {
+  RegisterBmpFormat(&Provider);
   const QString name = Dir.filePath(QStringLiteral("view.bmp"));
   WriteFile(name, BmpBytes(layout));
   Raster = std::make_unique<TRasterManager>(&Provider, cache, nullptr);

@@ -63,6 +63,8 @@ class TXorSquare : public TEditor {
 // as the program paints its raster.
 struct TRasterWindow {
   TRasterWindow(int rasterWidth, int rasterHeight, int64_t cache = 1 << 20);
+  // A raster of the layout instead.
+  explicit TRasterWindow(const TBmpLayout& layout, int64_t cache = 1 << 20);
 
   QTemporaryDir Dir;
   TLocalFileProvider Provider;

@@ -7,13 +7,16 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTest>
 #include <QToolButton>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -323,4 +326,29 @@ TEST(StatusSpy, PixelAndPaperPositionsInTheUsersLocale) {
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   EXPECT_EQ(PaperPositionText(middle, 3780, 3780), "0.28; 0.54 cm");
   QLocale::setDefault(saved);
+}
+
+TEST(MainForm, ABmpDroppedOnTheWindowOpensThroughTheOpenFlow) {
+  TForm f;
+  TMainForm& form = f.Form;
+  const QString other = WriteScan(f.Dir.filePath("dropped.BMP"), 50, 40);
+  const auto drop = [&](const QString& name) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(name)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&form, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&form, &dropped);
+    QCoreApplication::processEvents();
+    return true;
+  };
+  EXPECT_FALSE(drop(f.Dir.filePath("notes.txt")));
+  MarkModified(f);
+  QString question;
+  Answer(QMessageBox::No, &question);
+  ASSERT_TRUE(drop(other));
+  EXPECT_EQ(question, "Сохранить растр " + f.Scan + "?");
+  ASSERT_NE(form.Raster(), nullptr);
+  EXPECT_EQ(form.Raster()->FileName(), other);
 }

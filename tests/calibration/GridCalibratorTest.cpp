@@ -2,6 +2,7 @@
 #include "Cursors.h"
 #include "EditWindowTestUtils.h"
 #include "GridCalibrator.h"
+#include "GridScans.h"
 #include "QtPrinters.h"
 
 #include <QTest>
@@ -172,8 +173,7 @@ TEST(GridCalibrator, TheLayersAreDrawnWhereTheyBelong) {
   const int r = static_cast<int>(w.Calibrator->PickRadius());
   const auto ringColour = [&](int x, int y) {
     for (int dx = -1; dx <= 1; ++dx)
-      if (w.At(x + r + dx, y) == kGreen || w.At(x + r + dx, y) == kRed)
-        return w.At(x + r + dx, y);
+      if (w.At(x + r + dx, y) == kGreen || w.At(x + r + dx, y) == kRed) return w.At(x + r + dx, y);
     return QRgb(0);
   };
   EXPECT_EQ(ringColour(250, 250), kGreen);
@@ -206,4 +206,56 @@ TEST(GridCalibrator, UndoAndRedoWalkTheEditsUntilACalibration) {
   EXPECT_FALSE(w.Calibrator->CanUndo());
   EXPECT_FALSE(w.Calibrator->CanRedo());
   EXPECT_EQ(w.UIContext.CalibrationInProgress->Value(), 0);
+}
+
+TEST(GridCalibrator, FindingNodesMovesTheFoundOnesAsOneStepAndMarksTheRest) {
+  TGridSheet sheet;
+  sheet.Bend = 8;
+  sheet.Clutter = 0.3;
+  const TGridScan scan = MakeGridScan(sheet);
+  TRasterWindow view(scan.Layout);
+  ShowWindow(view.Window, 450, 350);
+  TGridCalibratorOptions options;
+  TAppUIContext context;
+  auto* calibrator = new TGridCalibrator(view.Raster.get(), &options, &context);
+  TRefHolder<TGridCalibrator> hold(calibrator);
+  view.Window.AttachEditor(calibrator);
+  constexpr double kZoom = 0.4;  // the whole sheet and the column beyond it in view
+  SetPixelView(view.Window, kZoom, {0, 0});
+  // One column more than the sheet prints: its nodes have nothing to be found on.
+  TGridInfo lattice = scan.Lattice;
+  lattice.SetSize(lattice.NX + 1, lattice.NY);
+  calibrator->ReplaceGrid(lattice);
+
+  const TAppliedNodes applied = calibrator->FindNodes();
+  const TGridInfo& grid = calibrator->Grid();
+  const int nx = scan.Lattice.NX;
+  EXPECT_EQ(applied.Found, nx * grid.NY);
+  ASSERT_EQ(applied.NotFound.size(), size_t(grid.NY));
+  for (const TPoint& missed : applied.NotFound) EXPECT_EQ(missed.X, nx);
+  for (int j = 0; j < grid.NY; ++j)
+    for (int i = 0; i < nx; ++i) {
+      const TPoint p = grid.NodePos(i, j);
+      EXPECT_NEAR(p.X, scan.X[i + j * nx], 1) << i << ", " << j;
+      EXPECT_NEAR(p.Y, scan.Y[i + j * nx], 1) << i << ", " << j;
+    }
+  EXPECT_EQ(calibrator->MissedNodes(), applied.NotFound);
+
+  // The marks of the missed nodes are drawn in their own colour.
+  view.Window.Repaint();
+  const TPoint missed = grid.NodePos(nx, 1);
+  const double ring = 2 * calibrator->PickRadius();
+  int marked = 0;
+  for (int dx = -1; dx <= 1; ++dx) {
+    const int x = static_cast<int>((missed.X + ring) * kZoom) + dx;
+    marked += (view.Window.Surface().pixel(x, int(missed.Y * kZoom)) & 0xFFFFFF) == 0xFF00FFu;
+  }
+  EXPECT_GT(marked, 0);
+
+  // The search is one step back.
+  calibrator->Undo();
+  EXPECT_EQ(calibrator->Grid(), lattice);
+  EXPECT_TRUE(calibrator->MissedNodes().empty());
+  calibrator->Redo();
+  EXPECT_EQ(calibrator->Grid().NodePos(0, 0), grid.NodePos(0, 0));
 }
