@@ -210,6 +210,7 @@ void GridDragMove(benchmark::State& state) {
     b.Mouse(QEvent::MouseMove, QPoint(node.X + dx, node.Y + 10), Qt::LeftButton);
     dx = -dx;
   }
+  state.counters["node_dragged"] = calibrated.Calibrator->DragState() == 1;
   calibrated.Calibrator->Cancel();
   b.Mouse(QEvent::MouseButtonRelease, QPoint(node.X, node.Y), Qt::NoButton);
 }
