@@ -39,7 +39,7 @@ TMainForm::TBusy::TBusy(TMainForm& form) : FForm(form) {
   if (FForm.FBusyCount++ == 0) {
     FForm.FEditWindow->SuspendRendering();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    FForm.FSinceAlive.start();
+    FForm.FSinceAlive.invalidate();
   }
 }
 
@@ -357,7 +357,7 @@ void TMainForm::ShowStatusText(int slot, const QString& text) {
   if (FBusyCount > 0) {
     // The work runs on this thread: show the text now, not when the work is over.
     FPanels[slot]->repaint();
-    KeepAlive();
+    KeepAlive(slot == TStatusInfo::OperationSlot && !text.isEmpty());
   }
 }
 
@@ -371,10 +371,10 @@ void TMainForm::ClearStatus() {
   FStatusInfo->ClearSaved();
 }
 
-void TMainForm::KeepAlive() {
+void TMainForm::KeepAlive(bool now) {
   // Now and then during long work: repaint what was exposed (from the edit window's surface) and
   // answer the window system, which would otherwise take the program for hung. Input waits.
-  if (FSinceAlive.elapsed() < 50) return;
+  if (!now && FSinceAlive.isValid() && FSinceAlive.elapsed() < 50) return;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   FSinceAlive.start();
 }

@@ -142,7 +142,8 @@ class TMainForm : public QMainWindow {
   void ShowEditWindow(bool visible);
   void EditWindowPaint(TDeviceInfo& device, TCanvas& canvas);
   void EditWindowViewChange();
-  void KeepAlive();
+  // Lets the event loop turn: at once for a new operation's name, else at most every 50 ms.
+  void KeepAlive(bool now);
   void RestoreLayout();
   void SaveLayout() const;
 

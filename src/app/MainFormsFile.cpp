@@ -88,6 +88,8 @@ void TMainForm::ExitMenuClick() {
 
 int TMainForm::CloseRaster(bool ask, bool canCancel) {
   int result = IDNO;
+  // Nodes placed by hand are an hour's work: they go only when the user agrees.
+  if (FRaster && ask && !ConfirmGridLoss()) return IDCANCEL;
   if (FRaster && FModified && ask) {
     const QMessageBox::StandardButton answer = AskQuestion(
         QStringLiteral("Сохранение"),

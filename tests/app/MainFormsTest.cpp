@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
+#include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -43,11 +45,14 @@ struct TForm {
     QCoreApplication::processEvents();
   }
   ~TForm() {
-    // Whatever a test left modified is given up without a question.
-    if (Form.Raster() && Form.Modified()) {
-      WhenModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
-      Form.CloseRaster(true, false);
-    }
+    // Whatever a test left changed is given up: the grid's work is let go, the raster not saved.
+    QTimer giveUp;
+    QObject::connect(&giveUp, &QTimer::timeout, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+        box->button(box->text().contains("сетке") ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    giveUp.start(5);
+    Form.CloseRaster(true, false);
   }
   QTemporaryDir Dir;
   QString Scan;
@@ -351,4 +356,62 @@ TEST(MainForm, ABmpDroppedOnTheWindowOpensThroughTheOpenFlow) {
   EXPECT_EQ(question, "Сохранить растр " + f.Scan + "?");
   ASSERT_NE(form.Raster(), nullptr);
   EXPECT_EQ(form.Raster()->FileName(), other);
+}
+
+TEST(MainFormCalibrator, ClosingOrOpeningAnotherRasterAsksBeforeTheGridsNodesAreLost) {
+  TForm f;
+  TMainForm& form = f.Form;
+  TGridInfo moved = form.Calibrator()->Grid();
+  moved.NodeAt(0, 0).Offset = {4, 2};
+  form.Calibrator()->ReplaceGrid(moved);
+  QString question;
+  Answer(QMessageBox::No, &question);
+  EXPECT_EQ(form.CloseRaster(true, true), IDCANCEL);
+  EXPECT_EQ(question, "Изменения в сетке будут потеряны. Продолжить?");
+  ASSERT_NE(form.Calibrator(), nullptr);
+  const QString other = WriteScan(f.Dir.filePath("other.bmp"), 40, 30);
+  Answer(QMessageBox::No);
+  form.OpenRaster(other);
+  EXPECT_EQ(form.Raster()->FileName(), f.Scan);
+  // A grid saved to a file is not lost: no question.
+  AnswerSaveDialog(f.Dir.filePath("grid.json"));
+  form.SaveGridMenuClick();
+  form.OpenRaster(other);
+  EXPECT_EQ(form.Raster()->FileName(), other);
+  EXPECT_FALSE(form.Calibrator()->HasChanges());
+}
+
+TEST(MainForm, LongWorkShowsItsProgressAndTheEventLoopGoesOn) {
+  QTemporaryDir dir;
+  // Large enough that reading it reports many percentages.
+  const QString big = WriteScan(dir.filePath("big.bmp"), 2400, 1800, 3780, 24);
+  TMainForm form;
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QStringList seen;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout,
+                   [&] { seen.append(form.ReadStatusText(3) + " " + form.ReadStatusText(2)); });
+  watch.start(0);
+  form.OpenRaster(big);
+  watch.stop();
+  EXPECT_TRUE(seen.filter("Считывание растра...").size() > 0);
+  // Afterwards the progress is gone from the status bar.
+  EXPECT_EQ(form.ReadStatusText(3), "");
+}
+
+TEST(MainForm, TheWindowsPlaceAndToolbarsAreRememberedBetweenRuns) {
+  {
+    TMainForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.resize(900, 640);
+    form.removeToolBar(Control<QToolBar>(&form, "ViewToolbar"));
+    form.addToolBar(Qt::LeftToolBarArea, Control<QToolBar>(&form, "ViewToolbar"));
+    Control<QToolBar>(&form, "ViewToolbar")->show();
+    EXPECT_TRUE(form.close());
+  }
+  TMainForm again;
+  EXPECT_EQ(again.size(), QSize(900, 640));
+  EXPECT_EQ(again.toolBarArea(Control<QToolBar>(&again, "ViewToolbar")), Qt::LeftToolBarArea);
 }
