@@ -1,8 +1,8 @@
 // Any bytes as a grid file given to velmora-cli calibrate: parsed and checked, laid over a small
 // raster whose resolution the input's length chooses, then the raster is calibrated and clipped.
 #include "CalibrateRaster.h"
-#include "GridFiles.h"
 #include "FuzzFiles.h"
+#include "GridFiles.h"
 #include "RasterManagers.h"
 
 #include <QByteArray>

@@ -2,8 +2,8 @@
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
-#include "GridFiles.h"
 #include "CliRasterOptions.h"
+#include "GridFiles.h"
 #include "RasterManagers.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "CliFindNodes.h"
 
 #include "CliCommands.h"
-#include "GridFiles.h"
 #include "CliRasterOptions.h"
 #include "FindNodes.h"
+#include "GridFiles.h"
 #include "RasterManagers.h"
 
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {

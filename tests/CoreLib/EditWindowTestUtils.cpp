@@ -36,6 +36,19 @@ void SetPixelView(TEditWindow& window, double scalePixels, const TWorldPoint& to
   device.SetOrigin(TWorldPoint{corner.X, corner.Y - RectHeight(device.PageRect())});
 }
 
+int Differences(const QImage& a, const QImage& b, int tolerance) {
+  if (a.size() != b.size()) return -1;
+  int n = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y);
+      const QRgb q = b.pixel(x, y);
+      n += std::abs(qRed(p) - qRed(q)) > tolerance || std::abs(qGreen(p) - qGreen(q)) > tolerance ||
+           std::abs(qBlue(p) - qBlue(q)) > tolerance;
+    }
+  return n;
+}
+
 void MoveMouse(TEditWindow& window, const QPoint& p) {
   QTest::mouseMove(window.windowHandle(), p);
   Flush();

@@ -22,6 +22,9 @@ void ShowWindow(TEditWindow& window, int width, int height);
 // the window's top-left corner.
 void SetPixelView(TEditWindow& window, double scalePixels, const TWorldPoint& topLeft);
 
+// The number of pixels in which two pictures differ by more than the tolerance in a channel.
+int Differences(const QImage& a, const QImage& b, int tolerance = 0);
+
 // Moves the mouse over the window through the window system, so the window knows where it is.
 void MoveMouse(TEditWindow& window, const QPoint& p);
 

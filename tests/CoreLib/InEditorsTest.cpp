@@ -13,20 +13,6 @@
 
 namespace {
 
-// The number of pixels in which two pictures differ by more than the tolerance in a channel.
-int Differences(const QImage& a, const QImage& b, int tolerance = 0) {
-  if (a.size() != b.size()) return -1;
-  int n = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y);
-      const QRgb q = b.pixel(x, y);
-      n += std::abs(qRed(p) - qRed(q)) > tolerance || std::abs(qGreen(p) - qGreen(q)) > tolerance ||
-           std::abs(qBlue(p) - qBlue(q)) > tolerance;
-    }
-  return n;
-}
-
 // What the window shows when painted whole now: the raster at the current view with the tools'
 // overlays at their current places.
 QImage FullRepaint(TEditWindow& window) {

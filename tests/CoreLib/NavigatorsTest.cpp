@@ -42,18 +42,6 @@ struct TNavigatedWindow {
   TMatrixProjectionNavigator* Navigator;
 };
 
-int Differences(const QImage& a, const QImage& b, int tolerance) {
-  int n = 0;
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x) {
-      const QRgb p = a.pixel(x, y);
-      const QRgb q = b.pixel(x, y);
-      n += std::abs(qRed(p) - qRed(q)) > tolerance || std::abs(qGreen(p) - qGreen(q)) > tolerance ||
-           std::abs(qBlue(p) - qBlue(q)) > tolerance;
-    }
-  return n;
-}
-
 }  // namespace
 
 TEST(Navigator, ZoomStepsAndTheHistory) {
