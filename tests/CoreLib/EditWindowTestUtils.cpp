@@ -24,16 +24,10 @@ void ShowWindow(TEditWindow& window, int width, int height) {
 }
 
 void SetPixelView(TEditWindow& window, double scalePixels, const TWorldPoint& topLeft) {
-  TDeviceInfo& device = window.Device();
-  auto& projection = dynamic_cast<TMatrixProjection&>(*device.Projection());
-  const double scale = scalePixels / device.BaseScaleX();
-  projection.BeginUpdate();
-  projection.Reset();
-  projection.Flip(false, true);
-  projection.Scale(scale, scale);
-  projection.EndUpdate();
-  const TWorldPoint corner = projection.WorldToPage(topLeft);
-  device.SetOrigin(TWorldPoint{corner.X, corner.Y - RectHeight(device.PageRect())});
+  const QImage& surface = window.Surface();
+  SetCenteredView(window.Device(), scalePixels,
+                  TWorldPoint{topLeft.X + surface.width() / 2.0 / scalePixels,
+                              topLeft.Y + surface.height() / 2.0 / scalePixels});
 }
 
 int Differences(const QImage& a, const QImage& b, int tolerance) {
