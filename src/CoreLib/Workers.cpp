@@ -1,5 +1,7 @@
 #include "Workers.h"
 
+#include "RecArrays.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -8,8 +10,8 @@ namespace {
 // The thread index of the piece this thread is running, -1 outside a piece: a job started from
 // inside a piece runs there, under the same index.
 thread_local int GPieceThread = -1;
-// Whether this thread has started a job of helpers that it has not finished yet.
-thread_local bool GStarted = false;
+// The workers on whose helpers this thread has started a job that it has not finished yet.
+thread_local const TWorkers* GStarted = nullptr;
 // Jobs this thread started and ran at once, whose Finish is still to come (innermost last).
 thread_local int GRunAtStart = 0;
 
@@ -35,7 +37,7 @@ TWorkers& TWorkers::Shared() {
 }
 
 bool TWorkers::Inline() const {
-  return GPieceThread >= 0 || GStarted || FCount == 1;
+  return GPieceThread >= 0 || GStarted != nullptr || FCount == 1;
 }
 
 void TWorkers::Start(int pieces, const TJob& job) {
@@ -46,7 +48,7 @@ void TWorkers::Start(int pieces, const TJob& job) {
     return;
   }
   FRunLock.lock();
-  GStarted = true;
+  GStarted = this;
   {
     const std::lock_guard lock(FLock);
     FJob = &job;
@@ -64,7 +66,11 @@ void TWorkers::Finish() {
     --GRunAtStart;
     return;
   }
-  GStarted = false;
+  // Anything else would release a run lock that this thread does not hold, under another
+  // thread's job.
+  CheckInternal(GStarted == this, QStringLiteral("TWorkers.Finish"),
+                QStringLiteral("работа не начата"));
+  GStarted = nullptr;
   const std::unique_lock run(FRunLock, std::adopt_lock);
   RunPieces(0);
   std::unique_lock lock(FLock);

@@ -40,9 +40,10 @@ class TWorkers {
   }
   // Run in two halves, so that the caller can do something else while the other threads begin:
   // Start hands the job to them and returns; Finish works on the pieces still left, waits for the
-  // others and raises the first error. Every Start is followed by its Finish on the same thread;
-  // the job must live until then. Where the job runs on the caller's thread alone, Start runs it
-  // whole, and its error comes from there.
+  // others and raises the first error. Every Start that returns is followed by its Finish on the
+  // same thread; the job must live until then. Where the job runs on the caller's thread alone,
+  // Start runs it whole, and its error comes from there: that Start has ended its job, and there
+  // is nothing to finish.
   void Start(int pieces, const TJob& job);
   void Finish();
 

@@ -1,8 +1,10 @@
 #include "Workers.h"
 
-#include "SysUtils.h"
+#include "RecArrays.h"
 
 #include <atomic>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -71,12 +73,37 @@ TEST(Workers, StartLeavesTheCallerFreeUntilFinish) {
   EXPECT_EQ(inner.load(), 5);
   EXPECT_EQ(ran.load(), 200);
 
-  // Without helpers Start runs the whole job itself, and its error comes from there.
+  // Without helpers Start runs the whole job itself, and its error comes from there: the job is
+  // over, and the next one runs as usual.
   TWorkers alone(1);
   const TWorkers::TJob failing = [&](int piece, int thread) {
     EXPECT_EQ(thread, 0);
     if (piece == 1) throw Exception(QStringLiteral("один"));
   };
   EXPECT_THROW(alone.Start(3, failing), Exception);
-  EXPECT_NO_THROW(alone.Finish());
+  ran = 0;
+  alone.Run(4, job);
+  EXPECT_EQ(ran.load(), 4);
+}
+
+TEST(Workers, AFinishWithoutItsStartLeavesAnotherThreadsJobAlone) {
+  TWorkers workers(2);
+  std::atomic<int> ran{0};
+  const TWorkers::TJob job = [&](int, int) { ++ran; };
+  std::promise<void> started;
+  std::promise<void> checked;
+  std::thread owner([&] {
+    workers.Start(10, job);
+    started.set_value();
+    checked.get_future().wait();
+    workers.Finish();
+  });
+  started.get_future().wait();
+  // Finishing the other thread's job here would release its lock and let a new job in under it.
+  EXPECT_THROW(workers.Finish(), EInternal);
+  checked.set_value();
+  owner.join();
+  EXPECT_EQ(ran.load(), 10);
+  workers.Run(3, job);
+  EXPECT_EQ(ran.load(), 13);
 }
