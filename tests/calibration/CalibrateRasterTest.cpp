@@ -1,10 +1,9 @@
 #include "CalibrateRaster.h"
+#include "OtherProgram.h"
 #include "QtPrinters.h"
 
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -216,9 +215,9 @@ TEST_F(CalibrateRasterTest, AnotherProgramRewritingTheScanChangesNoPixel) {
   MoveNodesAtRandom(grid, 9, 21);
   auto raster = Files.Open(layout, 2 * 204800, "scan.bmp");
   auto reference = Files.Open(layout, 2 * 204800, "reference.bmp");
-  QProcess writer;
-  writer.start("/bin/sh", {"-c", "head -c 5000 /dev/zero > \"$0\"", Files.Path("scan.bmp")});
-  ASSERT_TRUE(writer.waitForFinished(30000));
+  ASSERT_EQ(
+      RunOtherProgram({"/bin/sh", "-c", "head -c 5000 /dev/zero > \"$0\"", Files.Path("scan.bmp")}),
+      0);
   ASSERT_EQ(ReadFile(Files.Path("scan.bmp")).size(), 5000);
   CalibrateRaster(*raster, grid);
   ReferenceCalibrate(*reference, grid);

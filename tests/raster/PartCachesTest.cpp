@@ -1,3 +1,4 @@
+#include "OtherProgram.h"
 #include "PartCaches.h"
 #include "QtPrinters.h"
 #include "RasterManagers.h"
@@ -5,7 +6,6 @@
 #include "RecArrays.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -201,9 +201,9 @@ TEST_F(StableSource, OpeningWritesNothingAndChangedPartsGoToTheSwapFile) {
 }
 
 TEST_F(StableSource, AnotherProgramRewritingTheFileChangesNothingHere) {
-  QProcess writer;
-  writer.start("/bin/sh", {"-c", "head -c 4000 /dev/zero > \"$0\"", FFiles.Path("raster.bmp")});
-  ASSERT_TRUE(writer.waitForFinished(30000));
+  ASSERT_EQ(RunOtherProgram(
+                {"/bin/sh", "-c", "head -c 4000 /dev/zero > \"$0\"", FFiles.Path("raster.bmp")}),
+            0);
   EXPECT_EQ(ReadFile(FFiles.Path("raster.bmp")).size(), 4000);
   EXPECT_TRUE(Intact(*FRaster));
 }
