@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -375,6 +376,14 @@ class TStableFileWatcher {
 
   void Watch() {
     for (;;) {
+      // Waiting in poll rather than in read lets a thread checker hand a notice that lands on this
+      // thread to its handler at once: it holds signals back while a thread sits in a call that
+      // it does not know to block, and read is not one of those it knows.
+      pollfd notices = {FReadPipe, POLLIN, 0};
+      if (::poll(&notices, 1, -1) < 0) {
+        if (errno != EINTR) return;
+        continue;
+      }
       int handle;
       const ssize_t n = ::read(FReadPipe, &handle, sizeof handle);
       if (n != sizeof handle) {
@@ -401,32 +410,28 @@ class TStableFileWatcher {
 std::unique_ptr<TStableFile> TStableFile::Open(const QString& fileName) {
   TStableFileWatcher& watcher = TStableFileWatcher::Instance();
   if (!watcher.Started()) return nullptr;
-  const int handle = OpenRegularFile(fileName, O_RDONLY, fileName);
+  std::unique_ptr<TStableFile> file(
+      new TStableFile(OpenRegularFile(fileName, O_RDONLY, fileName), fileName));
+  const int handle = file->Handle();
+  // The watcher handles a notice only under this lock, so the file is registered, measured and
+  // mapped before any notice can reach it: the copy always knows the mapping it replaces.
+  const std::lock_guard<std::mutex> lock(watcher.Mutex());
   struct stat st;
-  if (::fstat(handle, &st) != 0) {
-    ::close(handle);
+  // Measured and mapped under the lease: neither sees another program's bytes.
+  if (::fcntl(handle, F_SETSIG, TStableFileWatcher::Signal()) != 0 ||
+      ::fcntl(handle, F_SETLEASE, F_RDLCK) != 0 || ::fstat(handle, &st) != 0)
     return nullptr;
-  }
-  std::unique_ptr<TStableFile> file(new TStableFile(handle, fileName, st.st_size));
-  bool leased;
-  {
-    // Registered before the lease exists, so that no notice can find the file missing.
-    std::lock_guard<std::mutex> lock(watcher.Mutex());
-    leased = ::fcntl(handle, F_SETSIG, TStableFileWatcher::Signal()) == 0 &&
-             ::fcntl(handle, F_SETLEASE, F_RDLCK) == 0;
-    if (leased) watcher.Add(file.get());
-  }
-  if (!leased) return nullptr;
-  // Mapped under the lease: the mapping never sees another program's bytes either.
+  file->FSize = st.st_size;
   if (file->FSize > 0) {
     void* map = ::mmap(nullptr, static_cast<size_t>(file->FSize), PROT_READ, MAP_SHARED, handle, 0);
     if (map != MAP_FAILED) file->FMap = static_cast<uint8_t*>(map);
   }
+  watcher.Add(file.get());
   return file;
 }
 
-TStableFile::TStableFile(int handle, QString fileName, int64_t size)
-    : THandleStream(handle), FFileName(std::move(fileName)), FSize(size) {
+TStableFile::TStableFile(int handle, QString fileName)
+    : THandleStream(handle), FFileName(std::move(fileName)) {
   SetSubject(QStringLiteral("файла ") + FFileName);
 }
 

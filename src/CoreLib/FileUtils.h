@@ -71,7 +71,13 @@ class TStableFile : public THandleStream {
   void CheckIntact() const;
   // The whole file mapped for reading, FileSize() bytes; null where the system cannot map it. It
   // stays at this address while the stream lives, and reading it is safe from any thread.
-  const uint8_t* Mapped() const { return FMap; }
+  const uint8_t* Mapped() const {
+    // The private copy's pages hold the same bytes as the original's, so a reader needs no order
+    // with the swap; a thread checker, though, takes the swap for a write of every byte. Reading
+    // the state orders this thread after a swap that has happened, which the checker can see.
+    FState.load(std::memory_order_acquire);
+    return FMap;
+  }
   int64_t FileSize() const { return FSize; }
   // Lets the system take back the memory that the mapped pages occupy; they are read again
   // (from the system's file cache) when next touched.
@@ -80,11 +86,11 @@ class TStableFile : public THandleStream {
  private:
   friend class TStableFileWatcher;
   enum : int { kLeased, kCopied, kLost };
-  TStableFile(int handle, QString fileName, int64_t size);
+  TStableFile(int handle, QString fileName);
   void TakePrivateCopy();
 
   QString FFileName;
-  int64_t FSize;
+  int64_t FSize = 0;
   uint8_t* FMap = nullptr;
   std::atomic<int> FState{kLeased};
 };

@@ -1,5 +1,6 @@
 #include "FileUtils.h"
 #include "MessageOf.h"
+#include "OtherProgram.h"
 #include "QtPrinters.h"
 
 #include "RecArrays.h"
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -235,10 +235,9 @@ TEST(StableFile, AnotherProgramWritingWaitsOnlyForThePrivateCopy) {
   EXPECT_EQ(mapped(), QByteArray("the original bytes"));
   // The shell truncates and rewrites the file in place. Held back by the lease until the copy
   // is made, it would otherwise wait for the system's lease-break time (45 s by default).
-  QProcess writer;
-  writer.start("/bin/sh", {"-c", "printf 'rewritten by another program' > \"$0\"", name});
-  ASSERT_TRUE(writer.waitForFinished(30000));
-  EXPECT_EQ(writer.exitCode(), 0);
+  ASSERT_EQ(
+      RunOtherProgram({"/bin/sh", "-c", "printf 'rewritten by another program' > \"$0\"", name}),
+      0);
   EXPECT_TRUE(file->Copied());
   EXPECT_EQ(ReadAt(*file, 0, 18), QByteArray("the original bytes"));
   // The mapping shows the copy at the same address, also after its pages were let go.
@@ -249,6 +248,27 @@ TEST(StableFile, AnotherProgramWritingWaitsOnlyForThePrivateCopy) {
   QFile check(name);
   ASSERT_TRUE(check.open(QIODevice::ReadOnly));
   EXPECT_EQ(check.readAll(), QByteArray("rewritten by another program"));
+}
+
+TEST(StableFile, ANoticeTakenOnAnotherThreadFindsTheMapping) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath("scan.bmp");
+  WriteText(name, "the original bytes");
+  std::unique_ptr<TStableFile> file = TStableFile::Open(name);
+  ASSERT_NE(file, nullptr) << "no read lease on " << name.toStdString();
+  // This thread refuses every signal, so the lease-break notice lands on another thread, which
+  // has seen nothing of this one since the file was opened.
+  sigset_t all;
+  sigset_t before;
+  sigfillset(&all);
+  ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &all, &before), 0);
+  const int status =
+      RunOtherProgram({"/bin/sh", "-c", "printf 'rewritten by another program' > \"$0\"", name});
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(file->Copied());
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(file->Mapped()), file->FileSize()),
+            QByteArray("the original bytes"));
 }
 
 TEST(StableFile, AFileOpenForWritingGetsNoPromise) {
