@@ -4,12 +4,16 @@
 #include "SysUtils.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHelpContentModel>
 #include <QHelpEngine>
+#include <QHelpIndexModel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextDocument>
+#include <QThread>
 #include <QWhatsThis>
 
 namespace {
@@ -74,6 +78,16 @@ THtmlHelp::THtmlHelp(QString helpFile, QObject* parent)
 
 THtmlHelp::~THtmlHelp() {
   CloseWindows();
+  if (!FEngine) return;
+  // The engine makes its contents and its index on threads of its own, and on destruction it takes
+  // down what they read before it stops them: a help closed while they run corrupts the memory. It
+  // goes once they are done. The wait is bounded, so that an engine that reports the end of that
+  // work only through the event loop, which does not run here, cannot hold the program up.
+  const QDeadlineTimer deadline(30000);
+  while (
+      (FEngine->contentModel()->isCreatingContents() || FEngine->indexModel()->isCreatingIndex()) &&
+      !deadline.hasExpired())
+    QThread::msleep(2);
 }
 
 QHelpEngine& THtmlHelp::Engine() {

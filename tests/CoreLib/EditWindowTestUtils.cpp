@@ -18,8 +18,11 @@ void Flush() {
 void ShowWindow(TEditWindow& window, int width, int height) {
   window.resize(width, height);
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  // Under an X server both come back as events, later the busier the machine is; the window's
+  // shortcuts only work once it is active. The waits end as soon as they can.
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, kWindowSystemWait));
   window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window, kWindowSystemWait));
   Flush();
 }
 

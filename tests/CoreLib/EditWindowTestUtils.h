@@ -15,7 +15,11 @@
 // Lets queued work run: deferred menu rebuilds, renders of invalidated areas, posted clicks.
 void Flush();
 
-// Shows a top-level edit window of the size, exposed, with its first paint done.
+// How long, in milliseconds, a wait for the window system or a timer may take before the test
+// gives up: long enough for a machine busy with other work.
+constexpr int kWindowSystemWait = 30000;
+
+// Shows a top-level edit window of the size, exposed and active, with its first paint done.
 void ShowWindow(TEditWindow& window, int width, int height);
 
 // Sets the view so that one world unit is one device pixel, row 0 on top, with the world point at

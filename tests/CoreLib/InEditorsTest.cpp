@@ -332,7 +332,7 @@ TEST(EditWindowEditors, TimersTickTheirEditorsUntilRemoved) {
   window.AttachEditor(ticker);
   ticker->SetTimerInterval(5);
   EXPECT_EQ(window.Timers().Count(), 1);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return ticker->Ticks >= 2; }, 2000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ticker->Ticks >= 2; }, kWindowSystemWait));
   ticker->SetTimerInterval(5);
   EXPECT_EQ(window.Timers().Count(), 1);
   ticker->SetTimerInterval(0);

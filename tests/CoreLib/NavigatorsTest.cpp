@@ -139,7 +139,7 @@ TEST(Navigator, TheEdgesScrollOnceWithCtrlAndRepeatedlyWhileHeld) {
   QTest::mousePress(w.Handle(), Qt::LeftButton, {}, QPoint(5, 200));
   EXPECT_EQ(w.MovedSince(o), QPoint(-24, 0));
   EXPECT_EQ(w.Navigator->State(), TEditWindowNavigator::nsAutoScroll);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return w.MovedSince(o).x() <= -72; }, 3000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.MovedSince(o).x() <= -72; }, kWindowSystemWait));
   QTest::mouseRelease(w.Handle(), Qt::LeftButton, {}, QPoint(5, 200));
   EXPECT_EQ(w.Navigator->State(), TEditWindowNavigator::nsSelect);
   EXPECT_EQ(w.Window.Timers().Count(), 0);

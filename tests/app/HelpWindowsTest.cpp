@@ -33,6 +33,15 @@ class HelpWindowTest : public testing::Test {
 
 }  // namespace
 
+TEST(HelpWindow, AHelpClosedWhileItsContentsAreBeingMadeGoesCleanly) {
+  // The window asks the engine for its contents and its index, which threads of the engine make;
+  // a help closed right away must not take the engine down under them.
+  for (int i = 0; i < 20; ++i) {
+    THtmlHelp help{QStringLiteral(VELMORA_HELP_FILE)};
+    help.ShowContents();
+  }
+}
+
 TEST_F(HelpWindowTest, OpensAtTheContentsPageWithTheContentsShown) {
   EXPECT_EQ(Page(), "index.html");
   EXPECT_EQ(Window->windowTitle(), "Справка Velmora - Справка Velmora");
