@@ -2,6 +2,7 @@
 ImageMagick's import. The tests and the scripts that make the README's pictures share it."""
 
 import os
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -48,7 +49,7 @@ def read_bmp(path):
 class Program:
     """One run of the program under the X server of DISPLAY."""
 
-    def __init__(self, program, *args, env=None):
+    def __init__(self, program, *args, env=None, size=(1200, 860)):
         if env is None:
             # Settings of the run's own: the user's are never touched.
             env = dict(os.environ, XDG_CONFIG_HOME=tempfile.mkdtemp())
@@ -56,7 +57,7 @@ class Program:
                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.window = self.wait_window("Velmora")
         run("xdotool", "windowmove", self.window, "0", "0")
-        run("xdotool", "windowsize", self.window, "1200", "860")
+        run("xdotool", "windowsize", self.window, str(size[0]), str(size[1]))
         self.settle()
 
     def wait_window(self, name, timeout=30):
@@ -134,10 +135,7 @@ class Program:
         self.settle()
 
     def screenshot(self, path=None):
-        with tempfile.NamedTemporaryFile(suffix=".png", delete=False) as f:
-            name = path or f.name
-        run("import", "-window", "root", name)
-        return Image.open(name).convert("RGB")
+        return window_picture("root", path)
 
     def close(self, timeout=20):
         self.key("alt+F4")
@@ -147,6 +145,79 @@ class Program:
             self.process.kill()
             raise RuntimeError("the program did not end")
         return self.process.returncode
+
+
+def window_picture(window, path=None, frame=False):
+    """A picture of a window (or of the whole screen, "root"), with the frame that the window
+    manager gives the window when asked."""
+    with tempfile.NamedTemporaryFile(suffix=".png", delete=False) as f:
+        name = path or f.name
+    run("import", "-window", window, *(["-frame"] if frame else []), name)
+    return Image.open(name).convert("RGB")
+
+
+def client_origin(screen, client):
+    """Where a window's picture without its frame lies on the screen."""
+    samples = [(x, y) for x in range(0, client.width, client.width // 9)
+               for y in range(0, client.height, client.height // 7)]
+    pixels, own = screen.load(), client.load()
+    for dy in range(screen.height - client.height + 1):
+        for dx in range(screen.width - client.width + 1):
+            if all(pixels[x + dx, y + dy] == own[x, y] for x, y in samples):
+                return dx, dy
+    raise RuntimeError("the window is not on the screen")
+
+
+def start_window_manager():
+    """Starts openbox, a light window manager, when it is installed: windows get their frames,
+    and Alt+F4 closes any of them as on a desktop. Returns its process, or None."""
+    if not shutil.which("openbox"):
+        return None
+    manager = subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    return manager
+
+
+def active_window():
+    return run("xdotool", "getactivewindow")
+
+
+def toolbar_strip(image):
+    """The rows (top, bottom) of the toolbars in a picture of the main window without its frame:
+    between the menu bar's and the toolbars' lower edges, dark lines across the window."""
+    pixels = image.load()
+
+    def darker(y, than):
+        return sum(pixels[0, than]) - sum(pixels[0, y]) >= 30
+
+    edges = [y for y in range(1, min(image.height, 120) - 1)
+             if len({pixels[x, y] for x in range(0, image.width, 7)}) == 1
+             and darker(y, y - 1) and darker(y, y + 1)]
+    if len(edges) < 2:
+        raise RuntimeError("no toolbar strip under the menu bar")
+    return edges[0], edges[1]
+
+
+def toolbar_buttons(image):
+    """The centres of the tool buttons in a picture of the main window without its frame, in the
+    order of the toolbars: the glyphs of the toolbar strip, apart from the narrow handles and
+    separators."""
+    pixels = image.load()
+    top, bottom = toolbar_strip(image)
+    top, bottom = top + 4, bottom - 4
+    marked = []
+    for x in range(image.width):
+        marked.append(any(max(abs(a - b) for a, b in zip(pixels[x, y], pixels[image.width - 1, y]))
+                          > 48 for y in range(top, bottom)))
+    buttons, start = [], None
+    for x, on in enumerate(marked + [False]):
+        if on and start is None:
+            start = x
+        elif not on and start is not None:
+            if x - start >= 10:
+                buttons.append(((start + x) // 2, (top + bottom) // 2))
+            start = None
+    return buttons
 
 
 def find_border(image, colour=GRID):
