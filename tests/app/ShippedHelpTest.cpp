@@ -1,12 +1,18 @@
+#include "AboutForms.h"
+#include "HelpCtxForms.h"
+#include "HelpWindows.h"
 #include "HtmlHelps.h"
 #include "MessageOf.h"
+#include "ProfileChecks.h"
 #include "QtPrinters.h"
+#include "WhatsThisOptions.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QXmlStreamReader>
@@ -141,51 +147,30 @@ TEST_F(ShippedHelp, EveryTopicOfTheProfileExists) {
   EXPECT_GT(topics, 100);
 }
 
-TEST_F(ShippedHelp, EveryControlOfTheWindowsHasATopic) {
-  const QStringList common = {"Form", "OkBtn"};
-  const std::vector<std::pair<QString, QStringList>> forms = {
-      {"TMainForm",
-       {"Form",           "MainMenu",           "FileMenu",          "OpenMenu",
-        "OpenBtn",        "CloseMenu",          "SaveMenu",          "SaveBtn",
-        "SaveAsMenu",     "PropertiesMenu",     "ExitMenu",          "ViewMenu",
-        "SelectMenu",     "SelectBtn",          "ScrollByHandMenu",  "ScrollByHandBtn",
-        "ZoomByRectMenu", "ZoomByRectBtn",      "ZoomInMenu",        "ZoomInBtn",
-        "ZoomOutMenu",    "ZoomOutBtn",         "ZoomOneInOneMenu",  "ZoomOneInOneBtn",
-        "ZoomAllMenu",    "ZoomAllBtn",         "ZoomPrevMenu",      "ZoomPrevBtn",
-        "RefreshMenu",    "ToolsMenu",          "CalibrateMenu",     "CalibrateBtn",
-        "OptionsMenu",    "CalibrateParamsBtn", "CalibrateResetBtn", "CalibrateBeginBtn",
-        "ClipImageBtn",   "HelpMenu",           "HelpTopicMenu",     "AboutMenu",
-        "FileToolbar",    "ViewToolbar",        "ToolsToolbar",      "EditWindow",
-        "StatusBar"}},
-      {"TRasterPropertiesForm",
-       common + QStringList{"CancelBtn", "ResolutionGbx", "ResPerMeterRadioBtn",
-                            "ResPerInchRadioBtn", "XResPerMeterEdit", "YResPerMeterEdit",
-                            "XResPerInchEdit", "YResPerInchEdit"}},
-      {"TOptionsForm",
-       common + QStringList{"CancelBtn", "Pages", "CommonSheet", "GridSheet", "RasterCacheEdit",
-                            "GridNodeRadiusEdit", "RasterBorderColorPanel", "SrcGridColorPanel",
-                            "DstGridColorPanel", "RasterBorderColorBtn", "SrcGridColorBtn",
-                            "DstGridColorBtn", "DefaultBtn"}},
-      {"TGridCalibratorParamsForm",
-       common + QStringList{"CancelBtn", "SizeGroup", "GridLeftEdit", "GridTopEdit",
-                            "GridWidthEdit", "GridHeightEdit", "CellGroup", "CellXNEdit",
-                            "CellYNEdit"}},
-      {"TAboutForm", common + QStringList{"Panel1", "ProgramIcon", "ProductName", "FileDescription",
-                                          "FileVersion", "LegalCopyright"}},
-      {"TWhatsThisOptionsForm", common + QStringList{"CancelBtn", "Profile", "DesignMode"}},
-      {"THelpCtxForm", common + QStringList{"CancelBtn", "FormName", "ControlName", "HelpCtx"}},
-      {"THelpWindow",
-       {"Form", "Browser", "Contents", "Index", "IndexFilter", "BackBtn", "ForwardBtn", "HomeBtn"}},
-      {"Forms", {"Form(2)"}},
+TEST_F(ShippedHelp, EveryControlOfTheHelpsOwnWindowsHasATopic) {
+  Help().ShowContents();
+  THelpWindow* window = Help().Window();
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  QSet<QString> keys = ClickableKeys(window);
+  window->ShowIndexTab();
+  keys += ClickableKeys(window);
+  EXPECT_TRUE(keys.contains(QStringLiteral("IndexFilter")));
+  ExpectProfileCovers(QStringLiteral("THelpWindow"), keys);
+  Help().CloseWindows();
+
+  const auto shown = [](QWidget& form) {
+    form.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
+    return ClickableKeys(&form);
   };
-  QSettings profile(QStringLiteral(VELMORA_HELP_PROFILE), QSettings::IniFormat);
-  for (const auto& [section, keys] : forms) {
-    profile.beginGroup(section);
-    for (const QString& key : keys) {
-      EXPECT_TRUE(profile.contains(key)) << section.toStdString() << "/" << key.toStdString();
-      EXPECT_FALSE(profile.value(key).toString().isEmpty())
-          << section.toStdString() << "/" << key.toStdString();
-    }
-    profile.endGroup();
-  }
+  TAboutForm about;
+  ExpectProfileCovers(QStringLiteral("TAboutForm"), shown(about));
+  TWhatsThisOptionsForm options(QStringLiteral(VELMORA_HELP_PROFILE), false);
+  ExpectProfileCovers(QStringLiteral("TWhatsThisOptionsForm"), shown(options));
+  THelpCtxForm context(QStringLiteral("TMainForm"), QStringLiteral("OpenBtn"),
+                       QStringLiteral("open.html#open"));
+  ExpectProfileCovers(QStringLiteral("THelpCtxForm"), shown(context));
+  // A click on any form's caption.
+  ExpectProfileCovers(QStringLiteral("Forms"), {QStringLiteral("Form(2)")});
 }

@@ -1,0 +1,61 @@
+#include "GridCalibratorParams.h"
+#include "MainForms.h"
+#include "Options.h"
+#include "ProfileChecks.h"
+#include "RasterPropertiesForms.h"
+#include "RasterTestUtils.h"
+
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+// The context-help profile shipped with the program against its own windows as they are built: a
+// control added or renamed without a topic fails here.
+
+namespace {
+
+QSet<QString> ShownKeys(QWidget* form) {
+  form->show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(form));
+  return ClickableKeys(form);
+}
+
+}  // namespace
+
+TEST(ShippedProfile, GivesEveryControlOfTheMainWindowATopicWithAndWithoutARaster) {
+  QTemporaryDir dir;
+  const QString scan = dir.filePath(QStringLiteral("scan.bmp"));
+  TBmpLayout layout{200, 100, 8, GreyPalette(256)};
+  layout.XPelsPerMeter = layout.YPelsPerMeter = 3780;
+  WriteFile(scan, BmpBytes(layout));
+  TMainForm form;
+  QSet<QString> keys = ShownKeys(&form);
+  form.OpenRaster(scan);
+  QCoreApplication::processEvents();
+  keys += ClickableKeys(&form);
+  for (const char* control : {"EditWindow", "FindNodesMenu", "FindNodesBtn", "UndoMenu",
+                              "StatusPanel0", "ClipImageBtn"}) {
+    EXPECT_TRUE(keys.contains(QLatin1String(control))) << control;
+  }
+  ExpectProfileCovers(QStringLiteral("TMainForm"), keys);
+}
+
+TEST(ShippedProfile, GivesEveryControlOfTheMainWindowsDialogsATopic) {
+  TOptions options;
+  TOptionsForm optionsForm(options);
+  QSet<QString> keys = ShownKeys(&optionsForm);
+  auto* pages = optionsForm.findChild<QTabWidget*>(QStringLiteral("Pages"));
+  ASSERT_TRUE(pages);
+  for (int page = 0; page < pages->count(); ++page) {
+    pages->setCurrentIndex(page);
+    keys += ClickableKeys(&optionsForm);
+  }
+  EXPECT_TRUE(keys.contains(QStringLiteral("MissedNodeColorBtn")));
+  ExpectProfileCovers(QStringLiteral("TOptionsForm"), keys);
+
+  TRasterPropertiesForm properties;
+  ExpectProfileCovers(QStringLiteral("TRasterPropertiesForm"), ShownKeys(&properties));
+  TGridCalibratorParamsForm grid;
+  ExpectProfileCovers(QStringLiteral("TGridCalibratorParamsForm"), ShownKeys(&grid));
+}
