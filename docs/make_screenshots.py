@@ -172,6 +172,8 @@ class Session:
         x, y = toolbar_buttons(client)[index]
         self.velmora.move(ox + x, oy + y)
         run("xdotool", "click", "1")
+        # Away from the button, whose hint would take the place of the status bar's panels.
+        self.velmora.move(ox + client.width // 2, oy + client.height // 2)
         self.velmora.settle()
 
     def grid_params(self, cells, picture=None):

@@ -265,8 +265,12 @@ def scanned(sheet):
     scan = Image.composite(Image.new("RGB", scan.size, (190, 150, 100)), scan, ring)
 
     scan = scan.filter(ImageFilter.GaussianBlur(0.6))
-    noise = Image.effect_noise((WIDTH, HEIGHT), 5).convert("RGB")
-    return ImageChops.add(scan, noise, 1.0, -128)
+    # The scanner's noise, the same in every run, so that pictures made again differ only where
+    # the program does.
+    rnd = random.Random(5)
+    noise = bytes(max(0, min(255, round(128 + rnd.gauss(0, 5)))) for _ in range(WIDTH * HEIGHT))
+    return ImageChops.add(scan, Image.frombytes("L", (WIDTH, HEIGHT), noise).convert("RGB"), 1.0,
+                          -128)
 
 
 def make_scan():
