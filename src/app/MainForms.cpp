@@ -324,11 +324,18 @@ void TMainForm::CreateStatusBar() {
   for (size_t i = 0; i < FPanels.size(); ++i) {
     auto* panel = new QLabel;
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    panel->setFixedWidth(kPanelWidths[i]);
+    // The last panel takes the rest of the bar, as a status bar's last part does, so that the
+    // names of long work ("Поиск узлов сетки...") are read whole; its text never widens the window.
+    if (i + 1 < FPanels.size()) {
+      panel->setFixedWidth(kPanelWidths[i]);
+    } else {
+      panel->setMinimumWidth(kPanelWidths[i]);
+      panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
     panel->setAlignment((i == 2 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setFrameShadow(QFrame::Sunken);
-    bar->addWidget(panel);
+    bar->addWidget(panel, i + 1 < FPanels.size() ? 0 : 1);
     FPanels[i] = panel;
   }
 }

@@ -10,6 +10,7 @@
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
@@ -388,14 +389,24 @@ TEST(MainForm, LongWorkShowsItsProgressAndTheEventLoopGoesOn) {
   TMainForm form;
   form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  const int width = form.width();
+  auto* name = form.findChild<QLabel*>(QStringLiteral("StatusPanel3"));
+  ASSERT_NE(name, nullptr);
   QStringList seen;
+  bool readWhole = true;
   QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout,
-                   [&] { seen.append(form.ReadStatusText(3) + " " + form.ReadStatusText(2)); });
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    seen.append(form.ReadStatusText(3) + " " + form.ReadStatusText(2));
+    readWhole = readWhole && name->contentsRect().width() >=
+                                 name->fontMetrics().horizontalAdvance(name->text());
+  });
   watch.start(0);
   form.OpenRaster(big);
   watch.stop();
   EXPECT_TRUE(seen.filter("Считывание растра...").size() > 0);
+  // The work's name is read whole, and its length never moves the window's edge.
+  EXPECT_TRUE(readWhole);
+  EXPECT_EQ(form.width(), width);
   // Afterwards the progress is gone from the status bar.
   EXPECT_EQ(form.ReadStatusText(3), "");
 }
