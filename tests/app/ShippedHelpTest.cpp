@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHelpContentModel>
+#include <QHelpEngine>
+#include <QHelpIndexModel>
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
@@ -152,6 +155,13 @@ TEST_F(ShippedHelp, EveryControlOfTheHelpsOwnWindowsHasATopic) {
   THelpWindow* window = Help().Window();
   ASSERT_TRUE(window);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  // The engine fills the contents and the index on threads of its own; the lists show their
+  // scroll bars, which a click can land on too, only once they are full.
+  QHelpEngine& engine = Help().Engine();
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    return !engine.contentModel()->isCreatingContents() &&
+           !engine.indexModel()->isCreatingIndex() && engine.indexModel()->rowCount() > 0;
+  }));
   QSet<QString> keys = ClickableKeys(window);
   window->ShowIndexTab();
   keys += ClickableKeys(window);
