@@ -3,7 +3,6 @@
 #include "CliCommands.h"
 #include "CliFindNodes.h"
 #include "CliRasterOptions.h"
-#include "GridFiles.h"
 #include "RasterManagers.h"
 
 namespace {
@@ -12,14 +11,9 @@ int RunCalibrate(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Grid);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
-  if (options.GridFile.isEmpty())
-    throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
-  // The grid file is checked before a large raster is read.
-  const TGridFile gridFile = ReadGridFile(options.GridFile);
   TCliRaster cli(options);
   TRasterManager& raster = cli.Raster();
-  raster.Open(options.Positional[0]);
-  TGridInfo grid = MakeGrid(gridFile, raster);
+  TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);

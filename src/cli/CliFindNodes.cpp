@@ -6,6 +6,14 @@
 #include "GridFiles.h"
 #include "RasterManagers.h"
 
+TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) {
+  if (options.GridFile.isEmpty())
+    throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
+  const TGridFile gridFile = ReadGridFile(options.GridFile);
+  cli.Raster().Open(options.Positional[0]);
+  return MakeGrid(gridFile, cli.Raster());
+}
+
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {
   const TNodeSearch search = FindGridNodes(raster, grid);
   const TAppliedNodes applied = ApplyFoundNodes(grid, search);
@@ -23,15 +31,9 @@ int RunFindNodes(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::NodeSearch);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: растр и файл сетки для результата"));
-  if (options.GridFile.isEmpty())
-    throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
-  // The grid file is checked before a large raster is read.
-  const TGridFile gridFile = ReadGridFile(options.GridFile);
   TCliRaster cli(options);
-  TRasterManager& raster = cli.Raster();
-  raster.Open(options.Positional[0]);
-  TGridInfo grid = MakeGrid(gridFile, raster);
-  FindAndPlaceNodes(raster, grid, options);
+  TGridInfo grid = OpenRasterWithGrid(cli, options);
+  FindAndPlaceNodes(cli.Raster(), grid, options);
   WriteGridFile(options.Positional[1], grid);
   return 0;
 }
