@@ -12,12 +12,13 @@ int RunCalibrate(const QStringList& args) {
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
   TCliRaster cli(options);
+  const TSaveOptions save = cli.OutputFormat(options.Positional[1]);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
-  raster.Save(options.Positional[1]);
+  raster.Save(options.Positional[1], save);
   return 0;
 }
 
@@ -26,13 +27,14 @@ int RunCalibrate(const QStringList& args) {
 TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
-      QStringLiteral(
-          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip] [--cache KB]"),
+      QStringLiteral("calibrate IN OUT.bmp|OUT.tif --grid GRID.json [--find-nodes] [--clip] "
+                     "[--compress deflate|lzw|none] [--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
-          "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
-          "так, что перемещённые узлы возвращаются на эталонную сетку, и сохраняет\n"
-          "результат через временный файл \".~bm\". При ошибке файл результата не\n"
+          "Читает растр (BMP, TIFF, PNG, JPEG или страницу PDF), накладывает эталонную\n"
+          "сетку из файла GRID.json, калибрует растр так, что перемещённые узлы\n"
+          "возвращаются на эталонную сетку, и сохраняет результат в BMP или TIFF, смотря\n"
+          "по расширению, через временный файл \".~bm\". При ошибке файл результата не\n"
           "создаётся и не меняется.\n"
           "  --grid FILE   файл сетки (JSON):\n"
           "                { \"cells\": [CX, CY],\n"
@@ -45,8 +47,10 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
-          "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-          "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-          "  --quiet       не показывать ход работы и ненайденные узлы"),
+          "  --compress C  сжатие TIFF: deflate (по умолчанию), lzw или none\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       не показывать ход работы и ненайденные узлы"),
       &RunCalibrate};
 }

@@ -10,7 +10,7 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) 
   if (options.GridFile.isEmpty())
     throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
   const TGridFile gridFile = ReadGridFile(options.GridFile);
-  cli.Raster().Open(options.Positional[0]);
+  cli.Open(options.Positional[0]);
   return MakeGrid(gridFile, cli.Raster());
 }
 
@@ -43,7 +43,7 @@ int RunFindNodes(const QStringList& args) {
 TCliCommand CliFindNodesCommand() {
   return {
       QStringLiteral("find-nodes"),
-      QStringLiteral("find-nodes IN.bmp --grid GRID.json OUT.json [--cache KB]"),
+      QStringLiteral("find-nodes IN --grid GRID.json OUT.json [--cache KB]"),
       QStringLiteral("найти на растре пересечения линий сетки и записать сетку с узлами на них"),
       QStringLiteral("Читает растр и эталонную сетку из файла GRID.json, находит у каждого узла\n"
                      "пересечение линий сетки, которое показывает растр (сплошные линии или\n"
@@ -53,9 +53,10 @@ TCliCommand CliFindNodesCommand() {
                      "найдено, и каждый ненайденный узел (I, J). Записывает сетку в OUT.json:\n"
                      "\"origin\" и \"step\" в пикселях растра и все перемещённые узлы; этот файл\n"
                      "принимает calibrate. Файл OUT.json записывается через временный файл.\n"
-                     "  --grid FILE   файл сетки (JSON), как у calibrate\n"
-                     "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-                     "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-                     "  --quiet       ничего не печатать, кроме ошибок"),
+                     "  --grid FILE   файл сетки (JSON), как у calibrate\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       ничего не печатать, кроме ошибок"),
       &RunFindNodes};
 }

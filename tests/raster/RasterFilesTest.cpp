@@ -43,14 +43,17 @@ TEST(RasterFileProvider, FormatsAreFoundByExtensionIgnoringCaseAndBySubstring) {
     EXPECT_EQ(provider.FindFormatByExt(name), nullptr) << name;
 }
 
-TEST(RasterFileProvider, OpeningANameWithoutAFormatIsAnInternalError) {
+TEST(RasterFileProvider, OpeningANameWithoutAFormatNamesTheFileAndTheKindsThatOpen) {
   TBmpProvider provider;
   for (const char* name : {"/tmp/scan", "/tmp/scan.png"}) {
     EXPECT_EQ(MessageOf([&] { OpenRasterFile(&provider, name); }),
-              QStringLiteral("Внутренняя ошибка: Ошибка открытия растрового файла: не найден "
-                             "фильтр для работы с файлом %1 (OpenRasterFile)")
+              QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с "
+                             "файлом %1; открываются файлы *.bmp")
                   .arg(name));
   }
+  TLocalFileProvider none;
+  EXPECT_EQ(MessageOf([&] { OpenRasterFile(&none, "a.bmp"); }),
+            "Ошибка открытия растрового файла: не найден фильтр для работы с файлом a.bmp");
   EXPECT_EQ(MessageOf([&] { OpenRasterFile(&provider, "/nonexistent/scan.bmp"); }),
             "Не удаётся открыть файл /nonexistent/scan.bmp: нет такого файла или папки");
 }
