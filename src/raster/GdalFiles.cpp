@@ -1,12 +1,8 @@
 #include "GdalFiles.h"
 
 #include "GdalLibrary.h"
-#include "RasterManagers.h"
 #include "RecArrays.h"
-#include "StoredRows.h"
 #include "Workers.h"
-
-#include <gdal.h>
 
 #include <cmath>
 
@@ -40,11 +36,10 @@ std::unique_ptr<TRasterFile> TGdalFile::Create(TRasterFileProvider* provider) {
 }
 
 TGdalFile::~TGdalFile() {
-  CloseDataset();
+  CloseDatasets();
 }
 
 void TGdalFile::Open(const QString& fileName) {
-  UseGdal();
   FFileName = fileName;
   FStable = Provider()->OpenStableStream(QStringLiteral("TGdalFile.Open"), fileName);
   if (!FStable) FOwnStream = Provider()->OpenStream(QStringLiteral("TGdalFile.Open"), fileName);
@@ -57,38 +52,33 @@ void TGdalFile::Open(const QString& fileName) {
   source.Dpi = OpenOptions().Dpi;
   ClearGdalError();
   const GDALDriverH driver =
-      GDALIdentifyDriverEx(FName->Path().constData(), GDAL_OF_RASTER, kDrivers, kNoSiblings);
+      Gdal().GDALIdentifyDriverEx(FName->Path().constData(), GDAL_OF_RASTER, kDrivers, kNoSiblings);
   if (!driver)
     throw Exception(QStringLiteral("Ошибка открытия растрового файла %1: %2")
                         .arg(fileName, WithGdalError(QStringLiteral(
                                            "файл не читается как растр TIFF, PNG, JPEG или PDF"))));
-  source.Driver = QString::fromUtf8(GDALGetDriverShortName(driver));
+  source.Driver = QString::fromUtf8(Gdal().GDALGetDriverShortName(driver));
   if (source.Driver == QLatin1String("GTiff") && stream.Size() >= 4) {
     uint8_t magic[4];
     stream.ReadBufferAt(0, magic, sizeof magic);
     // Classic TIFF has version 42 after the byte order mark, BigTIFF 43.
     source.BigTiff = magic[2] == 43 || magic[3] == 43;
   }
-  OpenDataset(source);
-  FWidth = GDALGetRasterXSize(FDataset);
-  FHeight = GDALGetRasterYSize(FDataset);
-  FProbe = ProbeGdalDataset(FDataset, source);
-
-  // Reading by region pays when any block can be read alone, and when the blocks under one row of
-  // parts stay in GDAL's cache while that row is read part by part.
-  const int64_t sampleBytes = FProbe.Layout.SampleBits / 8;
-  const int64_t rowOfParts = int64_t{PartSide(GetBitsPerPixel()) + FProbe.BlockHeight} * FWidth *
-                             GDALGetRasterCount(FDataset) * sampleBytes;
-  const bool tiled = FProbe.BlockWidth < FWidth;
-  if (FProbe.BlocksApart && (tiled || rowOfParts <= kGdalCacheBytes / 2)) return;
+  OpenDatasets(source);
+  FScratch.resize(FDatasets.size());
+  const TGdalDataset first = FDatasets.front();
+  FWidth = Gdal().GDALGetRasterXSize(first);
+  FHeight = Gdal().GDALGetRasterYSize(first);
+  FProbe = ProbeGdalDataset(first, source);
   FSpool = std::make_unique<TRowSpool>(
       FWidth, FHeight, GetBitsPerPixel(), FProbe.BlockWidth, FProbe.BlockHeight,
-      [this](int x, int y, int width, int height, uint8_t* rows, int64_t stride) {
-        ReadRegion(x, y, width, height, rows, stride);
+      FDatasets.size() > 1,
+      [this](int reader, int x, int y, int width, int height, uint8_t* rows, int64_t stride) {
+        ReadRegion(reader, x, y, width, height, rows, stride);
       });
 }
 
-void TGdalFile::OpenDataset(TGdalSource& source) {
+void TGdalFile::OpenDatasets(TGdalSource& source) {
   const auto raise = [&](const QString& cause) {
     throw Exception(QStringLiteral("Ошибка открытия растрового файла %1: %2")
                         .arg(FFileName, WithGdalError(cause)));
@@ -103,18 +93,28 @@ void TGdalFile::OpenDataset(TGdalSource& source) {
       raise(QStringLiteral("неверное разрешение страницы: %1 точек на дюйм").arg(source.Dpi));
     options.Add(QStringLiteral("DPI=%1").arg(source.Dpi));
     options.Add(QStringLiteral("BANDS=3"));
-  } else if (source.Driver == QLatin1String("GTiff") && TWorkers::Shared().Count() > 1) {
-    // Blocks that one read needs are decoded on every core.
-    options.Add(QStringLiteral("NUM_THREADS=%1").arg(TWorkers::Shared().Count()));
   }
-  ClearGdalError();
-  FDataset = GDALOpenEx(path.constData(), flags, onlyThis, options.List(), kNoSiblings);
-  if (!FDataset) raise(QStringLiteral("файл повреждён или не читается"));
+  const auto open = [&] {
+    ClearGdalError();
+    const TGdalDataset dataset =
+        Gdal().GDALOpenEx(path.constData(), flags, onlyThis, options.List(), kNoSiblings);
+    if (dataset) FDatasets.push_back(dataset);
+    return dataset != nullptr;
+  };
+  if (!open()) raise(QStringLiteral("файл повреждён или не читается"));
+  if (source.Driver == QLatin1String("GTiff")) {
+    // The blocks of a TIFF can be read in any order: each core decodes rows of its own, through
+    // a dataset of its own.
+    while (static_cast<int>(FDatasets.size()) < TWorkers::Shared().Count())
+      if (!open()) raise(QStringLiteral("файл повреждён или не читается"));
+    return;
+  }
   if (source.Driver != QLatin1String("PDF")) return;
   // The pages of a document are its subdatasets; a document of one page has none.
   int pages = 0;
-  while (GDALGetMetadataItem(
-      FDataset, QByteArray("SUBDATASET_" + QByteArray::number(pages + 1) + "_NAME").constData(),
+  while (Gdal().GDALGetMetadataItem(
+      FDatasets.front(),
+      QByteArray("SUBDATASET_" + QByteArray::number(pages + 1) + "_NAME").constData(),
       "SUBDATASETS"))
     ++pages;
   source.Pages = std::max(pages, 1);
@@ -123,17 +123,15 @@ void TGdalFile::OpenDataset(TGdalSource& source) {
               .arg(source.Page)
               .arg(source.Pages));
   if (source.Page == 1) return;
-  CloseDataset();
+  CloseDatasets();
   path = "PDF:" + QByteArray::number(source.Page) + ':' + FName->Path();
-  ClearGdalError();
-  FDataset = GDALOpenEx(path.constData(), flags, onlyThis, options.List(), kNoSiblings);
-  if (!FDataset) raise(QStringLiteral("страница %1 не читается").arg(source.Page));
+  if (!open()) raise(QStringLiteral("страница %1 не читается").arg(source.Page));
 }
 
-void TGdalFile::CloseDataset() {
+void TGdalFile::CloseDatasets() {
   const std::lock_guard lock(FLock);
-  if (FDataset) GDALClose(FDataset);
-  FDataset = nullptr;
+  for (const TGdalDataset dataset : FDatasets) Gdal().GDALClose(dataset);
+  FDatasets.clear();
 }
 
 void TGdalFile::RaiseReadError() const {
@@ -141,12 +139,16 @@ void TGdalFile::RaiseReadError() const {
                       .arg(FFileName, WithGdalError(QStringLiteral("файл повреждён"))));
 }
 
-void TGdalFile::ReadRegion(int x, int y, int width, int height, uint8_t* rows, int64_t stride) {
-  const std::lock_guard lock(FLock);
-  CheckInternal(FDataset != nullptr, QStringLiteral("TGdalFile.ReadRegion"),
+void TGdalFile::ReadRegion(int reader, int x, int y, int width, int height, uint8_t* rows,
+                           int64_t stride) {
+  // The spool asks on one thread at a time, or with a thread of the workers' each: a dataset
+  // serves one reader.
+  const size_t index = FDatasets.size() > 1 ? static_cast<size_t>(reader) : 0;
+  CheckInternal(index < FDatasets.size(), QStringLiteral("TGdalFile.ReadRegion"),
                 QStringLiteral("файл уже закрыт"));
   ClearGdalError();
-  if (!ReadSamples(FDataset, FProbe.Layout, x, y, width, height, rows, stride, FScratch))
+  if (!ReadSamples(FDatasets[index], FProbe.Layout, x, y, width, height, rows, stride,
+                   FScratch[index]))
     RaiseReadError();
   // Bytes read after a failed copy may be another program's.
   if (FStable) FStable->CheckIntact();
@@ -156,7 +158,7 @@ void TGdalFile::Spool(int rowEnd) {
   FSpool->Fill(rowEnd);
   if (!FSpool->Full()) return;
   // Every row is in the spool now: the file, its lease and GDAL's memory for it are let go.
-  CloseDataset();
+  CloseDatasets();
   const std::lock_guard lock(FLock);
   FName.reset();
   FOwnStream.reset();
@@ -170,69 +172,31 @@ std::unique_ptr<TRasterFileDib> TGdalFile::GetDibSection(int x, int y, int width
 
 std::vector<std::unique_ptr<TRasterFileDib>> TGdalFile::GetDibBand(
     int y, int height, const std::vector<TDibColumn>& columns) {
-  if (FSpool) {
-    Spool(y + height);
-    return FSpool->Rows().ReadBand(*Provider(), FSpool->Stream(), FProbe.Header, y, height,
-                                   columns);
-  }
-  CheckInternal(y >= 0 && height > 0 && y <= FHeight - height,
-                QStringLiteral("TGdalFile.GetDibSection"), QStringLiteral("строки вне растра"));
-  std::vector<std::unique_ptr<TRasterFileDib>> dibs;
-  for (const TDibColumn& column : columns) {
-    CheckInternal(column.Left >= 0 && column.Width > 0 && column.Left <= FWidth - column.Width,
-                  QStringLiteral("TGdalFile.GetDibSection"), QStringLiteral("столбцы вне растра"));
-    auto dib = std::make_unique<TRasterFileDib>();
-    dib->Header = FProbe.Header;
-    TBitmapInfoHeader* info = InfoHeaderOf(dib->Header.data());
-    info->biWidth = column.Width;
-    info->biHeight = height;
-    const int64_t rowSize = DibRowSize(column.Width, GetBitsPerPixel());
-    dib->ImageSize = rowSize * height;
-    dib->Bits = TPixelBuffer(dib->ImageSize);
-    ReadRegion(column.Left, y, column.Width, height, dib->Bits.Data(), rowSize);
-    // A DIB stores its bottom row first.
-    ReverseRows(dib->Bits.Data(), rowSize, height);
-    dibs.push_back(std::move(dib));
-  }
-  return dibs;
+  Spool(y + height);
+  return FSpool->Rows().ReadBand(*Provider(), FSpool->Stream(), FProbe.Header, y, height, columns);
 }
 
 void TGdalFile::ReadAhead(int y, int height) {
-  if (FSpool) Spool(y + height);
-}
-
-bool TGdalFile::Stable() const {
-  // The spool is private: nobody else changes it.
-  return FSpool || FStable;
+  Spool(y + height);
 }
 
 bool TGdalFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) {
-  if (!FSpool) return false;
   Spool(y + height);
   return FSpool->Rows().CopyRowsTo(FSpool->Stream(), y, height, target, targetOffset);
 }
 
 TPixelRows TGdalFile::ReadRows(int y, int height, std::vector<uint8_t>& buffer) {
-  if (FSpool) {
-    Spool(y + height);
-    return FSpool->Rows().ReadRows(FSpool->Stream(), y, height, buffer);
-  }
-  CheckInternal(y >= 0 && height > 0 && y <= FHeight - height, QStringLiteral("TGdalFile.ReadRows"),
-                QStringLiteral("строки вне растра"));
-  const int64_t rowSize = DibRowSize(FWidth, GetBitsPerPixel());
-  buffer.resize(static_cast<size_t>(rowSize * height));
-  ReadRegion(0, y, FWidth, height, buffer.data(), rowSize);
-  return {buffer.data(), rowSize};
+  Spool(y + height);
+  return FSpool->Rows().ReadRows(FSpool->Stream(), y, height, buffer);
 }
 
 TPixelRows TGdalFile::MappedRows() {
-  if (!FSpool) return {};
   const uint8_t* map = FSpool->Mapped();
   return map ? FSpool->Rows().Mapped(map) : TPixelRows{};
 }
 
 void TGdalFile::ReleaseMappedRows() {
-  if (FSpool) FSpool->ReleaseMapped();
+  FSpool->ReleaseMapped();
 }
 
 void TGdalFile::GetHeaderInfo(QStringList& lines) {

@@ -13,11 +13,14 @@
 // DIBs of 1, 8 or 24 bits like those of a BMP (16-bit samples scaled to 8 bits, transparency left
 // out), with the file's resolution in the header.
 //
-// A TIFF whose blocks can be read in any order is read by region, the blocks a rectangle needs,
-// as they are wanted; through a provider that keeps the file stable its parts wait there. Any
-// other file is decoded once, from the top down, into a private temporary file of rows, from
-// which every part is then read as from a stable BMP. Either way the memory taken stays within
-// GDAL's bounded block cache and a few megabytes.
+// The file is decoded once, from the top down in blocks of its own, into a private temporary
+// file of rows, as the rows are first wanted (the raster's open asks for them in order, under its
+// progress); every part is then read from there as from a stable BMP: by rectangle, whole,
+// copied or mapped, cheaply and on every core. Decoding a compressed block for each part that
+// meets it, again for each reader, would decode the file many times over: calibration alone
+// reads every part. The memory taken stays within GDAL's bounded block cache and a few
+// megabytes; the temporary file takes as much disk as the pixels, as a swap file would. Once all
+// rows are there the file is let go.
 class TGdalFile : public TRasterFile {
  public:
   using TRasterFile::TRasterFile;
@@ -34,36 +37,38 @@ class TGdalFile : public TRasterFile {
   void GetHeaderInfo(QStringList& lines) override;
   TRasterFileFormat Format() override { return FProbe.Format; }
   void ReadAhead(int y, int height) override;
-  bool Stable() const override;
+  // The rows are private: nobody else changes them.
+  bool Stable() const override { return true; }
   bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) override;
   TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer) override;
   TPixelRows MappedRows() override;
   void ReleaseMappedRows() override;
 
-  // Whether the file is read by region rather than decoded into rows of its own.
-  bool ReadsByRegion() const { return !FSpool; }
-
  private:
-  // Opens GDAL's dataset on the named stream; for a PDF, counts the pages and opens the one asked.
-  void OpenDataset(TGdalSource& source);
-  void ReadRegion(int x, int y, int width, int height, uint8_t* rows, int64_t stride);
+  // Opens GDAL's datasets on the named stream: one for each core for a TIFF, one for the others;
+  // for a PDF, counts the pages and opens the one asked.
+  void OpenDatasets(TGdalSource& source);
+  // Reads a rectangle of the file's pixels into DIB rows, top row first, for the spool's reader.
+  void ReadRegion(int reader, int x, int y, int width, int height, uint8_t* rows, int64_t stride);
   // Decodes the rows before rowEnd into the spool; lets the file go once all are there.
   void Spool(int rowEnd);
-  void CloseDataset();
+  void CloseDatasets();
   [[noreturn]] void RaiseReadError() const;
 
   QString FFileName;
   int FWidth = 0;
   int FHeight = 0;
   TGdalProbe FProbe;
-  // The file as the provider opened it: kept stable where it can be, and named for GDAL.
+  // The file as the provider opened it, kept stable where it can be (so that the rows decoded
+  // belong to one state of it), and named for GDAL; all three go once every row is decoded.
   std::unique_ptr<TStableFile> FStable;
   std::unique_ptr<THandleStream> FOwnStream;
   std::unique_ptr<TGdalStreamName> FName;
-  // GDAL's dataset serves one caller at a time.
+  // The datasets are closed, and the file let go, while another thread may still ask for rows
+  // that are there.
   std::mutex FLock;
-  TGdalDataset FDataset = nullptr;
-  std::vector<uint8_t> FScratch;
+  std::vector<TGdalDataset> FDatasets;
+  std::vector<std::vector<uint8_t>> FScratch;  // one for each dataset
   std::unique_ptr<TRowSpool> FSpool;
 };
 

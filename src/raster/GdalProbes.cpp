@@ -1,6 +1,6 @@
 #include "GdalProbes.h"
 
-#include <gdal.h>
+#include "GdalLibrary.h"
 
 #include <cmath>
 #include <cstring>
@@ -13,7 +13,7 @@ namespace {
 }
 
 QString Metadata(GDALMajorObjectH object, const char* name, const char* domain = nullptr) {
-  return QString::fromUtf8(GDALGetMetadataItem(object, name, domain));
+  return QString::fromUtf8(Gdal().GDALGetMetadataItem(object, name, domain));
 }
 
 QString CompressionName(const QString& gdalName) {
@@ -40,12 +40,12 @@ struct TBands {
 };
 
 TBands ChooseBands(GDALDatasetH ds, const TGdalSource& source) {
-  const int count = GDALGetRasterCount(ds);
+  const int count = Gdal().GDALGetRasterCount(ds);
   auto interp = [&](int band) {
-    return GDALGetRasterColorInterpretation(GDALGetRasterBand(ds, band));
+    return Gdal().GDALGetRasterColorInterpretation(Gdal().GDALGetRasterBand(ds, band));
   };
   auto name = [&](int band) {
-    return QString::fromUtf8(GDALGetColorInterpretationName(interp(band)));
+    return QString::fromUtf8(Gdal().GDALGetColorInterpretationName(interp(band)));
   };
   if (count == 0) RaiseUnsupported(source, QStringLiteral("в файле нет растра"));
   if (count > 4)
@@ -87,15 +87,15 @@ void AppendQuad(std::vector<uint8_t>& header, int red, int green, int blue) {
 // samples' bits can tell apart.
 void AppendPalette(std::vector<uint8_t>& header, GDALRasterBandH band, int bitsPerPixel,
                    const TGdalSource& source) {
-  if (const GDALColorTableH table = GDALGetRasterColorTable(band)) {
-    if (GDALGetPaletteInterpretation(table) != GPI_RGB)
+  if (const GDALColorTableH table = Gdal().GDALGetRasterColorTable(band)) {
+    if (Gdal().GDALGetPaletteInterpretation(table) != GPI_RGB)
       RaiseUnsupported(source, QStringLiteral("палитра %1 не поддерживается, только RGB")
-                                   .arg(QString::fromUtf8(GDALGetPaletteInterpretationName(
-                                       GDALGetPaletteInterpretation(table)))));
-    const int count = std::min(GDALGetColorEntryCount(table), 1 << bitsPerPixel);
+                                   .arg(QString::fromUtf8(Gdal().GDALGetPaletteInterpretationName(
+                                       Gdal().GDALGetPaletteInterpretation(table)))));
+    const int count = std::min(Gdal().GDALGetColorEntryCount(table), 1 << bitsPerPixel);
     for (int i = 0; i < count; ++i) {
       GDALColorEntry entry;
-      GDALGetColorEntryAsRGB(table, i, &entry);
+      Gdal().GDALGetColorEntryAsRGB(table, i, &entry);
       AppendQuad(header, entry.c1, entry.c2, entry.c3);
     }
     return;
@@ -125,12 +125,16 @@ QString LayoutText(GDALDatasetH ds, const TGdalSource& source, const TGdalProbe&
         .arg(source.Dpi);
   if (source.Driver != QLatin1String("GTiff")) return QStringLiteral("строки");
   const bool separate = Metadata(ds, "INTERLEAVE", "IMAGE_STRUCTURE") == QLatin1String("BAND") &&
-                        GDALGetRasterCount(ds) > 1;
-  QString text = probe.BlockWidth < GDALGetRasterXSize(ds)
+                        Gdal().GDALGetRasterCount(ds) > 1;
+  // GDAL shows a file of one compressed strip as strips of one row, with no offset of a second.
+  const bool oneStrip =
+      probe.BlockHeight < Gdal().GDALGetRasterYSize(ds) &&
+      !Gdal().GDALGetMetadataItem(Gdal().GDALGetRasterBand(ds, 1), "BLOCK_OFFSET_0_1", "TIFF");
+  QString text = probe.BlockWidth < Gdal().GDALGetRasterXSize(ds)
                      ? QStringLiteral("тайлы %1 × %2").arg(probe.BlockWidth).arg(probe.BlockHeight)
-                 : probe.BlocksApart
-                     ? QStringLiteral("полосы, строк в полосе: %1").arg(probe.BlockHeight)
-                     : QStringLiteral("одна полоса");
+                 : oneStrip || probe.BlockHeight >= Gdal().GDALGetRasterYSize(ds)
+                     ? QStringLiteral("одна полоса")
+                     : QStringLiteral("полосы, строк в полосе: %1").arg(probe.BlockHeight);
   if (separate) text += QStringLiteral(", каналы раздельно");
   return text;
 }
@@ -150,18 +154,19 @@ std::pair<int32_t, int32_t> Resolution(GDALDatasetH ds, const TGdalSource& sourc
 QStringList HeaderInfoOf(GDALDatasetH ds, const TGdalSource& source) {
   QStringList lines = {QStringLiteral("Драйвер GDAL:\t%1").arg(source.Driver)};
   for (const char* domain : {"IMAGE_STRUCTURE", static_cast<const char*>(nullptr)})
-    for (char** item = GDALGetMetadata(ds, domain); item && *item; ++item) {
+    for (char** item = Gdal().GDALGetMetadata(ds, domain); item && *item; ++item) {
       const QString text = QString::fromUtf8(*item);
       const qsizetype equals = text.indexOf(u'=');
       if (equals > 0) lines << text.left(equals) + QStringLiteral(":\t") + text.mid(equals + 1);
     }
-  for (int band = 1; band <= GDALGetRasterCount(ds); ++band) {
-    const GDALRasterBandH h = GDALGetRasterBand(ds, band);
+  for (int band = 1; band <= Gdal().GDALGetRasterCount(ds); ++band) {
+    const GDALRasterBandH h = Gdal().GDALGetRasterBand(ds, band);
     lines << QStringLiteral("Канал %1:\t%2, %3")
                  .arg(band)
-                 .arg(QString::fromUtf8(GDALGetDataTypeName(GDALGetRasterDataType(h))),
-                      QString::fromUtf8(
-                          GDALGetColorInterpretationName(GDALGetRasterColorInterpretation(h))));
+                 .arg(
+                     QString::fromUtf8(Gdal().GDALGetDataTypeName(Gdal().GDALGetRasterDataType(h))),
+                     QString::fromUtf8(Gdal().GDALGetColorInterpretationName(
+                         Gdal().GDALGetRasterColorInterpretation(h))));
   }
   return lines;
 }
@@ -179,16 +184,16 @@ TGdalProbe ProbeGdalDataset(TGdalDataset dataset, const TGdalSource& source) {
   const auto ds = static_cast<GDALDatasetH>(dataset);
   TGdalProbe probe;
   const TBands bands = ChooseBands(ds, source);
-  const GDALRasterBandH first = GDALGetRasterBand(ds, 1);
-  const GDALDataType type = GDALGetRasterDataType(first);
+  const GDALRasterBandH first = Gdal().GDALGetRasterBand(ds, 1);
+  const GDALDataType type = Gdal().GDALGetRasterDataType(first);
   for (int band = 2; band <= bands.Used; ++band)
-    if (GDALGetRasterDataType(GDALGetRasterBand(ds, band)) != type)
+    if (Gdal().GDALGetRasterDataType(Gdal().GDALGetRasterBand(ds, band)) != type)
       RaiseUnsupported(source, QStringLiteral("каналы с отсчётами разных типов"));
   if (type != GDT_Byte && type != GDT_UInt16)
     RaiseUnsupported(source, QStringLiteral("отсчёты типа %1 не поддерживаются, только целые "
                                             "без знака по 8 и 16 бит")
-                                 .arg(QString::fromUtf8(GDALGetDataTypeName(type))));
-  const bool palette = GDALGetRasterColorTable(first) != nullptr && bands.Used == 1;
+                                 .arg(QString::fromUtf8(Gdal().GDALGetDataTypeName(type))));
+  const bool palette = Gdal().GDALGetRasterColorTable(first) != nullptr && bands.Used == 1;
   const int typeBits = type == GDT_Byte ? 8 : 16;
   const int significant = SignificantBits(first, typeBits, source);
   if (palette && type != GDT_Byte)
@@ -226,19 +231,14 @@ TGdalProbe ProbeGdalDataset(TGdalDataset dataset, const TGdalSource& source) {
   else if (bands.Alpha)
     format.Notes << QStringLiteral("альфа-канал (прозрачность) не учитывается");
 
-  GDALGetBlockSize(first, &probe.BlockWidth, &probe.BlockHeight);
-  const int height = GDALGetRasterYSize(ds);
-  probe.BlocksApart = source.Driver == QLatin1String("GTiff") &&
-                      (probe.BlockHeight >= height ||
-                       GDALGetMetadataItem(first, "BLOCK_OFFSET_0_1", "TIFF") != nullptr ||
-                       probe.BlockWidth < GDALGetRasterXSize(ds));
+  Gdal().GDALGetBlockSize(first, &probe.BlockWidth, &probe.BlockHeight);
   format.Layout = LayoutText(ds, source, probe);
   probe.HeaderInfo = HeaderInfoOf(ds, source);
 
   TBitmapInfoHeader info{};
   info.biSize = BitmapInfoHeaderSize;
-  info.biWidth = GDALGetRasterXSize(ds);
-  info.biHeight = height;
+  info.biWidth = Gdal().GDALGetRasterXSize(ds);
+  info.biHeight = Gdal().GDALGetRasterYSize(ds);
   info.biPlanes = 1;
   info.biBitCount = static_cast<uint16_t>(layout.BitsPerPixel);
   info.biCompression = BI_RGB;

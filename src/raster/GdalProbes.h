@@ -28,9 +28,6 @@ struct TGdalProbe {
   QStringList HeaderInfo;  // GDAL's description of the file, one field per line
   int BlockWidth = 1;      // GDAL reads the file in blocks of this size
   int BlockHeight = 1;
-  // Whether any block can be read without reading those before it: tiles, and strips that are
-  // really stored apart (GDAL also shows a file of one compressed strip as strips of one row).
-  bool BlocksApart = false;
 };
 
 // Looks at the dataset; a kind of pixels the program cannot hold (five channels, floating-point

@@ -1,6 +1,6 @@
 #include "GdalSamples.h"
 
-#include <gdal.h>
+#include "GdalLibrary.h"
 
 #include <cstring>
 
@@ -12,14 +12,14 @@ bool ReadSamples(TGdalDataset dataset, const TGdalLayout& layout, int x, int y, 
   int bandMap[] = {bands == 3 ? 3 : 1, 2, 1};
   if (layout.SampleBits == 8 && !layout.Scaled && layout.BitsPerPixel != 1)
     // Straight into the rows: GDAL interleaves the bands as asked.
-    return GDALDatasetRasterIO(ds, GF_Read, x, y, width, height, rows, width, height, GDT_Byte,
-                               bands, bandMap, bands, stride, 1) == CE_None;
+    return Gdal().GDALDatasetRasterIO(ds, GF_Read, x, y, width, height, rows, width, height,
+                                      GDT_Byte, bands, bandMap, bands, stride, 1) == CE_None;
   const int sampleBytes = layout.SampleBits / 8;
   const int64_t line = int64_t{width} * bands * sampleBytes;
   scratch.resize(static_cast<size_t>(line * height));
-  if (GDALDatasetRasterIO(ds, GF_Read, x, y, width, height, scratch.data(), width, height,
-                          sampleBytes == 1 ? GDT_Byte : GDT_UInt16, bands, bandMap,
-                          bands * sampleBytes, line, sampleBytes) != CE_None)
+  if (Gdal().GDALDatasetRasterIO(ds, GF_Read, x, y, width, height, scratch.data(), width, height,
+                                 sampleBytes == 1 ? GDT_Byte : GDT_UInt16, bands, bandMap,
+                                 bands * sampleBytes, line, sampleBytes) != CE_None)
     return false;
   for (int j = 0; j < height; ++j) {
     uint8_t* row = rows + j * stride;

@@ -1,6 +1,6 @@
 #include "GdalStreams.h"
 
-#include <cpl_vsi.h>
+#include "GdalLibrary.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -174,7 +174,8 @@ int Close(void* file) {
 
 void InstallHandler() {
   static const bool installed = [] {
-    VSIFilesystemPluginCallbacksStruct* callbacks = VSIAllocFilesystemPluginCallbacksStruct();
+    VSIFilesystemPluginCallbacksStruct* callbacks =
+        Gdal().VSIAllocFilesystemPluginCallbacksStruct();
     callbacks->stat = &Stat;
     callbacks->open = &Open;
     callbacks->tell = &Tell;
@@ -186,8 +187,8 @@ void InstallHandler() {
     callbacks->truncate = &Truncate;
     callbacks->close = &Close;
     // The handler keeps a copy of the callbacks.
-    VSIInstallPluginHandler(kPrefix, callbacks);
-    VSIFreeFilesystemPluginCallbacksStruct(callbacks);
+    Gdal().VSIInstallPluginHandler(kPrefix, callbacks);
+    Gdal().VSIFreeFilesystemPluginCallbacksStruct(callbacks);
     return true;
   }();
   (void)installed;

@@ -1,5 +1,7 @@
 #include "RowSpools.h"
 
+#include "Workers.h"
+
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -9,17 +11,18 @@ namespace {
 
 // The pixels decoded at once: large enough for few calls and large writes, small enough to count
 // for little beside the raster's cache.
-constexpr int64_t kChunkBytes = 8 << 20;
+constexpr int64_t kChunkBytes = 4 << 20;
 
 }  // namespace
 
 TRowSpool::TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, int blockHeight,
-                     TSource source)
+                     bool parallel, TSource source)
     : FWidth(width),
       FHeight(height),
       FBitsPerPixel(bitsPerPixel),
       FBlockWidth(std::clamp(blockWidth, 1, width)),
       FBlockHeight(std::clamp(blockHeight, 1, height)),
+      FParallel(parallel),
       FSource(std::move(source)),
       FRows(0, width, height, bitsPerPixel, false),
       FStream(TTempFileStream::CreateUnique(QStringLiteral("VLM"))) {}
@@ -35,15 +38,24 @@ void TRowSpool::Fill(int rowEnd) {
   const int64_t fit = std::max<int64_t>(1, kChunkBytes / FRows.RowSize());
   const int rows = static_cast<int>(
       std::min<int64_t>(std::max<int64_t>(1, fit / FBlockHeight) * FBlockHeight, FHeight));
+  TWorkers& workers = TWorkers::Shared();
+  FBuffers.resize(static_cast<size_t>(workers.Count()));
   while (FFilled.load() < std::min(rowEnd, FHeight)) {
-    const int y = FFilled.load();
-    const int height = std::min(rows, FHeight - y);
-    FillChunk(y, height);
-    FFilled.store(y + height);
+    // As many chunks as there are threads to decode them, each into memory of its own.
+    const int y0 = FFilled.load();
+    const int chunks =
+        FParallel ? std::min<int>(workers.Count(), (FHeight - y0 + rows - 1) / rows) : 1;
+    workers.Run(chunks, [&](int piece, int thread) {
+      const int y = y0 + piece * rows;
+      FillChunk(thread, y, std::min(rows, FHeight - y));
+    });
+    FFilled.store(std::min(FHeight, y0 + chunks * rows));
   }
+  if (Full()) FBuffers.clear();
 }
 
-void TRowSpool::FillChunk(int y, int rows) {
+void TRowSpool::FillChunk(int reader, int y, int rows) {
+  std::vector<uint8_t>& buffer = FBuffers[static_cast<size_t>(reader)];
   const int64_t rowSize = FRows.RowSize();
   // Columns of whole blocks, so that no block is decoded twice, as many as fit the chunk; a 1-bit
   // chunk starts on a whole byte.
@@ -55,24 +67,24 @@ void TRowSpool::FillChunk(int y, int rows) {
   }
   // Room for the padding a row's last bytes carry beyond the last column's.
   const int64_t stride = DibRowSize(columns, FBitsPerPixel) + 4;
-  FBuffer.resize(static_cast<size_t>(stride * rows));
+  buffer.resize(static_cast<size_t>(stride * rows));
   for (int x = 0; x < FWidth; x += columns) {
     const int width = std::min(columns, FWidth - x);
-    std::fill(FBuffer.begin(), FBuffer.end(), 0);
-    FSource(x, y, width, rows, FBuffer.data(), stride);
+    std::fill(buffer.begin(), buffer.end(), 0);
+    FSource(reader, x, y, width, rows, buffer.data(), stride);
     const int64_t byteX = int64_t{x} * FBitsPerPixel / 8;
     const int64_t bytes =
         x + width == FWidth ? rowSize - byteX : int64_t{width} * FBitsPerPixel / 8;
     if (width == FWidth) {
       // Stored bottom row first: the chunk's rows in reverse, packed, written at once.
       for (int j = 0; j < rows; ++j)
-        std::memmove(FBuffer.data() + j * rowSize, FBuffer.data() + j * stride, rowSize);
-      ReverseRows(FBuffer.data(), rowSize, rows);
-      FStream->WriteBufferAt(FRows.RowOffset(y + rows - 1), FBuffer.data(), rows * rowSize);
+        std::memmove(buffer.data() + j * rowSize, buffer.data() + j * stride, rowSize);
+      ReverseRows(buffer.data(), rowSize, rows);
+      FStream->WriteBufferAt(FRows.RowOffset(y + rows - 1), buffer.data(), rows * rowSize);
       continue;
     }
     for (int j = 0; j < rows; ++j)
-      FStream->WriteBufferAt(FRows.RowOffset(y + j) + byteX, FBuffer.data() + j * stride, bytes);
+      FStream->WriteBufferAt(FRows.RowOffset(y + j) + byteX, buffer.data() + j * stride, bytes);
   }
 }
 

@@ -10,19 +10,21 @@
 #include <mutex>
 #include <vector>
 
-// A private temporary file that a raster's rows are decoded into once, from the top down, for a
-// file that gives its rows cheaply only in that order (PNG, JPEG, a drawn PDF page, a TIFF in one
-// strip). Its rows are kept as a bottom-up BMP keeps them, and read like those of a BMP kept
-// stable: by rectangle, whole, copied, or mapped. A read of rows not yet there decodes every row
-// above them first; the memory this takes stays within a few megabytes whatever the raster's size.
+// A private temporary file that a raster's rows are decoded into once, from the top down. Its
+// rows are kept as a bottom-up BMP keeps them, and read like those of a BMP kept stable: by
+// rectangle, whole, copied, or mapped. A read of rows not yet there decodes every row above them
+// first; the memory this takes stays within a few megabytes per core whatever the raster's size.
 class TRowSpool {
  public:
   // Reads the rectangle into DIB rows, top row first, stride bytes apart; raises on failure.
-  using TSource =
-      std::function<void(int x, int y, int width, int height, uint8_t* rows, int64_t stride)>;
+  // reader: which of the workers' threads asks, for a source that reads on several at once.
+  using TSource = std::function<void(int reader, int x, int y, int width, int height, uint8_t* rows,
+                                     int64_t stride)>;
 
-  // The source is read in rectangles made of whole blocks of blockWidth × blockHeight pixels.
-  TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, int blockHeight,
+  // The source is read in rectangles made of whole blocks of blockWidth × blockHeight pixels;
+  // with parallel, several rectangles at once on the shared workers' threads, each numbered by
+  // its thread.
+  TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, int blockHeight, bool parallel,
             TSource source);
   ~TRowSpool();
   TRowSpool(const TRowSpool&) = delete;
@@ -40,18 +42,19 @@ class TRowSpool {
   void ReleaseMapped();
 
  private:
-  void FillChunk(int y, int rows);
+  void FillChunk(int reader, int y, int rows);
 
   int FWidth;
   int FHeight;
   int FBitsPerPixel;
   int FBlockWidth;
   int FBlockHeight;
+  bool FParallel;
   TSource FSource;
   TStoredRows FRows;
   std::unique_ptr<TTempFileStream> FStream;
   std::mutex FLock;
   std::atomic<int> FFilled{0};
-  std::vector<uint8_t> FBuffer;
+  std::vector<std::vector<uint8_t>> FBuffers;  // one for each thread
   uint8_t* FMap = nullptr;
 };

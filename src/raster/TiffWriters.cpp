@@ -6,8 +6,6 @@
 #include "RasterManagers.h"
 #include "Workers.h"
 
-#include <gdal.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -17,8 +15,8 @@ namespace {
 
 constexpr int kTile = 256;
 
-// The pixels of one stripe and band of tiles assembled at once stay below this.
-constexpr int64_t kMaxChunkBytes = 16 << 20;
+// The pixels of a band of tiles assembled at once stay below this.
+constexpr int64_t kMaxChunkBytes = 4 << 20;
 
 const char* CompressionOption(TTiffCompression compression) {
   switch (compression) {
@@ -76,7 +74,7 @@ class TDataset {
   TDataset& operator=(const TDataset&) = delete;
   GDALDatasetH Get() const { return FDataset; }
   void Close() {
-    if (FDataset) GDALClose(FDataset);
+    if (FDataset) Gdal().GDALClose(FDataset);
     FDataset = nullptr;
   }
 
@@ -93,22 +91,22 @@ void SetResolution(GDALDatasetH dataset, int32_t x, int32_t y) {
   const auto value = [&](int32_t ppm) {
     return QByteArray::number(wholeInches ? inches(ppm) : ppm / 100.0, 'g', 12);
   };
-  GDALSetMetadataItem(dataset, "TIFFTAG_XRESOLUTION", value(x).constData(), nullptr);
-  GDALSetMetadataItem(dataset, "TIFFTAG_YRESOLUTION", value(y).constData(), nullptr);
-  GDALSetMetadataItem(dataset, "TIFFTAG_RESOLUTIONUNIT", wholeInches ? "2" : "3", nullptr);
+  Gdal().GDALSetMetadataItem(dataset, "TIFFTAG_XRESOLUTION", value(x).constData(), nullptr);
+  Gdal().GDALSetMetadataItem(dataset, "TIFFTAG_YRESOLUTION", value(y).constData(), nullptr);
+  Gdal().GDALSetMetadataItem(dataset, "TIFFTAG_RESOLUTIONUNIT", wholeInches ? "2" : "3", nullptr);
 }
 
 void SetColourTable(GDALDatasetH dataset, const TPaletteLookup& palette) {
-  const GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+  const GDALColorTableH table = Gdal().GDALCreateColorTable(GPI_RGB);
   for (int i = 0; i < palette.Count(); ++i) {
     const uint32_t colour = palette.Colour(static_cast<uint8_t>(i));
     const GDALColorEntry entry{static_cast<short>(colour & 0xFF),
                                static_cast<short>((colour >> 8) & 0xFF),
                                static_cast<short>((colour >> 16) & 0xFF), 255};
-    GDALSetColorEntry(table, i, &entry);
+    Gdal().GDALSetColorEntry(table, i, &entry);
   }
-  GDALSetRasterColorTable(GDALGetRasterBand(dataset, 1), table);
-  GDALDestroyColorTable(table);
+  Gdal().GDALSetRasterColorTable(Gdal().GDALGetRasterBand(dataset, 1), table);
+  Gdal().GDALDestroyColorTable(table);
 }
 
 // Copies pixels of a stored row into the samples GDAL is given: bytes of indices, or blue, green
@@ -175,7 +173,6 @@ int ChunkWidth(int width, int pixelBytes) {
 
 void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fileName,
                TTiffCompression compression) {
-  UseGdal();
   const TTiffLayout layout = LayoutOf(raster);
   const int width = raster.Width();
   const int height = raster.Height();
@@ -195,8 +192,8 @@ void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fil
 
   const TGdalStreamName name(stream, fileName);
   ClearGdalError();
-  TDataset dataset(GDALCreate(GDALGetDriverByName("GTiff"), name.Path().constData(), width, height,
-                              layout.Bands, GDT_Byte, options.data()));
+  TDataset dataset(Gdal().GDALCreate(Gdal().GDALGetDriverByName("GTiff"), name.Path().constData(),
+                                     width, height, layout.Bands, GDT_Byte, options.data()));
   if (!dataset.Get()) RaiseWriteFailure(fileName);
   const TBitmapInfoHeader* info = InfoHeaderOf(raster.GetHeader());
   SetResolution(dataset.Get(), info->biXPelsPerMeter, info->biYPelsPerMeter);
@@ -231,9 +228,9 @@ void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fil
             copier.Copy(part->GetRow(y), xa - part->Left(), xb - xa,
                         chunk.data() + (y - y0) * line + int64_t{xa - x0} * pixelBytes);
         }
-      if (GDALDatasetRasterIO(dataset.Get(), GF_Write, x0, y0, x1 - x0, y1 - y0, chunk.data(),
-                              x1 - x0, y1 - y0, GDT_Byte, layout.Bands, bandMap, pixelBytes, line,
-                              1) != CE_None ||
+      if (Gdal().GDALDatasetRasterIO(dataset.Get(), GF_Write, x0, y0, x1 - x0, y1 - y0,
+                                     chunk.data(), x1 - x0, y1 - y0, GDT_Byte, layout.Bands,
+                                     bandMap, pixelBytes, line, 1) != CE_None ||
           name.WriteError() != 0) {
         failed = true;
         break;
@@ -243,11 +240,11 @@ void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fil
   }
   if (!failed) {
     // The tiles still in GDAL's cache, and the directory, go out now: their errors are ours.
-    GDALFlushCache(dataset.Get());
-    if (CPLGetLastErrorType() != CE_Failure) dataset.Close();
+    Gdal().GDALFlushCache(dataset.Get());
+    if (Gdal().CPLGetLastErrorType() != CE_Failure) dataset.Close();
   }
   if (name.WriteError() != 0) throw EWriteError(stream.Subject(), name.WriteError());
-  if (failed || CPLGetLastErrorType() == CE_Failure) RaiseWriteFailure(fileName);
+  if (failed || Gdal().CPLGetLastErrorType() == CE_Failure) RaiseWriteFailure(fileName);
 }
 
 TRasterFileFormat WrittenTiffFormat(TTiffCompression compression, int bitsPerPixel) {

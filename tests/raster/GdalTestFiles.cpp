@@ -185,7 +185,6 @@ TBmpLayout DecodeWithGdal(const QString& fileName, const QStringList& openOption
 }
 
 void WriteSparseBigTiff(const QString& fileName, int width, int height, int tileSide,
-                        const std::function<bool(int column, int row)>& written,
                         const std::function<uint32_t(int x, int y)>& pixel) {
   const int across = (width + tileSide - 1) / tileSide;
   const int down = (height + tileSide - 1) / tileSide;
@@ -200,7 +199,7 @@ void WriteSparseBigTiff(const QString& fileName, int width, int height, int tile
   const int entries = 11;
   const uint64_t offsetsAt = ifd + 8 + entries * 20 + 8;
   const uint64_t countsAt = offsetsAt + tiles * 8;
-  const uint64_t dataAt = (countsAt + tiles * 8 + 4095) / 4096 * 4096;
+  const uint64_t dataAt = uint64_t{5} << 30;
   const TEntry table[entries] = {
       {256, kLong, 1, static_cast<uint64_t>(width)},
       {257, kLong, 1, static_cast<uint64_t>(height)},
@@ -214,7 +213,7 @@ void WriteSparseBigTiff(const QString& fileName, int width, int height, int tile
       {324, kLong8, tiles, offsetsAt},
       {325, kLong8, tiles, countsAt},
   };
-  std::vector<uint8_t> head(static_cast<size_t>(dataAt), 0);
+  std::vector<uint8_t> head(static_cast<size_t>(countsAt + tiles * 8), 0);
   head[0] = 'I', head[1] = 'I';
   PutLe(head, 2, 43, 2);
   PutLe(head, 4, 8, 2);
@@ -235,11 +234,9 @@ void WriteSparseBigTiff(const QString& fileName, int width, int height, int tile
                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(handle, 0);
   ASSERT_EQ(::pwrite(handle, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-  ASSERT_EQ(::ftruncate(handle, static_cast<off_t>(dataAt + tiles * tileBytes)), 0);
   std::vector<uint8_t> tile(tileBytes);
   for (int row = 0; row < down; ++row)
     for (int column = 0; column < across; ++column) {
-      if (!written(column, row)) continue;
       for (int y = 0; y < tileSide; ++y)
         for (int x = 0; x < tileSide; ++x) {
           const int px = column * tileSide + x, py = row * tileSide + y;

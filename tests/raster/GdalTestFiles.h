@@ -41,11 +41,9 @@ void WritePdfPages(const QString& fileName, const QStringList& rasters);
 // file's colour table or greys, or of 24 bits: the same pixels as a BMP.
 TBmpLayout DecodeWithGdal(const QString& fileName, const QStringList& openOptions = {});
 
-// A BigTIFF of uncompressed 24-bit tiles whose tiles all lie where they would in a full file,
-// larger than 4 GiB, but are holes (black) except those that tile(column, row) fills: a file the
-// disk barely notices whose pixels lie past 4 GiB.
+// A BigTIFF of uncompressed 24-bit tiles, pixel(x, y) giving 0x00BBGGRR, whose tiles lie past
+// 5 GiB after a hole: a file larger than 4 GiB that the disk barely notices.
 void WriteSparseBigTiff(const QString& fileName, int width, int height, int tileSide,
-                        const std::function<bool(int column, int row)>& written,
                         const std::function<uint32_t(int x, int y)>& pixel);
 
 // The path's pixels as GDAL decodes them, one 0x00BBGGRR colour per pixel (through the colour
