@@ -78,5 +78,5 @@ printf '%-10s %9s %9s %9s | %9s %9s | %10s %10s\n' sheet velmora gdalwarp 'warp-
   'vs warp' 'vs all' 'velmora MB' 'gdalwarp MB'
 printf '%-10s %8ss %8ss %8ss | %9s %9s | %10s %10s\n' "${width}x$height" "$x" "$y" "$z" \
   "$(ratio "$x" "$y")" "$(ratio "$x" "$z")" "$((ourKb / 1024))" "$((peerKb / 1024))"
-echo "(velmora's peak must stay below the cache plus 64 MB plus GDAL's cache: $((5 + 64 + 32)) MB)"
+echo "(velmora's peak must stay below the cache plus 64 MB plus GDAL's cache: $((5 + 64 + 4)) MB)"
 rm -f "$data/ours.tif" "$data/peer.tif" "$data/time.txt"
