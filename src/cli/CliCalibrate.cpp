@@ -11,6 +11,8 @@ int RunCalibrate(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Grid);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
+  CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
+                       {{options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
   const TSaveOptions save = cli.OutputFormat(options.Positional[1]);
   TRasterManager& raster = cli.Raster();
@@ -34,8 +36,8 @@ TCliCommand CliCalibrateCommand() {
           "Читает растр (BMP, TIFF, PNG, JPEG или страницу PDF), накладывает эталонную\n"
           "сетку из файла GRID.json, калибрует растр так, что перемещённые узлы\n"
           "возвращаются на эталонную сетку, и сохраняет результат в BMP или TIFF, смотря\n"
-          "по расширению, через временный файл \".~bm\". При ошибке файл результата не\n"
-          "создаётся и не меняется.\n"
+          "по расширению, через временный файл рядом с ним (OUT.XXXXXX.~bm). При ошибке\n"
+          "файл результата не создаётся и не меняется.\n"
           "  --grid FILE   файл сетки (JSON):\n"
           "                { \"cells\": [CX, CY],\n"
           "                  \"origin\": [X, Y], \"step\": [SX, SY],   (в пикселях растра)\n"

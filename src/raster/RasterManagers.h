@@ -32,8 +32,9 @@ class TRasterManager {
   // Reads a raster through the provider; the options choose the page of a PDF and its resolution.
   void Open(const QString& fileName, const TRasterOpenOptions& options = {});
   // Writes the raster in the format of the options (a bottom-up BMP by default, or a TIFF): into a
-  // temporary ".~bm" file beside the target, made afresh, made durable, then renamed over the
-  // target. On failure the target is as it was and the temporary file is gone.
+  // temporary file of its own beside the target ("NAME.XXXXXX.~bm", "NAME.XXXXXX.~ti"), made
+  // durable, then renamed over the target. On failure the target is as it was and the temporary
+  // file is gone.
   void Save(const QString& fileName, const TSaveOptions& options = {});
   // Makes this empty manager a copy of the source, with its own swap file and budget.
   void CopyFrom(TRasterManager& source);
