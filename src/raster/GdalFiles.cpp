@@ -1,6 +1,7 @@
 #include "GdalFiles.h"
 
 #include "GdalLibrary.h"
+#include "ImageResolutions.h"
 #include "RecArrays.h"
 #include "Workers.h"
 
@@ -64,6 +65,7 @@ void TGdalFile::Open(const QString& fileName) {
     // Classic TIFF has version 42 after the byte order mark, BigTIFF 43.
     source.BigTiff = magic[2] == 43 || magic[3] == 43;
   }
+  source.Stated = StatedResolution(stream);
   OpenDatasets(source);
   FScratch.resize(FDatasets.size());
   const TGdalDataset first = FDatasets.front();

@@ -15,19 +15,20 @@
   F(CPLErrorReset)                                                                                 \
   F(CPLGetLastErrorMsg)                                                                            \
   F(CPLGetLastErrorType)                                                                           \
-  F(CPLQuietErrorHandler) F(CPLSetConfigOption) F(CPLSetErrorHandler) F(GDALClose) F(GDALCreate)   \
-      F(GDALCreateColorTable) F(GDALDatasetRasterIO) F(GDALDestroyColorTable) F(GDALFlushCache)    \
-          F(GDALGetBlockSize) F(GDALGetColorEntryAsRGB) F(GDALGetColorEntryCount)                  \
-              F(GDALGetColorInterpretationName) F(GDALGetDataTypeName) F(GDALGetDriverByName)      \
-                  F(GDALGetDriverShortName) F(GDALGetMetadata) F(GDALGetMetadataItem)              \
-                      F(GDALGetPaletteInterpretation) F(GDALGetPaletteInterpretationName)          \
-                          F(GDALGetRasterBand) F(GDALGetRasterColorInterpretation) F(              \
-                              GDALGetRasterColorTable) F(GDALGetRasterCount)                       \
-                              F(GDALGetRasterDataType) F(GDALGetRasterXSize) F(GDALGetRasterYSize) \
-                                  F(GDALIdentifyDriverEx) F(GDALOpenEx) F(GDALRegister_GTiff)      \
-                                      F(GDALRegister_JPEG) F(GDALRegister_PDF) F(GDALRegister_PNG) \
-                                          F(GDALSetCacheMax64) F(GDALSetColorEntry)                \
-                                              F(GDALSetMetadataItem) F(GDALSetRasterColorTable)    \
+  F(CPLQuietErrorHandler)                                                                          \
+  F(CPLSetConfigOption) F(CPLSetErrorHandler) F(GDALClose) F(GDALCreate) F(GDALCreateColorTable)   \
+      F(GDALDatasetRasterIO) F(GDALDestroyColorTable) F(GDALFlushCache) F(GDALGetBlockSize)        \
+          F(GDALGetColorEntryAsRGB) F(GDALGetColorEntryCount) F(GDALGetColorInterpretationName)    \
+              F(GDALGetDataTypeName) F(GDALGetDriverByName) F(GDALGetDriverShortName)              \
+                  F(GDALGetMetadata) F(GDALGetMetadataItem) F(GDALGetPaletteInterpretation)        \
+                      F(GDALGetPaletteInterpretationName) F(GDALGetRasterBand)                     \
+                          F(GDALGetRasterColorInterpretation) F(GDALGetRasterColorTable)           \
+                              F(GDALGetRasterCount) F(GDALGetRasterDataType) F(GDALGetRasterXSize) \
+                                  F(GDALGetRasterYSize) F(GDALIdentifyDriverEx) F(GDALOpenEx) F(   \
+                                      GDALRegister_GTiff) F(GDALRegister_JPEG) F(GDALRegister_PDF) \
+                                      F(GDALRegister_PNG) F(GDALSetCacheMax64)                     \
+                                          F(GDALSetColorEntry) F(GDALSetMetadataItem)              \
+                                              F(GDALSetRasterColorTable)                           \
                                                   F(VSIAllocFilesystemPluginCallbacksStruct)       \
                                                       F(VSIFreeFilesystemPluginCallbacksStruct)    \
                                                           F(VSIInstallPluginHandler)

@@ -139,16 +139,19 @@ QString LayoutText(GDALDatasetH ds, const TGdalSource& source, const TGdalProbe&
   return text;
 }
 
-// Resolution from the tags GDAL gives for TIFF, PNG and JPEG alike; a PDF page has the resolution
-// it is drawn at.
+// Resolution from the tags GDAL gives, or else what the file states where GDAL does not look; a
+// PDF page has the resolution it is drawn at.
 std::pair<int32_t, int32_t> Resolution(GDALDatasetH ds, const TGdalSource& source) {
   if (source.Driver == QLatin1String("PDF")) {
     const int32_t ppm = DotsPerMetreOf(source.Dpi, 2);
     return {ppm, ppm};
   }
   const int unit = Metadata(ds, "TIFFTAG_RESOLUTIONUNIT").section(u' ', 0, 0).toInt();
-  return {DotsPerMetreOf(Metadata(ds, "TIFFTAG_XRESOLUTION").toDouble(), unit),
-          DotsPerMetreOf(Metadata(ds, "TIFFTAG_YRESOLUTION").toDouble(), unit)};
+  const std::pair<int32_t, int32_t> tags{
+      DotsPerMetreOf(Metadata(ds, "TIFFTAG_XRESOLUTION").toDouble(), unit),
+      DotsPerMetreOf(Metadata(ds, "TIFFTAG_YRESOLUTION").toDouble(), unit)};
+  if (tags.first == 0 && source.Stated) return *source.Stated;
+  return tags;
 }
 
 QStringList HeaderInfoOf(GDALDatasetH ds, const TGdalSource& source) {

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 // What is known of a file besides what GDAL's dataset tells.
@@ -17,6 +19,8 @@ struct TGdalSource {
   int Page = 1;  // of a PDF: the page drawn, and how many there are
   int Pages = 1;
   double Dpi = 0;  // of a PDF: the resolution the page is drawn at
+  // Dots per metre that a PNG or a JPEG states where GDAL does not see them.
+  std::optional<std::pair<int32_t, int32_t>> Stated;
 };
 
 // What a look at an open dataset found: how its samples become DIB rows, the header of those rows

@@ -386,3 +386,46 @@ TEST_F(GdalFiles, ABigTiffWithItsPixelsPastFourGibibytesOpensDrawsAndSaves) {
   raster->Save(Path("out.tif"), {TRasterFormat::Tiff});
   EXPECT_EQ(GdalColours(Path("out.tif")), Colours(*bmp));
 }
+
+TEST_F(GdalFiles, EveryFileOfTheSeedCorporaOpensAsGdalDecodesIt) {
+  const QString data = QStringLiteral(VELMORA_TESTDATA) + "/gdal/";
+  int opened = 0;
+  for (const QString kind : {"tiff", "png"})
+    for (const QString& name : QDir(data + kind).entryList(QDir::Files)) {
+      const QString path = data + kind + u'/' + name;
+      TRasterManager raster(&FStable, kTwoParts, nullptr);
+      raster.Open(path);
+      ++opened;
+      // Samples of more than 8 bits GDAL would cut rather than scale.
+      if (GdalMetadata(path, "NBITS", "IMAGE_STRUCTURE").toInt() > 8 || name.contains("16"))
+        continue;
+      EXPECT_EQ(Colours(raster), GdalColours(path)) << name.toStdString();
+    }
+  EXPECT_EQ(opened, 45);
+}
+
+TEST_F(GdalFiles, TheResolutionIsReadWhereverTheFileStatesIt) {
+  QImage image(60, 40, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  image.setDotsPerMeterX(11811);  // 300 dots per inch
+  image.setDotsPerMeterY(5906);   // 150
+  ASSERT_TRUE(image.save(Path("stated.png")));
+  ASSERT_TRUE(image.save(Path("stated.jpg")));
+  TBmpLayout layout = Picture(8, 60, 40);
+  layout.XPelsPerMeter = layout.YPelsPerMeter = 0;
+  WriteGdalFile(Path("none.png"), "PNG", layout);
+  WriteGdalFile(Path("none.tif"), "GTiff", layout);
+  const struct {
+    const char* Name;
+    int32_t X, Y;
+  } files[] = {{"stated.png", 11811, 5906},
+               {"stated.jpg", 11811, 5906},
+               {"none.png", 0, 0},
+               {"none.tif", 0, 0}};
+  for (const auto& file : files) {
+    const auto raster = Open(file.Name);
+    const TBitmapInfoHeader* info = InfoHeaderOf(raster->HeaderData());
+    EXPECT_EQ(info->biXPelsPerMeter, file.X) << file.Name;
+    EXPECT_EQ(info->biYPelsPerMeter, file.Y) << file.Name;
+  }
+}
