@@ -11,23 +11,16 @@
 
 namespace {
 
-uint32_t Hash(int x, int y) {
-  uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
-  h ^= h >> 13;
-  h *= 0x5bd1e995u;
-  return h ^ (h >> 15);
-}
-
 // Three parts across and two down at every depth, with lines and noise.
 TBmpLayout Scan(int bits) {
   TBmpLayout layout{2 * PartSide(bits) + 37, 2 * PartSide(bits) - 50, bits, {}};
   if (bits == 1) layout.Palette = {0x000000, 0xFFFFFF};
   if (bits == 8) {
-    for (int i = 0; i < 256; ++i) layout.Palette.push_back(Hash(i, 5 * i) & 0xFFFFFF);
+    for (int i = 0; i < 256; ++i) layout.Palette.push_back(NoiseHash(i, 5 * i) & 0xFFFFFF);
     layout.Palette.back() = 0xFFFFFF;  // what lies outside the scan calibrates to
   }
   layout.Pixel = [bits](int x, int y) {
-    const uint32_t value = x % 61 == 0 || y % 47 == 0 ? 0 : Hash(x, y);
+    const uint32_t value = x % 61 == 0 || y % 47 == 0 ? 0 : NoiseHash(x, y);
     return bits == 24 ? value & 0xFFFFFF : value & ((1u << bits) - 1);
   };
   return layout;
@@ -84,12 +77,13 @@ TEST_F(CalibrateFormats, TiffsOfEveryCompressionAndLayout) {
   for (const int bits : {1, 8, 24}) {
     const TBmpLayout scan = Scan(bits);
     const std::vector<uint32_t> expected = CalibratedBmp(scan);
-    for (const QStringList& options : variants)
-      for (const bool stable : {true, false}) {
-        WriteGdalFile(Path("scan.tif"), "GTiff", scan, options);
-        EXPECT_EQ(Calibrated("scan.tif", stable), expected)
-            << bits << " " << options.join(' ').toStdString() << (stable ? "" : " unstable");
-      }
+    for (const QStringList& options : variants) {
+      // LZW through a provider that cannot keep the file as it is, as on a network share.
+      const bool stable = options.front() != "COMPRESS=LZW";
+      WriteGdalFile(Path("scan.tif"), "GTiff", scan, options);
+      EXPECT_EQ(Calibrated("scan.tif", stable), expected)
+          << bits << " " << options.join(' ').toStdString();
+    }
   }
   WriteGdalFile(Path("fax.tif"), "GTiff", Scan(1), {"COMPRESS=CCITTFAX4"});
   EXPECT_EQ(Calibrated("fax.tif"), CalibratedBmp(Scan(1)));
@@ -102,7 +96,7 @@ TEST_F(CalibrateFormats, TiffsOfEveryCompressionAndLayout) {
 TEST_F(CalibrateFormats, SixteenBitTiffsAsTheirEightBitPixels) {
   const TBmpLayout scan = Scan(24);
   const auto sample = [](int x, int y, int band) {
-    return static_cast<uint16_t>(Hash(x + 7 * band, y) & 0xFFFF);
+    return static_cast<uint16_t>(NoiseHash(x + 7 * band, y) & 0xFFFF);
   };
   const auto eight = [&](int x, int y, int band) {
     return static_cast<uint32_t>((sample(x, y, band) * 255 + 32767) / 65535);

@@ -14,19 +14,12 @@
 
 namespace {
 
-uint32_t Hash(int x, int y) {
-  uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
-  h ^= h >> 13;
-  h *= 0x5bd1e995u;
-  return h ^ (h >> 15);
-}
-
 // Lines every 100 pixels over light noise, as a scan shows them.
 TBmpLayout Scan(int width, int height) {
   TBmpLayout layout{width, height, 24, {}};
   layout.Pixel = [](int x, int y) {
     if (x % 100 < 2 || y % 100 < 2) return 0x202020u;
-    return 0xE0E0E0u + (Hash(x, y) & 0x0F0F0F);
+    return 0xE0E0E0u + (NoiseHash(x, y) & 0x0F0F0F);
   };
   layout.XPelsPerMeter = layout.YPelsPerMeter = 11811;
   return layout;
@@ -93,7 +86,7 @@ TEST_F(CliFormats, TheOutputsExtensionChoosesBmpOrTiffAndTheCompression) {
   // A PNG as image editors write them, with its resolution.
   QImage png(700, 500, QImage::Format_RGB32);
   for (int y = 0; y < png.height(); ++y)
-    for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, Hash(x, y) | 0xFF000000u);
+    for (int x = 0; x < png.width(); ++x) png.setPixel(x, y, NoiseHash(x, y) | 0xFF000000u);
   png.setDotsPerMeterX(11811);
   png.setDotsPerMeterY(11811);
   ASSERT_TRUE(png.save(Path("scan.png")));

@@ -14,22 +14,15 @@ namespace {
 
 constexpr int64_t kTwoParts = 2 * TPartCache::PartUnit;
 
-uint32_t Hash(int x, int y) {
-  uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
-  h ^= h >> 13;
-  h *= 0x5bd1e995u;
-  return h ^ (h >> 15);
-}
-
 // Noise over lines: every misplaced pixel shows, and the files compress a little.
 TBmpLayout Picture(int bits, int width = 1400, int height = 600) {
   TBmpLayout layout{width, height, bits, {}};
   if (bits == 1) layout.Palette = {0x000000, 0xFFFFFF};
   if (bits == 4) layout.Palette = GreyPalette(16);
   if (bits == 8)
-    for (int i = 0; i < 256; ++i) layout.Palette.push_back(Hash(i, 3 * i) & 0xFFFFFF);
+    for (int i = 0; i < 256; ++i) layout.Palette.push_back(NoiseHash(i, 3 * i) & 0xFFFFFF);
   layout.Pixel = [bits](int x, int y) {
-    const uint32_t value = x % 97 == 0 || y % 89 == 0 ? 0 : Hash(x, y);
+    const uint32_t value = x % 97 == 0 || y % 89 == 0 ? 0 : NoiseHash(x, y);
     return bits == 24 ? value & 0xFFFFFF : value & ((1u << bits) - 1);
   };
   layout.XPelsPerMeter = layout.YPelsPerMeter = 11811;
@@ -102,23 +95,24 @@ TEST_F(GdalFiles, TiffsOfEveryCompressionAndLayoutOpenAndDrawAsTheSamePixelsInBm
     const std::vector<uint32_t> expected = Colours(*bmp);
     const QImage fitted = Draw(*bmp, 0.25);
     for (const QString& compression : compressions)
-      for (const QStringList& layout : layouts)
-        for (const bool stable : {true, false}) {
-          const QString name = QStringLiteral("%1-%2-%3.tif")
-                                   .arg(bits)
-                                   .arg(compression)
-                                   .arg(layout.front().section(u'=', 1));
-          const std::string what = name.toStdString() + (stable ? " stable" : " unstable");
-          WriteGdalFile(Path(name), "GTiff", picture,
-                        QStringList(layout) << "COMPRESS=" + compression);
-          const auto raster = Open(name, stable);
-          ASSERT_EQ(raster->BitsPerPixel(), bits) << what;
-          EXPECT_EQ(raster->XPelsPerMeter(), 11811) << what;
-          EXPECT_EQ(Colours(*raster), expected) << what;
-          EXPECT_EQ(Draw(*raster, 0.25), fitted) << what;
-          EXPECT_EQ(raster->FileFormat().Name, "TIFF");
-          EXPECT_EQ(raster->FileFormat().WrittenAs, TRasterFormat::Tiff);
-        }
+      for (const QStringList& layout : layouts) {
+        // Deflate through a provider that cannot keep the file as it is, as on a network share.
+        const bool stable = compression != "DEFLATE";
+        const QString name = QStringLiteral("%1-%2-%3.tif")
+                                 .arg(bits)
+                                 .arg(compression)
+                                 .arg(layout.front().section(u'=', 1));
+        const std::string what = name.toStdString() + (stable ? " stable" : " unstable");
+        WriteGdalFile(Path(name), "GTiff", picture,
+                      QStringList(layout) << "COMPRESS=" + compression);
+        const auto raster = Open(name, stable);
+        ASSERT_EQ(raster->BitsPerPixel(), bits) << what;
+        EXPECT_EQ(raster->XPelsPerMeter(), 11811) << what;
+        EXPECT_EQ(Colours(*raster), expected) << what;
+        EXPECT_EQ(Draw(*raster, 0.25), fitted) << what;
+        EXPECT_EQ(raster->FileFormat().Name, "TIFF");
+        EXPECT_EQ(raster->FileFormat().WrittenAs, TRasterFormat::Tiff);
+      }
   }
   // JPEG inside TIFF: the pixels GDAL decodes.
   for (const int bits : {8, 24}) {
@@ -160,7 +154,7 @@ TEST_F(GdalFiles, FormatsTellTheirCompressionLayoutAndDepth) {
 
 TEST_F(GdalFiles, SixteenBitSamplesOpenAsEightBitsWithANote) {
   const auto sample = [](int x, int y, int band) {
-    return static_cast<uint16_t>(Hash(x + 1000 * band, y) & 0xFFFF);
+    return static_cast<uint16_t>(NoiseHash(x + 1000 * band, y) & 0xFFFF);
   };
   const auto scaled = [&](int x, int y, int band) {
     return static_cast<uint32_t>((sample(x, y, band) * 255 + 32767) / 65535);
@@ -326,7 +320,7 @@ TEST_F(GdalFiles, SavedTiffsHoldThePixelsTheResolutionAndTheColourTable) {
 TEST_F(GdalFiles, SixteenAndThirtyTwoBitRastersAreSavedAsRgb) {
   for (const int bits : {16, 32}) {
     TBmpLayout layout{300, 100, bits, {}};
-    layout.Pixel = [](int x, int y) { return Hash(x, y); };
+    layout.Pixel = [](int x, int y) { return NoiseHash(x, y); };
     WriteFile(Path("in.bmp"), BmpBytes(layout));
     const QImage decoded = DecodeOurBmp(ReadFile(Path("in.bmp")));
     const auto raster = Open("in.bmp");
@@ -372,7 +366,7 @@ TEST_F(GdalFiles, ASaveThatFailsLeavesTheOldFileAndNoTemporaryFile) {
 }
 
 TEST_F(GdalFiles, ABigTiffWithItsPixelsPastFourGibibytesOpensDrawsAndSaves) {
-  const auto pixel = [](int x, int y) { return Hash(x, y) & 0xFFFFFF; };
+  const auto pixel = [](int x, int y) { return NoiseHash(x, y) & 0xFFFFFF; };
   WriteSparseBigTiff(Path("big.tif"), 1500, 700, 256, pixel);
   ASSERT_GT(QFileInfo(Path("big.tif")).size(), int64_t{5} << 30);
   TBmpLayout layout{1500, 700, 24, {}};

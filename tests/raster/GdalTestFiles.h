@@ -13,6 +13,14 @@
 // Files of the formats GDAL reads, written and read with GDAL itself, independently of the code
 // under test.
 
+// A hash of a position, for pictures of noise that every misplaced pixel shows in.
+inline uint32_t NoiseHash(int x, int y) {
+  uint32_t h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u;
+  h ^= h >> 13;
+  h *= 0x5bd1e995u;
+  return h ^ (h >> 15);
+}
+
 // A local provider with every format registered; an unstable one cannot keep files as they are.
 class TAllFormatsProvider : public TBmpProvider {
  public:
