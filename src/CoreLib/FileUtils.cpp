@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -435,17 +436,25 @@ class TStableFileWatcher {
   }
 
  private:
+  // Without a thread of its own (the system will not start one) it takes no leases: files are then
+  // read as those whose lease is refused.
   TStableFileWatcher() {
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return;
-    GWritePipe.store(pipe[1]);
     FReadPipe = pipe[0];
+    try {
+      std::thread([this] { Watch(); }).detach();
+    } catch (const std::system_error&) {
+      ::close(pipe[0]);
+      ::close(pipe[1]);
+      return;
+    }
+    GWritePipe.store(pipe[1]);
     struct sigaction action = {};
     action.sa_sigaction = &OnLeaseBreak;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&action.sa_mask);
     if (::sigaction(Signal(), &action, nullptr) != 0) return;
-    std::thread([this] { Watch(); }).detach();
     FStarted = true;
   }
 

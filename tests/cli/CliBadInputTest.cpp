@@ -240,3 +240,44 @@ TEST_F(CliBadInput, HugeRastersAndGridFilesAreRefusedWithinTheMemoryBound) {
                          QString(40, u'k') + "…\"\n");
   EXPECT_EQ(Files(), QStringList({"grid.json", "in.bmp", "wide.bmp"}));
 }
+
+// Under a process limit the system starts no thread: every command does its work on its own thread
+// and writes what it writes with threads, where it once aborted with an English line (status 134)
+// and left its temporary file behind.
+TEST_F(CliBadInput, WithoutAThreadToBeHadEveryCommandWorksOnItsOwnThread) {
+  TBmpLayout layout{600, 500, 24, {}};
+  layout.Pixel = [](int x, int y) {
+    return (x % 40 < 2 || y % 40 < 2) ? 0u : static_cast<uint32_t>(0xF0F0F0 - x - (y << 8));
+  };
+  const QString in = Path("in.bmp");
+  WriteFile(in, BmpBytes(layout));
+  const QString grid = Path("grid.json");
+  WriteFile(grid, R"({"cells": [10, 8], "origin": [80, 80], "step": [40, 40]})");
+  const QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
+  const TRunSetup noThreads{
+      120000,
+      {QStringLiteral("LD_PRELOAD=" VELMORA_NO_THREADS_FILE),
+       // The sanitizer's runtime would have to come first among the libraries.
+       "ASAN_OPTIONS=" + QString::fromLocal8Bit(sanitizer) + ":verify_asan_link_order=0"},
+      {}};
+  for (const QString kind : {"bmp", "json", "png"}) {
+    const auto args = [&](const QString& out) {
+      if (kind == "json") return QStringList{"find-nodes", in, "--grid", grid, out, "--quiet"};
+      if (kind == "png") return QStringList{"render", in, out, "--zoom", "0.3", "--cache", "1"};
+      return QStringList{"calibrate",    in,        out,       "--grid", grid,
+                         "--find-nodes", "--quiet", "--cache", "1"};
+    };
+    const QString threaded = Path("threaded." + kind);
+    const QString alone = Path("alone." + kind);
+    TRun run = RunCli(args(threaded));
+    ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+    run = RunCli(args(alone), noThreads);
+    EXPECT_EQ(run.Status, 0) << kind.toStdString() << ": " << run.Err.toStdString();
+    EXPECT_EQ(ReadFile(alone), ReadFile(threaded)) << kind.toStdString();
+  }
+  const TRun run = RunCli({"convert", in, Path("alone.bmp"), "--cache", "1"}, noThreads);
+  EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
+  EXPECT_EQ(ReadFile(Path("alone.bmp")), ReadFile(in));
+  EXPECT_EQ(Files(), QStringList({"alone.bmp", "alone.json", "alone.png", "grid.json", "in.bmp",
+                                  "threaded.bmp", "threaded.json", "threaded.png"}));
+}
