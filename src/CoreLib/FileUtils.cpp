@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -411,6 +412,47 @@ void TReplacementFile::Commit(const QString& renameError) {
   KeepOnSignal(FCleanupSlot);
   FCleanupSlot = -1;
   SyncDirectoryOf(FTarget);
+}
+
+TWatchedFile::TWatchedFile(const QString& fileName) : TFileStream(fileName, TFileMode::fmOpenRead) {
+  const QByteArray path = QFile::encodeName(fileName);
+  FNotices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (FNotices >= 0 && ::inotify_add_watch(FNotices, path.constData(), IN_MODIFY) < 0) {
+    ::close(FNotices);
+    FNotices = -1;
+  }
+  // Measured once the watch is set, so that no change falls between the two. The watch is on the
+  // name, which must still lead to the open file.
+  struct stat named;
+  if (::fstat(Handle(), &FOpened) != 0) throw EFOpenError(fileName, errno);
+  if (::stat(path.constData(), &named) != 0 || named.st_dev != FOpened.st_dev ||
+      named.st_ino != FOpened.st_ino)
+    FChanged = true;
+}
+
+TWatchedFile::~TWatchedFile() {
+  if (FNotices >= 0) ::close(FNotices);
+}
+
+void TWatchedFile::CheckIntact() const {
+  if (!FChanged && FNotices >= 0) {
+    alignas(inotify_event) char notices[4096];
+    // Any notice is of a write: only writes are watched.
+    FChanged = ::read(FNotices, notices, sizeof notices) > 0;
+  }
+  struct stat now;
+  if (!FChanged && (::fstat(Handle(), &now) != 0 || now.st_size != FOpened.st_size ||
+                    now.st_mtim.tv_sec != FOpened.st_mtim.tv_sec ||
+                    now.st_mtim.tv_nsec != FOpened.st_mtim.tv_nsec ||
+                    now.st_ctim.tv_sec != FOpened.st_ctim.tv_sec ||
+                    now.st_ctim.tv_nsec != FOpened.st_ctim.tv_nsec))
+    FChanged = true;
+  if (FChanged)
+    throw Exception(QStringLiteral("Файл %1 изменила другая программа, пока он читался: "
+                                   "прочитанное может смешать прежнее и новое содержимое, поэтому "
+                                   "чтение прервано. Откройте файл снова, когда его перестанут "
+                                   "менять")
+                        .arg(FileName()));
 }
 
 // The lease-break notices of the system arrive as a signal, which may interrupt any thread; its
