@@ -4,9 +4,11 @@
 #include "PageRectSelectors.h"
 #include "QtPrinters.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +91,8 @@ TEST(Navigator, FittingARectangleShowsItWithAMarginOfAnEighth) {
 TEST(Navigator, VeryDeepZoomsStopWhereDrawingStillWorks) {
   TNavigatedWindow w(200, 150);
   TMatrixProjectionNavigator& nav = *w.Navigator;
+  // The middle of a pixel, which the deepest zoom shows alone.
+  nav.SetView({100.5, 100.5}, false, nav.GetScale());
   const TWorldPoint centre = nav.GetCentre();
   for (int i = 0; i < 200; ++i) nav.ZoomIn();
   const double pixelsPerUnit = nav.GetScale() * w.Window.Device().BaseScaleX();
@@ -287,5 +291,47 @@ TEST(Navigator, AHandDragMovesTheSnapshotAndEndsAsAFullRepaintWould) {
     EXPECT_EQ(Differences(ended, w.Window.Surface(), zoom < 1 ? 1 : 0), 0) << zoom;
     EXPECT_EQ(w.Navigator->State(), TEditWindowNavigator::nsHand);
     EXPECT_EQ(w.Navigator->Snapshot(), nullptr);
+  }
+}
+
+TEST(Navigator, ZoomsAndScrollsLeaveThePictureOfTheRasterDrawnAtOnce) {
+  // A scan of noise in 24 bits, its parts meeting at fractional places of the window at the zooms
+  // the wheel reaches from a fitted view.
+  TBmpLayout layout{2400, 1800, 24, {}};
+  layout.Pixel = [](int x, int y) {
+    return (uint32_t(x) * 2654435761u ^ uint32_t(y) * 40503u) & 0xFFFFFF;
+  };
+  TRasterWindow view(layout, 8 << 20);
+  TEditWindow& window = view.Window;
+  auto* navigator = new TMatrixProjectionNavigator;
+  window.AttachEditor(navigator);
+  navigator->SetFlipY(true);
+  ShowWindow(window, 1400, 820);
+  const auto drawnAtOnce = [&] {
+    QImage image(window.Surface().size(), QImage::Format_RGB32);
+    image.fill(ColorToQColor(window.Color()));
+    TCanvas canvas(image);
+    view.Raster->Draw(window.Device(), canvas);
+    return image;
+  };
+  navigator->FitWorldRect({0, 0, 2400, 1800}, 2);
+  Flush();
+  const QPoint pointer(700, 450);
+  MoveMouse(window, pointer);
+  for (int step = 0; step < 5; ++step) {
+    QWheelEvent wheel(pointer, window.mapToGlobal(pointer), {}, {0, 120}, Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&window, &wheel);
+    Flush();
+    EXPECT_EQ(Differences(window.Surface(), drawnAtOnce()), 0) << "wheel step " << step;
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Up, Qt::NoModifier},
+                                         {Qt::Key_Left, Qt::NoModifier},
+                                         {Qt::Key_Right, Qt::ControlModifier},
+                                         {Qt::Key_Left, Qt::NoModifier}}) {
+      QTest::keyClick(&window, key, modifiers);
+      Flush();
+      EXPECT_EQ(Differences(window.Surface(), drawnAtOnce()), 0)
+          << "wheel step " << step << ", key " << key;
+    }
   }
 }
