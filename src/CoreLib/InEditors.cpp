@@ -346,6 +346,7 @@ void TEditWindow::EndScrollLock() {
 }
 
 void TEditWindow::ScrollBy(int32_t dx, int32_t dy) {
+  if (FNavigator) FNavigator->LimitScroll(dx, dy);
   BeginScrollLock();
   try {
     BeginPaintLock();
