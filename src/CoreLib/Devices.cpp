@@ -133,6 +133,29 @@ QTransform TDeviceInfo::WorldToDeviceTransform() const {
                     OnGrid((o.Y - FPageRect.Top) * FScaleY + FDeviceRect.Bottom));
 }
 
+TWorldPoint TDeviceInfo::PixelCentreToWorld(const TPoint& p) const {
+  const QTransform t = WorldToDeviceTransform();
+  const double x = p.X + 0.5;
+  const double y = p.Y + 0.5;
+  // The same arithmetic as the drawing of pictures, so that a centre on a pixel's edge falls on
+  // the side the picture shows.
+  if (t.m12() == 0 && t.m21() == 0)
+    return TWorldPoint{(x - t.dx()) / t.m11(), (y - t.dy()) / t.m22()};
+  const QPointF w = t.inverted().map(QPointF(x, y));
+  return TWorldPoint{w.x(), w.y()};
+}
+
+TPoint TDeviceInfo::WorldPixelAt(const TPoint& p) const {
+  const TWorldPoint w = PixelCentreToWorld(p);
+  return TPoint{FloorToInt(w.X), FloorToInt(w.Y)};
+}
+
+TPoint TDeviceInfo::DevicePixelOf(const TWorldPoint& w) const {
+  const QPointF d = WorldToDeviceTransform().map(QPointF(w.X, w.Y));
+  return TPoint{FloorToInt(std::clamp(d.x(), -MaxDeviceCoord, MaxDeviceCoord)),
+                FloorToInt(std::clamp(d.y(), -MaxDeviceCoord, MaxDeviceCoord))};
+}
+
 int32_t TDeviceInfo::ArcSegments(double radius, double sweep) const {
   if (radius <= 0) return 1;
   const double c = 1 - (PixelsToPage(1) * 0.5) / radius;
