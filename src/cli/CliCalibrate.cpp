@@ -18,8 +18,10 @@ int RunCalibrate(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
+  CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
+  if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
   raster.Save(options.Positional[1], save);
   return 0;
 }
@@ -29,8 +31,8 @@ int RunCalibrate(const QStringList& args) {
 TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
-      QStringLiteral("calibrate IN OUT.bmp|OUT.tif --grid GRID.json [--find-nodes] [--clip] "
-                     "[--compress deflate|lzw|none] [--cache KB]"),
+      QStringLiteral("calibrate IN OUT.bmp|OUT.tif --grid GRID.json [--find-nodes] "
+                     "[--clip | --clip-frame] [--compress deflate|lzw|none] [--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
           "Читает растр (BMP, TIFF, PNG, JPEG или страницу PDF), накладывает эталонную\n"
@@ -49,6 +51,8 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
+          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
+          "                узла до последнего\n"
           "  --compress C  сжатие TIFF: deflate (по умолчанию), lzw или none\n") +
           CliPageHelp() +
           QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"

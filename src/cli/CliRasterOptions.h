@@ -23,14 +23,15 @@ struct TCliRasterOptions {
   std::optional<std::pair<int, int>> Resolution;
   QString GridFile;                             // --grid
   bool Clip = false;                            // --clip
+  bool ClipFrame = false;                       // --clip-frame
   bool FindNodes = false;                       // --find-nodes
   TRasterOpenOptions Open;                      // --page and --page-dpi, for a PDF
   std::optional<TTiffCompression> Compression;  // --compress
 };
 
 // Which options a command takes besides --cache, --progress, --quiet, --page and --page-dpi:
-// Resolution is --ppm or --dpi and --compress; Grid is --grid, --clip, --find-nodes and
-// --compress; NodeSearch is --grid alone.
+// Resolution is --ppm or --dpi and --compress; Grid is --grid, --clip, --clip-frame, --find-nodes
+// and --compress; NodeSearch is --grid alone.
 enum class TCliExtra { None, Resolution, Grid, NodeSearch };
 
 // Reads the arguments; a wrong option or value raises ECliUsage.

@@ -145,11 +145,10 @@ void TBmpFile::Open(const QString& fileName) {
   FFileName = fileName;
   FHeader.clear();
   FStable = Provider()->OpenStableStream(QStringLiteral("TBmpFile.Open"), fileName);
-  std::unique_ptr<THandleStream> ownStream;
-  if (!FStable) ownStream = Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
-  THandleStream* const stream = FStable ? FStable.get() : ownStream.get();
-  const int64_t fileSize = stream->Size();
-  TFileHeaders h = ReadHeaders(*stream, fileSize, fileName);
+  if (!FStable) FOpen = Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
+  FStream = FStable ? FStable.get() : FOpen.get();
+  const int64_t fileSize = FStream->Size();
+  TFileHeaders h = ReadHeaders(*FStream, fileSize, fileName);
   CheckFormat(h, fileName);
   TBitmapInfoHeader& info = h.Info;
   const int bpp = info.biBitCount;
@@ -199,17 +198,18 @@ void TBmpFile::Open(const QString& fileName) {
   std::vector<uint8_t> header(BitmapInfoHeaderSize + maskBytes + held * 4, 0);
   std::memcpy(header.data(), &info, sizeof info);
   if (h.MaskBytesAfterHeader > 0)
-    stream->ReadBufferAt(masksStart, header.data() + BitmapInfoHeaderSize, maskBytes);
+    FStream->ReadBufferAt(masksStart, header.data() + BitmapInfoHeaderSize, maskBytes);
   else if (maskBytes > 0)
     std::memcpy(header.data() + BitmapInfoHeaderSize, h.Masks, maskBytes);
   uint8_t* palette = header.data() + BitmapInfoHeaderSize + maskBytes;
   if (h.PaletteEntrySize == 4) {
-    stream->ReadBufferAt(paletteStart, palette, held * 4);
+    FStream->ReadBufferAt(paletteStart, palette, held * 4);
   } else {
     std::vector<uint8_t> triples(held * 3);
-    stream->ReadBufferAt(paletteStart, triples.data(), held * 3);
+    FStream->ReadBufferAt(paletteStart, triples.data(), held * 3);
     for (int64_t i = 0; i < held; ++i) std::memcpy(palette + 4 * i, triples.data() + 3 * i, 3);
   }
+  FStream->CheckIntact();
   FHeader = std::move(header);
   FRows = TStoredRows(h.BitsOffset, info.biWidth, static_cast<int>(height), bpp, info.biHeight < 0);
 }
@@ -231,26 +231,19 @@ std::unique_ptr<TRasterFileDib> TBmpFile::GetDibSection(int x, int y, int width,
   return std::move(dibs.front());
 }
 
-THandleStream& TBmpFile::ReadStream(std::unique_ptr<THandleStream>& own, const QString& purpose) {
-  if (FStable) {
-    FStable->CheckIntact();
-    return *FStable;
-  }
-  own = Provider()->OpenStream(purpose, FFileName);
-  return *own;
-}
-
 std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
     int y, int height, const std::vector<TDibColumn>& columns) {
-  std::unique_ptr<THandleStream> own;
-  THandleStream& stream = ReadStream(own, QStringLiteral("TBmpFile.GetDibSection"));
-  return FRows.ReadBand(*Provider(), stream, FHeader, y, height, columns);
+  std::vector<std::unique_ptr<TRasterFileDib>> dibs =
+      FRows.ReadBand(*Provider(), *FStream, FHeader, y, height, columns);
+  // Bytes read after a failed copy, or from a file without a lease, may be another program's.
+  FStream->CheckIntact();
+  return dibs;
 }
 
 bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) {
-  if (!FStable || FRows.TopDown()) return false;
+  if (!FStable || !FRows.CopyRowsTo(*FStable, y, height, target, targetOffset)) return false;
   FStable->CheckIntact();
-  return FRows.CopyRowsTo(*FStable, y, height, target, targetOffset);
+  return true;
 }
 
 TPixelRows TBmpFile::ReadRows(int y, int height, std::vector<uint8_t>& buffer) {

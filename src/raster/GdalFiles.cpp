@@ -44,7 +44,8 @@ void TGdalFile::Open(const QString& fileName) {
   FFileName = fileName;
   FStable = Provider()->OpenStableStream(QStringLiteral("TGdalFile.Open"), fileName);
   if (!FStable) FOwnStream = Provider()->OpenStream(QStringLiteral("TGdalFile.Open"), fileName);
-  THandleStream& stream = FStable ? *FStable : *FOwnStream;
+  FStream = FStable ? FStable.get() : FOwnStream.get();
+  THandleStream& stream = *FStream;
   FName = std::make_unique<TGdalStreamName>(stream, fileName);
 
   TGdalSource source;
@@ -77,7 +78,9 @@ void TGdalFile::Open(const QString& fileName) {
       FDatasets.size() > 1,
       [this](int reader, int x, int y, int width, int height, uint8_t* rows, int64_t stride) {
         ReadRegion(reader, x, y, width, height, rows, stride);
-      });
+      },
+      // Bytes read after a failed copy, or from a file without a lease, may be another program's.
+      [this] { FStream->CheckIntact(); });
 }
 
 void TGdalFile::OpenDatasets(TGdalSource& source) {
@@ -152,8 +155,6 @@ void TGdalFile::ReadRegion(int reader, int x, int y, int width, int height, uint
   if (!ReadSamples(FDatasets[index], FProbe.Layout, x, y, width, height, rows, stride,
                    FScratch[index]))
     RaiseReadError();
-  // Bytes read after a failed copy may be another program's.
-  if (FStable) FStable->CheckIntact();
 }
 
 void TGdalFile::Spool(int rowEnd) {
@@ -163,6 +164,7 @@ void TGdalFile::Spool(int rowEnd) {
   CloseDatasets();
   const std::lock_guard lock(FLock);
   FName.reset();
+  FStream = nullptr;
   FOwnStream.reset();
   FStable.reset();
 }

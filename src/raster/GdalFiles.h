@@ -63,6 +63,7 @@ class TGdalFile : public TRasterFile {
   // belong to one state of it), and named for GDAL; all three go once every row is decoded.
   std::unique_ptr<TStableFile> FStable;
   std::unique_ptr<THandleStream> FOwnStream;
+  THandleStream* FStream = nullptr;  // the one of the two that is open
   std::unique_ptr<TGdalStreamName> FName;
   // The datasets are closed, and the file let go, while another thread may still ask for rows
   // that are there.

@@ -16,11 +16,12 @@
   F(CPLGetLastErrorMsg)                                                                            \
   F(CPLGetLastErrorType)                                                                           \
   F(CPLQuietErrorHandler)                                                                          \
-  F(CPLSetConfigOption) F(CPLSetErrorHandler) F(GDALClose) F(GDALCreate) F(GDALCreateColorTable)   \
-      F(GDALDatasetRasterIO) F(GDALDestroyColorTable) F(GDALFlushCache) F(GDALGetBlockSize)        \
-          F(GDALGetColorEntryAsRGB) F(GDALGetColorEntryCount) F(GDALGetColorInterpretationName)    \
-              F(GDALGetDataTypeName) F(GDALGetDriverByName) F(GDALGetDriverShortName)              \
-                  F(GDALGetMetadata) F(GDALGetMetadataItem) F(GDALGetPaletteInterpretation)        \
+  F(CPLSetConfigOption)                                                                            \
+  F(CPLSetErrorHandler) F(GDALClose) F(GDALCreate) F(GDALCreateColorTable) F(GDALDatasetRasterIO)  \
+      F(GDALDestroyColorTable) F(GDALFlushCache) F(GDALGetBlockSize) F(GDALGetColorEntryAsRGB)     \
+          F(GDALGetColorEntryCount) F(GDALGetColorInterpretationName) F(GDALGetDataTypeName)       \
+              F(GDALGetDriverByName) F(GDALGetDriverShortName) F(GDALGetMetadata)                  \
+                  F(GDALGetMetadataItem) F(GDALGetPaletteInterpretation)                           \
                       F(GDALGetPaletteInterpretationName) F(GDALGetRasterBand)                     \
                           F(GDALGetRasterColorInterpretation) F(GDALGetRasterColorTable)           \
                               F(GDALGetRasterCount) F(GDALGetRasterDataType) F(GDALGetRasterXSize) \

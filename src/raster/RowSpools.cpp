@@ -16,7 +16,7 @@ constexpr int64_t kChunkBytes = 4 << 20;
 }  // namespace
 
 TRowSpool::TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, int blockHeight,
-                     bool parallel, TSource source)
+                     bool parallel, TSource source, TCheck check)
     : FWidth(width),
       FHeight(height),
       FBitsPerPixel(bitsPerPixel),
@@ -24,6 +24,7 @@ TRowSpool::TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, in
       FBlockHeight(std::clamp(blockHeight, 1, height)),
       FParallel(parallel),
       FSource(std::move(source)),
+      FCheck(std::move(check)),
       FRows(0, width, height, bitsPerPixel, false),
       FStream(TTempFileStream::CreateUnique(QStringLiteral("VLM"))) {}
 
@@ -49,6 +50,7 @@ void TRowSpool::Fill(int rowEnd) {
       const int y = y0 + piece * rows;
       FillChunk(thread, y, std::min(rows, FHeight - y));
     });
+    FCheck();
     FFilled.store(std::min(FHeight, y0 + chunks * rows));
   }
   if (Full()) FBuffers.clear();

@@ -51,6 +51,7 @@ class TRowSpool {
   int FBlockHeight;
   bool FParallel;
   TSource FSource;
+  TCheck FCheck;
   TStoredRows FRows;
   std::unique_ptr<TTempFileStream> FStream;
   std::mutex FLock;
