@@ -21,11 +21,15 @@ class TRowSpool {
   using TSource = std::function<void(int reader, int x, int y, int width, int height, uint8_t* rows,
                                      int64_t stride)>;
 
+  // Raises when what the source gave may not be what it held when the spool began.
+  using TCheck = std::function<void()>;
+
   // The source is read in rectangles made of whole blocks of blockWidth × blockHeight pixels;
   // with parallel, several rectangles at once on the shared workers' threads, each numbered by
-  // its thread.
+  // its thread. The rows of each round of reads count as there once check has passed, on one
+  // thread.
   TRowSpool(int width, int height, int bitsPerPixel, int blockWidth, int blockHeight, bool parallel,
-            TSource source);
+            TSource source, TCheck check);
   ~TRowSpool();
   TRowSpool(const TRowSpool&) = delete;
   TRowSpool& operator=(const TRowSpool&) = delete;
