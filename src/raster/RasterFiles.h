@@ -138,7 +138,7 @@ struct TRasterFileFormat {
   QString Name;         // "BMP", "TIFF", "BigTIFF", "PNG", "JPEG", "PDF"
   QString Compression;  // "нет", "LZW", "Deflate", ...
   QString Layout;       // how the file stores its pixels: rows, strips, tiles, a drawn page
-  QString Depth;      // the depth as stored, e.g. "24 бита: RGB, 8 битов на канал"
+  QString Depth;      // the depth as stored, e.g. "RGB, 16 бит на канал"
   QStringList Notes;  // what reading changed, e.g. 16 bits per channel read as 8
   // The format a raster of this file is saved back in; none when it can only be read.
   std::optional<TRasterFormat> WrittenAs;

@@ -1,3 +1,4 @@
+#include "GdalFiles.h"
 #include "QtPrinters.h"
 #include "RasterFiles.h"
 #include "RasterTestUtils.h"
@@ -30,6 +31,20 @@ TEST(RasterFileProvider, TheFilterListsAllRastersEachFormatAndAllFiles) {
   EXPECT_EQ(provider.GetFilter(),
             "Все растры (*.bmp; *.tif)|*.bmp; *.tif|Растры Windows (*.bmp)|*.bmp|"
             "Растры TIFF (*.tif)|*.tif|Все файлы (*.*)|*.*");
+}
+
+TEST(RasterFileProvider, KindsThatAreWrittenGiveTheSaveFilterAndTheFormatOfAName) {
+  TLocalFileProvider provider;
+  RegisterBmpFormat(&provider);
+  RegisterGdalFormats(&provider);
+  EXPECT_EQ(provider.GetSaveFilter(),
+            "Растры Windows (*.bmp)|*.bmp|Растры TIFF (*.tif; *.tiff)|*.tif; *.tiff");
+  EXPECT_EQ(provider.SaveFormatByExt("/a/scan.bmp"), TRasterFormat::Bmp);
+  for (const char* name : {"scan.tif", "SCAN.TIFF", "x.bmp/scan.Tif"})
+    EXPECT_EQ(provider.SaveFormatByExt(name), TRasterFormat::Tiff) << name;
+  for (const char* name : {"scan.png", "scan.jpg", "scan.pdf", "scan", "scan.gif"})
+    EXPECT_FALSE(provider.SaveFormatByExt(name)) << name;
+  EXPECT_EQ(provider.FindFormatByExt("scan.jpeg"), &TGdalFile::Create);
 }
 
 TEST(RasterFileProvider, FormatsAreFoundByExtensionIgnoringCaseAndBySubstring) {
