@@ -702,12 +702,8 @@ void TCalibration::RestoreWritten() {
   }
 }
 
-}  // namespace
-
-void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
-  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
-  TRasterManager copy(raster.Provider(), raster.CacheSize(), raster.StatusInfo());
-  copy.CopyFrom(raster);
+void CalibrateFromCopy(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy,
+                       TProgress& progress) {
   TCalibration calibration(raster, grid, copy, progress);
   try {
     calibration.Run();
@@ -717,11 +713,32 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
   }
 }
 
+}  // namespace
+
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
+  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
+  TRasterManager copy(raster.Provider(), raster.CacheSize(), raster.StatusInfo());
+  copy.CopyFrom(raster);
+  CalibrateFromCopy(raster, grid, copy, progress);
+}
+
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy) {
+  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
+  CalibrateFromCopy(raster, grid, copy, progress);
+}
+
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
-  const TRect cell{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
-                   grid.Origin.Y + grid.Step.Y};
-  if (!raster.Clip(cell)) return false;
-  grid.SetOrigin(TPoint{0, 0});
-  grid.SetStep(TPoint{cell.Right - cell.Left, cell.Bottom - cell.Top});
+  if (!raster.Clip(FirstCellOf(grid))) return false;
+  MoveGridWithClip(grid);
   return true;
+}
+
+TRect FirstCellOf(const TGridInfo& grid) {
+  return TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
+               grid.Origin.Y + grid.Step.Y};
+}
+
+void MoveGridWithClip(TGridInfo& grid) {
+  // The first cell's corner becomes the raster's; its size, the step, stays.
+  grid.SetOrigin(TPoint{0, 0});
 }

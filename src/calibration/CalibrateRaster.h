@@ -32,8 +32,15 @@ TWorldPoint MapPoint(const TCellTransform& t, const TWorldPoint& p);
 // access, a palette without the colour) the raster is given back its pixels and the error
 // propagates.
 void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
+// The same from a copy the caller made of the raster (CopyFrom) just before: the copy is only read,
+// and afterwards, whether the calibration ends or fails, it still holds the raster as it was.
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy);
 
 // Cuts the raster to the grid's first cell and moves the lattice with it (origin (0, 0), the
 // cell's size as the step); moved nodes keep their raster coordinates. False when there was
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
+// The grid's first cell, right and bottom exclusive: what the clip keeps.
+TRect FirstCellOf(const TGridInfo& grid);
+// Moves the lattice as the clip to its first cell moves the raster.
+void MoveGridWithClip(TGridInfo& grid);
