@@ -1,8 +1,6 @@
 #include "FormUtils.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QtDebug>
@@ -63,22 +61,6 @@ QMessageBox::StandardButton AskQuestion(const QString& title, const QString& tex
   box.exec();
   QAbstractButton* clicked = box.clickedButton();
   return clicked ? box.standardButton(clicked) : escape;
-}
-
-bool ConfirmReplacingReadOnly(const QString& fileName, QWidget* parent) {
-  const QFileInfo file(fileName);
-  if (!file.isFile()) return true;
-  const bool readOnly = !file.isWritable() || !(file.permissions() & QFileDevice::WriteOwner);
-  if (!readOnly) return true;
-  // The default is No: the file was made read-only for a reason.
-  QMessageBox box(QMessageBox::Question, ApplicationTitle(),
-                  QStringLiteral("Файл %1 доступен только для чтения. Заменить его?")
-                      .arg(QDir::toNativeSeparators(fileName)),
-                  QMessageBox::Yes | QMessageBox::No, parent ? parent : BoxParent());
-  box.setDefaultButton(QMessageBox::No);
-  box.setEscapeButton(QMessageBox::No);
-  box.exec();
-  return box.clickedButton() && box.standardButton(box.clickedButton()) == QMessageBox::Yes;
 }
 
 bool LoadQtTranslations(QCoreApplication& application) {

@@ -22,10 +22,6 @@ void ShowException(const Exception& e);
 QMessageBox::StandardButton AskQuestion(const QString& title, const QString& text, bool canCancel,
                                         QWidget* parent = nullptr);
 
-// Before a file is replaced: a file that is read-only (for the user, or by its mode even where the
-// user could write it) is replaced only when the user says so. True when the file may be written.
-bool ConfirmReplacingReadOnly(const QString& fileName, QWidget* parent = nullptr);
-
 // Qt's own Russian texts (standard buttons "Да", "Нет", "Отмена", the file and colour dialogs)
 // from Qt's translations folder; false when they are not installed.
 bool LoadQtTranslations(QCoreApplication& application);

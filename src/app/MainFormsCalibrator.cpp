@@ -5,6 +5,7 @@
 #include "GridFiles.h"
 #include "MainForms.h"
 #include "RasterFileDialogs.h"
+#include "ReadOnlyFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -104,8 +105,9 @@ void TMainForm::SaveGridMenuClick() {
   QString name = GridFileProposal();
   if (!RunSaveFileDialog(kGridFilter, QStringLiteral("json"), name, this,
                          QStringLiteral("Сохранение сетки")) ||
-      !ConfirmReplacingReadOnly(name, this))
+      !MayReplace(name, this))
     return;
+  const TReplaceableFile replaceable(name);
   const TGridInfo grid = FCalibrator->Grid();
   RunWork(QStringLiteral("запись сетки"), [&name, &grid] { WriteGridFile(name, grid); });
   FGridProposal = name;

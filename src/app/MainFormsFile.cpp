@@ -5,6 +5,7 @@
 #include "MainForms.h"
 #include "RasterFileDialogs.h"
 #include "RasterPropertiesForms.h"
+#include "ReadOnlyFiles.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -123,7 +124,8 @@ int TMainForm::SaveRaster(bool saveAs) {
   const bool ask = saveAs || !FNameConfirmed;
   if ((!ask || RunSaveFileDialog(kSaveFilter, QStringLiteral("bmp"), name, this,
                                  QStringLiteral("Сохранение растра"))) &&
-      ConfirmReplacingReadOnly(name, this)) {
+      MayReplace(name, this)) {
+    const TReplaceableFile replaceable(name);
     TRasterManager& raster = *FRaster;
     RunWork(QStringLiteral("сохранение растра"), [&raster, &name] { raster.Save(name); });
     result = IDYES;

@@ -728,17 +728,33 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManag
 }
 
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
-  if (!raster.Clip(FirstCellOf(grid))) return false;
-  MoveGridWithClip(grid);
+  TGridClip clip = FirstCellClip(grid);
+  if (!raster.Clip(clip.Rect)) return false;
+  grid = std::move(clip.Grid);
   return true;
 }
 
-TRect FirstCellOf(const TGridInfo& grid) {
-  return TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
-               grid.Origin.Y + grid.Step.Y};
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid) {
+  TGridClip clip = FrameClip(grid);
+  if (!raster.Clip(clip.Rect)) return false;
+  grid = std::move(clip.Grid);
+  return true;
 }
 
-void MoveGridWithClip(TGridInfo& grid) {
-  // The first cell's corner becomes the raster's; its size, the step, stays.
-  grid.SetOrigin(TPoint{0, 0});
+TGridClip FirstCellClip(const TGridInfo& grid) {
+  TGridClip clip{
+      TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X, grid.Origin.Y + grid.Step.Y},
+      grid};
+  // The cell's corner becomes the raster's; moved nodes keep their raster coordinates.
+  clip.Grid.SetOrigin(TPoint{0, 0});
+  return clip;
+}
+
+TGridClip FrameClip(const TGridInfo& grid) {
+  const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
+  TGridClip clip{TRect{grid.Origin.X, grid.Origin.Y, last.X, last.Y}, grid};
+  // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
+  clip.Grid.Origin = TPoint{grid.Origin.X - std::max(0, clip.Rect.Left),
+                            grid.Origin.Y - std::max(0, clip.Rect.Top)};
+  return clip;
 }

@@ -40,7 +40,17 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManag
 // cell's size as the step); moved nodes keep their raster coordinates. False when there was
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
-// The grid's first cell, right and bottom exclusive: what the clip keeps.
-TRect FirstCellOf(const TGridInfo& grid);
-// Moves the lattice as the clip to its first cell moves the raster.
-void MoveGridWithClip(TGridInfo& grid);
+
+// Cuts the raster to the frame of the whole reference lattice, from its first node to its last
+// (right and bottom exclusive, as cells are), and moves the grid with the picture: the lattice
+// and every node, moved or not, keep their places on it. False when there was nothing to cut.
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid);
+
+// What a clip to the grid keeps (right and bottom exclusive), and the grid on the clipped picture.
+struct TGridClip {
+  TRect Rect;
+  TGridInfo Grid;
+};
+// The clip of ClipRasterToGrid and that of ClipRasterToGridFrame, worked out beforehand.
+TGridClip FirstCellClip(const TGridInfo& grid);
+TGridClip FrameClip(const TGridInfo& grid);

@@ -11,12 +11,16 @@ int RunCalibrate(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Grid);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
+  CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
+                       {{options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
+  CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
+  if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
   raster.Save(options.Positional[1]);
   return 0;
 }
@@ -27,13 +31,14 @@ TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
       QStringLiteral(
-          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip] [--cache KB]"),
+          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip | --clip-frame] "
+          "[--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
           "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
           "так, что перемещённые узлы возвращаются на эталонную сетку, и сохраняет\n"
-          "результат через временный файл \".~bm\". При ошибке файл результата не\n"
-          "создаётся и не меняется.\n"
+          "результат через временный файл рядом с ним (OUT.XXXXXX.~bm). При ошибке файл\n"
+          "результата не создаётся и не меняется.\n"
           "  --grid FILE   файл сетки (JSON):\n"
           "                { \"cells\": [CX, CY],\n"
           "                  \"origin\": [X, Y], \"step\": [SX, SY],   (в пикселях растра)\n"
@@ -45,6 +50,8 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
+          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
+          "                узла до последнего\n"
           "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
           "  --progress    показывать ход работы, даже когда stderr не терминал\n"
           "  --quiet       не показывать ход работы и ненайденные узлы"),
