@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QEventLoop>
 
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -29,19 +30,29 @@ void TBackgroundWork::Run(const std::function<void()>& job) {
   FError = nullptr;
   QEventLoop loop;
   FLoop = &loop;
-  std::thread worker([this, &job] {
-    std::exception_ptr error;
-    try {
-      job();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> lock(FLock);
-      FError = error;
-    }
-    QCoreApplication::postEvent(this, new QEvent(kWorkEnded));
-  });
+  std::thread worker;
+  try {
+    worker = std::thread([this, &job] {
+      std::exception_ptr error;
+      try {
+        job();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FError = error;
+      }
+      QCoreApplication::postEvent(this, new QEvent(kWorkEnded));
+    });
+  } catch (const std::system_error&) {
+    // Where the system starts no thread (a process limit, a container's), the work runs here and
+    // the window waits for it.
+    FLoop = nullptr;
+    FRunning = false;
+    job();
+    return;
+  }
   loop.exec();
   if (!FEnded) {
     // The event loop ended before the work, for the program is ending: the work stops at its next

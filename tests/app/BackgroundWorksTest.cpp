@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -81,4 +82,21 @@ TEST(BackgroundWork, OneWorkAtATime) {
   });
   EXPECT_THROW(work.Run([&] { ReportUntilCancelled(status); }), ECancelled);
   EXPECT_TRUE(nested.contains("работа уже идёт")) << nested.toStdString();
+}
+
+// Run alone under the library that refuses every thread (ctest's BackgroundWork.WithoutThreads).
+TEST(BackgroundWork, WhereNoThreadStartsTheJobRunsOnTheCallersThread) {
+  try {
+    std::thread([] {}).join();
+    GTEST_SKIP() << "threads start here";
+  } catch (const std::system_error&) {
+  }
+  TStatusInfo status(nullptr, nullptr);
+  TBackgroundWork work(status);
+  std::thread::id jobThread;
+  work.Run([&] { jobThread = std::this_thread::get_id(); });
+  EXPECT_EQ(jobThread, std::this_thread::get_id());
+  EXPECT_FALSE(work.Running());
+  EXPECT_EQ(MessageOf([&] { work.Run([] { throw Exception("нет места на диске"); }); }),
+            "нет места на диске");
 }
