@@ -73,7 +73,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FEditWindow = new TEditWindow;
   FEditWindow->setObjectName(QStringLiteral("EditWindow"));
   auto* placeholder = new QLabel(QStringLiteral(
-      "Откройте растр: «Файл» → «Открыть...» (Ctrl+O)\nили перетащите файл BMP в это окно."));
+      "Откройте растр: «Файл» → «Открыть...» (Ctrl+O)\nили перетащите файл растра в это окно."));
   placeholder->setAlignment(Qt::AlignCenter);
   placeholder->setEnabled(false);
   auto* central = new QWidget;
