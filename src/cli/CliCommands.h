@@ -32,6 +32,7 @@ TCliCommand CliInfoCommand();
 TCliCommand CliConvertCommand();
 TCliCommand CliCalibrateCommand();
 TCliCommand CliFindNodesCommand();
+TCliCommand CliGeorefCommand();
 TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.

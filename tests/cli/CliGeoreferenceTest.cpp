@@ -74,7 +74,8 @@ class CliGeoreference : public testing::Test {
   void WriteSheet(const QJsonObject& map) {
     std::mt19937 random(27);
     std::uniform_int_distribution<int> shift(-9, 9);
-    std::vector<QPointF> moved;
+    std::vector<QPointF>& moved = FMoved;
+    moved.clear();
     QJsonArray nodes;
     for (int j = 0; j <= kCellsY; ++j)
       for (int i = 0; i <= kCellsX; ++i) {
@@ -145,6 +146,7 @@ class CliGeoreference : public testing::Test {
   }
 
   QTemporaryDir FDir;
+  std::vector<QPointF> FMoved;  // where the scan shows node (i, j), at i + j·(kCellsX + 1)
 };
 
 }  // namespace
@@ -211,4 +213,40 @@ TEST_F(CliGeoreference, BadMapCoordinatesOrAWorldFileOverAnInputAreRefused) {
   EXPECT_EQ(run.Status, 2);
   EXPECT_TRUE(run.Err.contains("файл привязки")) << run.Err.toStdString();
   EXPECT_FALSE(QFile::exists(Path("flat.bmp")));
+}
+
+// For a georeferencer that warps the scan itself: each node where the grid file puts it on the
+// scan, as QGIS's georeferencer reads its points (y counted upwards from the top edge).
+TEST_F(CliGeoreference, GeorefWritesTheNodesAsGroundControlPoints) {
+  WriteSheet(kMap);
+  TRun run = RunCli({"georef", Path("scan.bmp"), Path("scan.points"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QStringList lines = QString::fromUtf8(ReadFile(Path("scan.points"))).split(u'\n');
+  ASSERT_EQ(lines.size(), 2 + (kCellsX + 1) * (kCellsY + 1) + 1);
+  ASSERT_TRUE(lines[0].startsWith("#CRS: "));
+  OGRSpatialReferenceH crs = OSRNewSpatialReference(nullptr);
+  const QByteArray wkt = lines[0].mid(6).toUtf8();
+  ASSERT_EQ(OSRSetFromUserInput(crs, wkt.constData()), OGRERR_NONE);
+  EXPECT_STREQ(OSRGetAuthorityCode(crs, nullptr), "28407");
+  OSRDestroySpatialReference(crs);
+  EXPECT_EQ(lines[1], "mapX,mapY,sourceX,sourceY,enable,dX,dY,residual");
+  for (int j = 0; j <= kCellsY; ++j)
+    for (int i = 0; i <= kCellsX; ++i) {
+      const QStringList fields = lines[2 + i + j * (kCellsX + 1)].split(u',');
+      ASSERT_EQ(fields.size(), 8);
+      const QPointF at = FMoved[size_t(i + j * (kCellsX + 1))];
+      EXPECT_EQ(fields[0].toDouble(), kEasting + i * kMetres);
+      EXPECT_EQ(fields[1].toDouble(), kNorthing - j * kMetres);
+      EXPECT_EQ(fields[2].toDouble(), at.x() + 0.5);
+      EXPECT_EQ(fields[3].toDouble(), -(at.y() + 0.5));
+      EXPECT_EQ(fields[4], "1");
+    }
+  EXPECT_EQ(lines.last(), "");
+
+  // Without map coordinates there is nothing to pair the nodes with.
+  WriteSheet({});
+  run = RunCli({"georef", Path("scan.bmp"), Path("none.points"), "--grid", Path("grid.json")});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Err.contains("нет координат на карте")) << run.Err.toStdString();
+  EXPECT_FALSE(QFile::exists(Path("none.points")));
 }
