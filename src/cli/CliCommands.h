@@ -33,6 +33,7 @@ TCliCommand CliConvertCommand();
 TCliCommand CliCalibrateCommand();
 TCliCommand CliFindNodesCommand();
 TCliCommand CliGeorefCommand();
+TCliCommand CliBatchCommand();
 TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.
