@@ -56,7 +56,7 @@ run_batch() {
   rm -rf "$folder/out" && mkdir -p "$folder/out"
   /usr/bin/time -f '%e %U %S' -o "$data/time.txt" "$cli" batch "$folder/list.csv" --quiet "$@" \
     || [[ $? == 3 ]]
-  awk '{ printf "%.2f %.2f", $1, $2 + $3 }' "$data/time.txt"
+  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' "$data/time.txt"
 }
 
 [[ -f $data/small/grid.json ]] || make_archive small 16 1400 6 200
