@@ -89,3 +89,26 @@ QString CoordinateSystemWkt(const QString& id, TWktDialect dialect) {
     throw Exception(QStringLiteral("Систему координат %1 не удалось записать как WKT").arg(id));
   return QString::fromUtf8(wkt);
 }
+
+std::vector<TCoordinateSystem> ProjectedCoordinateSystems() {
+  TProjContext context;
+  PROJ_CRS_LIST_PARAMETERS* parameters = proj_get_crs_list_parameters_create();
+  const PJ_TYPE types[] = {PJ_TYPE_PROJECTED_CRS};
+  parameters->types = types;
+  parameters->typesCount = 1;
+  int count = 0;
+  PROJ_CRS_INFO** list =
+      proj_get_crs_info_list_from_database(context.Context, nullptr, parameters, &count);
+  proj_get_crs_list_parameters_destroy(parameters);
+  std::vector<TCoordinateSystem> systems;
+  for (int k = 0; k < count; ++k) {
+    const PROJ_CRS_INFO& info = *list[k];
+    if (info.deprecated) continue;
+    systems.push_back(
+        TCoordinateSystem{QStringLiteral("%1:%2").arg(QString::fromUtf8(info.auth_name),
+                                                      QString::fromUtf8(info.code)),
+                          QString::fromUtf8(info.name)});
+  }
+  proj_crs_info_list_destroy(list);
+  return systems;
+}

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // A projected coordinate reference system of PROJ's database, in which a grid's map coordinates
 // are stated.
 struct TCoordinateSystem {
@@ -19,3 +21,6 @@ TCoordinateSystem FindCoordinateSystem(const QString& text);
 // standard one. The CRS must be one FindCoordinateSystem accepts.
 enum class TWktDialect { Esri, Standard };
 QString CoordinateSystemWkt(const QString& id, TWktDialect dialect);
+
+// Every projected CRS of the database that is still in use, by code, for a list to choose from.
+std::vector<TCoordinateSystem> ProjectedCoordinateSystems();
