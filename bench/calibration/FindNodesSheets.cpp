@@ -157,6 +157,13 @@ TScore Score(const TSheet& sheet, const TNodeSearch& search, const TGridInfo& gr
     score.NotFound += !found;
     const bool within = found && off <= 1;
     score.Within += within;
+    if (found && off > 1 && off <= 2 && getenv("VERBOSE")) {
+      char line[200];
+      std::snprintf(line, sizeof line, "  (%d, %d) %.2f px off (%+.2f, %+.2f), confidence %.2f\n",
+                    truth.I, truth.J, off, node.Position.X - truth.X, node.Position.Y - truth.Y,
+                    node.Confidence);
+      score.Report += line;
+    }
     if (found && off > 2) {
       ++score.Wrong;
       score.Worst = std::max(score.Worst, off);

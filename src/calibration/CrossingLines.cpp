@@ -21,6 +21,8 @@ constexpr int kLeastPiece = 5;
 // other needed arm within the fit: lines that show only beyond a blot cannot place the crossing
 // under it, while a building at a corner of the crossing hides two arms near it, not four.
 constexpr int kMaxStart = 14;
+// So many samples as thin as the grid's lines place a line without the wider ones.
+constexpr size_t kLeastNarrow = 8;
 // A line beside another counts when it is this much darker than half way, as a share of the
 // other's contrast.
 constexpr double kSecondLine = 0.15;
@@ -36,13 +38,22 @@ constexpr double kCentreInk = 0.5;
 // the first kNearby pixels beyond the gap: under a label's halo the strokes of the letters may
 // fall where the lines would be, but they do not make a line.
 constexpr int kNearby = 12;
-constexpr int kNearbyMissing = 2;
+constexpr int kNearbyMissing = 4;
 // And on such a side it goes on for this share of a whole arm at least: the strokes of a label's
 // letters over a crossing make short pieces of line, not arms. On one such side of one line at
 // least, the line is no more than this many pixels wider than the grid's lines there: the letters'
 // strokes are wider.
 constexpr double kLongShare = 0.6;
 constexpr double kThinner = 3;
+// Paper breaks an arm near the crossing where, within this many pixels of it, the line's place is
+// as light as the paper (darker by less than this share of the line's contrast) over this many
+// pixels in a row. A label's white halo breaks every arm of the crossing it hides; a building or a
+// word drawn under the grid breaks none, and the grid's frame or a label beside the crossing two
+// at most.
+constexpr int kBreakReach = 14;
+constexpr int kBreakRun = 3;
+constexpr double kPaperShare = 0.3;
+constexpr int kMostBroken = 2;
 
 // The profiles of a scan of one bit a pixel average this many pixels before and after along the
 // line: a thin line that the scanner's threshold broke into dashes shows whole.
@@ -147,6 +158,9 @@ struct TLineFit {
   double Contrast = 0;
   double Background = 0;
   double Scatter = 0;
+  // How far the fitted place may be off: the samples' scatter over their number, and half of how
+  // much wider than the grid's lines they are (a road or a line merged with one side moves it).
+  double Spread = 0;
   // Another line runs alongside, close enough to be mistaken for it.
   bool Beside = false;
   // How wide the line is where it is darker than half way, on the wider arm.
@@ -229,6 +243,8 @@ class TLineMeasure {
                    bool measureRuns) const;
   // Whether the line comes out of the crossing as a line on one side at least.
   bool Reaches(const TLineFit& line) const;
+  // How many of the line's two arms paper breaks near the crossing (x, y).
+  int Broken(const TLineFit& line, bool down, double x, double y) const;
   // The darkness where the lines cross, over the 3 × 3 pixels around it.
   double CentreInk(double x, double y) const;
 
@@ -354,16 +370,26 @@ TLineFit TLineMeasure::FitLine(bool down, double along0, const TLineFit& guess, 
     contrasts.push_back(sample->Contrast);
     backgrounds.push_back(sample->Background);
   }
-  const double widest = Median(widths) + 1;
+  // Where the grid's lines are known, as wide as theirs; otherwise as most of this line's samples.
+  const double widest = (FSearch.LineWidth > 0 ? FSearch.LineWidth : Median(widths)) + 1;
   std::vector<TLineSample> samples, narrow;
+  std::vector<double> allWidths, narrowWidths;
   for (const TArmSample* sample : kept) {
     const TLineSample s{sample->Along, sample->Across};
     samples.push_back(s);
-    if (sample->Width <= widest) narrow.push_back(s);
+    allWidths.push_back(sample->Width);
+    if (sample->Width > widest) continue;
+    narrow.push_back(s);
+    narrowWidths.push_back(sample->Width);
   }
-  if (narrow.size() * 2 >= samples.size()) samples.swap(narrow);
+  if (narrow.size() >= kLeastNarrow || narrow.size() * 2 >= samples.size()) {
+    samples.swap(narrow);
+    allWidths.swap(narrowWidths);
+  }
   const TLineFit measured = fit;
   if (!FitSamples(samples, along0, fit)) return TLineFit{};
+  const double excess = FSearch.LineWidth > 0 ? Median(allWidths) - FSearch.LineWidth : 0;
+  fit.Spread = fit.Scatter / std::sqrt(double(samples.size())) + std::max(0.0, excess) / 2;
   std::copy_n(measured.Start, 2, fit.Start);
   std::copy_n(measured.Solid, 2, fit.Solid);
   std::copy_n(measured.Thin, 2, fit.Thin);
@@ -386,6 +412,26 @@ bool TLineMeasure::Reaches(const TLineFit& line) const {
   for (int side = 0; side < 2; ++side)
     if (line.Solid[side] && line.Run[side] >= kLongShare * FSearch.Arm) return true;
   return false;
+}
+
+int TLineMeasure::Broken(const TLineFit& line, bool down, double x, double y) const {
+  const double paper = line.Background + kPaperShare * line.Contrast;
+  int broken = 0;
+  for (int sign : {-1, 1}) {
+    int light = 0;
+    for (int t = 1; t <= kBreakReach && light < kBreakRun; ++t) {
+      const int along = static_cast<int>(std::lround((down ? y : x) + sign * t));
+      const int across = static_cast<int>(std::lround(line.At(along)));
+      const int px = down ? across : along, py = down ? along : across;
+      if (px < 1 || py < 1 || px + 1 >= FWindow.Width || py + 1 >= FWindow.Height) break;
+      int darkest = 0;
+      for (int k = -1; k <= 1; ++k)
+        darkest = std::max<int>(darkest, down ? FWindow.At(px + k, py) : FWindow.At(px, py + k));
+      light = darkest < paper ? light + 1 : 0;
+    }
+    broken += light >= kBreakRun;
+  }
+  return broken;
 }
 
 bool TLineMeasure::Measure(double x, double y, TCrossing& crossing) const {
@@ -426,7 +472,8 @@ bool TLineMeasure::Measure(double x, double y, TCrossing& crossing) const {
   const double contrast = std::min(across.Contrast, down.Contrast);
   const double background = std::max(across.Background, down.Background);
   if (armReach <= 0 || CentreInk(x, y) < background + kCentreInk * contrast || !Reaches(across) ||
-      !Reaches(down) || !(across.Thin[0] || across.Thin[1] || down.Thin[0] || down.Thin[1]))
+      !Reaches(down) || !(across.Thin[0] || across.Thin[1] || down.Thin[0] || down.Thin[1]) ||
+      Broken(across, false, x, y) + Broken(down, true, x, y) > kMostBroken)
     return false;
   const double evidence = std::min(1.0, double(armReach) / FSearch.Arm);
   const double sharpness = std::clamp(2 - std::max(across.Scatter, down.Scatter), 0.0, 1.0);
@@ -439,6 +486,8 @@ bool TLineMeasure::Measure(double x, double y, TCrossing& crossing) const {
   crossing.Width = std::max(across.Width, down.Width);
   crossing.Contrast = contrast;
   crossing.Scatter = std::max(across.Scatter, down.Scatter);
+  crossing.SpreadX = down.Spread;
+  crossing.SpreadY = across.Spread;
   crossing.Confidence =
       evidence * std::clamp((contrast / FThreshold - 1) / 1.5, 0.0, 1.0) * sharpness;
   return true;

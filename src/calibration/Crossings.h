@@ -55,6 +55,10 @@ struct TCrossing {
   double Contrast = 0;
   // How far the lines' samples stray from straight lines, in pixels (root mean square).
   double Scatter = 0;
+  // How far the crossing may be off across and down, in pixels: its lines' samples scatter, and
+  // lines wider than the grid's may have something merged with one side.
+  double SpreadX = 0;
+  double SpreadY = 0;
   // No other line runs close beside its lines: otherwise it may lie on the other line.
   bool Clear = true;
   // How sure the scan is of it, from 0 to 1: the shortest needed arm against a whole arm, the

@@ -36,7 +36,7 @@ constexpr double kNarrowLeast = 1.5;
 constexpr double kMostNarrowShare = 0.1;
 constexpr int kMostNarrow = 16;
 // There a crossing must be this sure, with arms this share of the grid's.
-constexpr double kNarrowAccept = 0.15;
+constexpr double kNarrowAccept = 0.05;
 constexpr double kNarrowReach = 0.25;
 // A rival of a narrow crossing counts when it is this sure against it.
 constexpr double kNarrowRival = 0.5;
