@@ -21,6 +21,8 @@ constexpr int kLeastPiece = 5;
 // other needed arm within the fit: lines that show only beyond a blot cannot place the crossing
 // under it, while a building at a corner of the crossing hides two arms near it, not four.
 constexpr int kMaxStart = 14;
+// A line is fitted this many times, each time without the samples far from the last fit.
+constexpr int kFitRounds = 2;
 // So many samples as thin as the grid's lines place a line without the wider ones.
 constexpr size_t kLeastNarrow = 8;
 // A line beside another counts when it is this much darker than half way, as a share of the
@@ -179,7 +181,7 @@ struct TLineSample {
 // that clutter touching a line does not pull it.
 bool FitSamples(const std::vector<TLineSample>& samples, double origin, TLineFit& fit) {
   std::vector<char> used(samples.size(), 1);
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < kFitRounds; ++round) {
     double sw = 0, sa = 0, sc = 0, saa = 0, sac = 0;
     for (size_t k = 0; k < samples.size(); ++k) {
       if (!used[k]) continue;

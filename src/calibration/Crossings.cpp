@@ -16,7 +16,7 @@ constexpr int kProfileMargin = 10;
 // This many of the strongest candidates of a window are measured.
 constexpr int kMaxCandidates = 6;
 // Crossings measured closer than this are one.
-constexpr double kSame = 1.5;
+constexpr double kSame = 2.5;
 
 }  // namespace
 
@@ -39,8 +39,13 @@ std::vector<TCrossing> FindCrossings(const TDarkWindow& scanned, const TCrossing
   for (const TCandidate& candidate : FindCandidates(window, search, kGap, kMaxCandidates))
     points.push_back({double(candidate.X), double(candidate.Y)});
   for (const TWorldPoint& point : points) {
+    // A candidate next to a crossing measured already would come to the same.
+    const bool measured = std::any_of(found.begin(), found.end(), [&](const TCrossing& c) {
+      return std::hypot(c.X - window.Left - point.X, c.Y - window.Top - point.Y) < kSame;
+    });
     TCrossing crossing;
-    if (!MeasureCrossing(window, search, kGap, threshold, point.X, point.Y, crossing)) continue;
+    if (measured || !MeasureCrossing(window, search, kGap, threshold, point.X, point.Y, crossing))
+      continue;
     bool fresh = true;
     for (TCrossing& other : found)
       if (std::hypot(other.X - crossing.X, other.Y - crossing.Y) < kSame) {

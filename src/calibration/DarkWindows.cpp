@@ -107,6 +107,60 @@ TDarkWindow TDarkReader::Read(const TRect& rect) const {
   return window;
 }
 
+std::vector<TDarkWindow> TDarkReader::Read(const std::vector<TRect>& rects) const {
+  struct TClipped {
+    size_t Index;
+    TRect Rect;
+  };
+  std::vector<TClipped> inside;
+  int top = FRaster.Height(), bottom = 0;
+  for (size_t k = 0; k < rects.size(); ++k) {
+    const TRect r{std::max(rects[k].Left, 0), std::max(rects[k].Top, 0),
+                  std::min(rects[k].Right, FRaster.Width()),
+                  std::min(rects[k].Bottom, FRaster.Height())};
+    if (r.Left >= r.Right || r.Top >= r.Bottom) continue;
+    inside.push_back({k, r});
+    top = std::min(top, r.Top);
+    bottom = std::max(bottom, r.Bottom);
+  }
+  std::vector<TDarkWindow> windows(rects.size());
+  const int side = FRaster.Side();
+  bool allWaiting = FRaster.Source() != nullptr && !inside.empty();
+  for (const TClipped& c : inside)
+    for (int row = c.Rect.Top / side; row <= (c.Rect.Bottom - 1) / side && allWaiting; ++row)
+      for (int column = c.Rect.Left / side; column <= (c.Rect.Right - 1) / side && allWaiting;
+           ++column) {
+        const TRasterPart& part = *FRaster.GetPart(column, row);
+        allWaiting = !part.Loaded() && part.FileBacked();
+      }
+  if (!allWaiting) {
+    for (size_t k = 0; k < rects.size(); ++k) windows[k] = Read(rects[k]);
+    return windows;
+  }
+  std::sort(inside.begin(), inside.end(),
+            [](const TClipped& a, const TClipped& b) { return a.Rect.Left < b.Rect.Left; });
+  std::vector<TDibColumn> columns;
+  for (const TClipped& c : inside) columns.push_back({c.Rect.Left, c.Rect.Right - c.Rect.Left});
+  const std::vector<std::unique_ptr<TRasterFileDib>> dibs =
+      FRaster.Source()->GetDibBand(top, bottom - top, columns);
+  for (size_t c = 0; c < inside.size(); ++c) {
+    const TRect& r = inside[c].Rect;
+    TDarkWindow& window = windows[inside[c].Index];
+    window.Binary = FRaster.BitsPerPixel() == 1;
+    window.Left = r.Left;
+    window.Top = r.Top;
+    window.Width = r.Right - r.Left;
+    window.Height = r.Bottom - r.Top;
+    window.Pixels.resize(static_cast<size_t>(window.Width) * window.Height);
+    const TRasterFileDib& dib = *dibs[c];
+    const int64_t rowSize = dib.ImageSize / (bottom - top);
+    uint8_t* out = window.Pixels.data();
+    for (int y = r.Top; y < r.Bottom; ++y, out += window.Width)
+      ConvertRow(dib.Bits.Data() + (bottom - 1 - y) * rowSize, dib.PixelOffset, window.Width, out);
+  }
+  return windows;
+}
+
 double LineThreshold(const TDarkWindow& window) {
   // The paper's grain: differences of pixels two apart, whose median ignores the few pixels of
   // lines and edges. Profiles across lines average three pixels along them (weights 1, 2, 1).

@@ -40,6 +40,9 @@ class TDarkReader {
 
   // The rectangle (right and bottom exclusive) clipped to the raster; empty when it lies outside.
   TDarkWindow Read(const TRect& rect) const;
+  // The rectangles, in order, read together: rectangles that share rows of a file whose pixels
+  // wait unread in it are read with one read a row, however many they are.
+  std::vector<TDarkWindow> Read(const std::vector<TRect>& rects) const;
 
  private:
   // Count pixels of a stored row from the given column on.
