@@ -9,7 +9,8 @@
 // left in place and reported, and the crossings found with the corners dragged against without;
 // per kind of clutter, the share within a pixel. For each sheet after --time, the time of opening
 // the scan and finding its nodes against opening, calibrating and saving it (what velmora-cli
-// find-nodes and calibrate do), both in this run: read it as a ratio.
+// find-nodes and calibrate do), both in this run: read it as a ratio. With VERBOSE set in the
+// environment, the nodes found between one and two pixels off are listed too.
 #include "BmpFiles.h"
 #include "CalibrateRaster.h"
 #include "FindNodes.h"

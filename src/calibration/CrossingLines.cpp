@@ -486,6 +486,7 @@ bool TLineMeasure::Measure(double x, double y, TCrossing& crossing) const {
   crossing.Reach = armReach;
   crossing.Clear = !across.Beside && !down.Beside;
   crossing.Width = std::max(across.Width, down.Width);
+  crossing.NarrowWidth = std::min(across.Width, down.Width);
   crossing.Contrast = contrast;
   crossing.Scatter = std::max(across.Scatter, down.Scatter);
   crossing.SpreadX = down.Spread;

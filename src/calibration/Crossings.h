@@ -48,9 +48,10 @@ struct TCrossing {
   double SlopeDown = 0;
   // How far the shortest needed arm goes from the crossing, up to the search's fit.
   double Reach = 0;
-  // The width of its lines where they are darker than half way, in pixels: a line that merges with
-  // a road or a word beside it is wider than the grid's.
+  // The width of its wider line where it is darker than half way, in pixels: a line that merges
+  // with a road or a word beside it is wider than the grid's. And that of its narrower line.
   double Width = 0;
+  double NarrowWidth = 0;
   // The weaker line's darkness over the paper, in levels.
   double Contrast = 0;
   // How far the lines' samples stray from straight lines, in pixels (root mean square).

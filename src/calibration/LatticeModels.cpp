@@ -23,7 +23,7 @@ constexpr double kBendsOverNoise = 20;
 constexpr double kLeastSigma = 0.4;
 // The robust fit: its rounds, and how many robust scales away a crossing stops counting.
 constexpr int kRobustRounds = 2;
-constexpr double kTukey = 4.5;
+constexpr double kTukey = 3.5;
 // The spread of a prediction against its neighbours', by the sides (of four) on which known
 // crossings lie next to the node.
 constexpr double kSideSpread[5] = {3, 3, 2, 1.3, 1};

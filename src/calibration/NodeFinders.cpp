@@ -156,7 +156,7 @@ void TNodeFinder::LearnLines() {
   for (const TNodeState& node : FNodes)
     if (node.Kind == TNodeKind::Found) {
       reaches.push_back(node.Crossing.Reach);
-      widths.push_back(node.Crossing.Width);
+      widths.push_back(node.Crossing.NarrowWidth);
     }
   if (reaches.size() < 4) return;
   FReach = Median(reaches);

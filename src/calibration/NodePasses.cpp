@@ -43,7 +43,7 @@ constexpr double kNarrowRival = 0.5;
 // At most this many rounds of taking back what disagrees.
 constexpr int kCheckRounds = 20;
 // The cells of the grid found may be this share larger or smaller than the lattice's.
-constexpr double kScaleShare = 0.08;
+constexpr double kScaleShare = 0.05;
 // The directions of a prediction may be off by this many of its spreads over a cell.
 constexpr double kTurnSpreads = 2;
 // A found crossing agrees with the lattice within this many spreads of the prediction, and never

@@ -24,13 +24,23 @@ constexpr int kMaxRadius = 320;
 // sides by this share (a sheet bends, but it shrinks only a little), opposite sides from each
 // other by this.
 constexpr double kSideShare = 0.12;
-constexpr double kMeanShare = 0.08;
+constexpr double kMeanShare = 0.05;
 constexpr double kParallelShare = 0.08;
 constexpr double kSidePixels = 3;
 // The lines at its crossings may turn this much (as a slope) from its sides.
 constexpr double kSeedTurn = 0.1;
-// At most this many cells are tried.
-constexpr int kMaxBlocks = 40;
+// The first cells are looked for in patches of this many nodes each way, at most this many
+// patches: a lattice that does not fit the scan costs a bounded search.
+constexpr int kPatch = 4;
+constexpr size_t kMaxPatches = 12;
+// A node around a cell supports it where it shows a crossing this sure within this share of a
+// cell (and kSupportPixels) of where the cell's four crossings put it, each such node worth this
+// much of a crossing's confidence: a road beside a line, or the edge of a cased road along it,
+// makes a cell as regular as the grid's own, but its neighbours do not agree.
+constexpr double kSupportAccept = 0.3;
+constexpr double kSupportShare = 0.015;
+constexpr double kSupportPixels = 1.5;
+constexpr double kSupportWeight = 0.5;
 // The share of the progress that the search for the first cell takes.
 constexpr double kSeedPercent = 10;
 // Nodes the user placed lead the first search when the lattice through them has steps within
@@ -40,6 +50,13 @@ constexpr double kTrustedShare = 0.15;
 struct TBlock {
   int I, J;
 };
+
+// The nodes that a patch anchored at (i, j) holds, within the grid.
+template <typename TVisit>
+void ForPatch(const TGridInfo& grid, const TBlock& anchor, TVisit visit) {
+  for (int j = anchor.J; j < std::min(grid.NY, anchor.J + kPatch); ++j)
+    for (int i = anchor.I; i < std::min(grid.NX, anchor.I + kPatch); ++i) visit(i, j);
+}
 
 double Distance(const TWorldPoint& a, const TWorldPoint& b) {
   return std::hypot(a.X - b.X, a.Y - b.Y);
@@ -51,7 +68,10 @@ class TSeeder {
   bool Run();
 
  private:
+  // The patches' anchors, in the order they are searched.
   std::vector<TBlock> Order() const;
+  // How many nodes around the cell (i, j) show a crossing where its crossings put them.
+  int Support(int i, int j, const std::array<const TCrossing*, 4>& corners) const;
   // The crossings of a node's window that could be the grid's.
   std::vector<const TCrossing*> Options(const TNodeState& node) const;
   bool Agree(int i, int j, double& score, std::array<const TCrossing*, 4>& chosen) const;
@@ -75,17 +95,34 @@ TSeeder::TSeeder(TNodeFinder& finder) : FFinder(finder), FGrid(finder.Grid()) {
     FLattice = placed;
 }
 
-// The cell in the middle first, then four spread over the grid, then the others from the middle
+// The patch in the middle first, then four spread over the grid, then the others from the middle
 // out.
 std::vector<TBlock> TSeeder::Order() const {
   std::vector<TBlock> blocks;
-  for (int j = 0; j + 1 < FGrid.NY; ++j)
-    for (int i = 0; i + 1 < FGrid.NX; ++i) blocks.push_back({i, j});
-  auto distanceTo = [&](const TBlock& b, double fx, double fy) {
-    return std::hypot(b.I + 0.5 - fx * (FGrid.NX - 1), b.J + 0.5 - fy * (FGrid.NY - 1));
-  };
-  std::vector<TBlock> order;
+  const int last = kPatch - 1;
+  for (int j = 0; j + 1 < FGrid.NY; j += last)
+    for (int i = 0; i + 1 < FGrid.NX; i += last)
+      blocks.push_back({std::max(0, std::min(i, FGrid.NX - kPatch)),
+                        std::max(0, std::min(j, FGrid.NY - kPatch))});
+  // Patches of the middle and the quarters are centred there, whatever the stride.
   const double targets[5][2] = {{0.5, 0.5}, {0.25, 0.25}, {0.75, 0.25}, {0.25, 0.75}, {0.75, 0.75}};
+  for (const auto& target : targets)
+    blocks.push_back(
+        {std::clamp(static_cast<int>(std::lround(target[0] * (FGrid.NX - 1) - last / 2.0)), 0,
+                    std::max(0, FGrid.NX - kPatch)),
+         std::clamp(static_cast<int>(std::lround(target[1] * (FGrid.NY - 1) - last / 2.0)), 0,
+                    std::max(0, FGrid.NY - kPatch))});
+  auto distanceTo = [&](const TBlock& b, double fx, double fy) {
+    return std::hypot(b.I + last / 2.0 - fx * (FGrid.NX - 1),
+                      b.J + last / 2.0 - fy * (FGrid.NY - 1));
+  };
+  std::sort(blocks.begin(), blocks.end(),
+            [](const TBlock& a, const TBlock& b) { return a.J != b.J ? a.J < b.J : a.I < b.I; });
+  blocks.erase(
+      std::unique(blocks.begin(), blocks.end(),
+                  [](const TBlock& a, const TBlock& b) { return a.I == b.I && a.J == b.J; }),
+      blocks.end());
+  std::vector<TBlock> order;
   for (const auto& target : targets) {
     auto nearest =
         std::min_element(blocks.begin(), blocks.end(), [&](const TBlock& a, const TBlock& b) {
@@ -95,7 +132,7 @@ std::vector<TBlock> TSeeder::Order() const {
     order.push_back(*nearest);
     blocks.erase(nearest);
   }
-  const size_t rest = std::min(blocks.size(), static_cast<size_t>(kMaxBlocks) - order.size());
+  const size_t rest = std::min(blocks.size(), kMaxPatches - order.size());
   std::partial_sort(blocks.begin(), blocks.begin() + rest, blocks.end(),
                     [&](const TBlock& a, const TBlock& b) {
                       const double da = distanceTo(a, 0.5, 0.5), db = distanceTo(b, 0.5, 0.5);
@@ -161,7 +198,8 @@ bool TSeeder::Agree(int i, int j, double& score, std::array<const TCrossing*, 4>
               !along(right, b->SlopeDown, true) || !along(right, d->SlopeDown, true))
             continue;
           const double s = a->Confidence + b->Confidence + c->Confidence + d->Confidence -
-                           (Distance(top, bottom) + Distance(left, right)) / kClosurePixels;
+                           (Distance(top, bottom) + Distance(left, right)) / kClosurePixels +
+                           kSupportWeight * Support(i, j, {a, b, c, d});
           if (!any || s > score) {
             any = true;
             score = s;
@@ -171,24 +209,52 @@ bool TSeeder::Agree(int i, int j, double& score, std::array<const TCrossing*, 4>
   return any;
 }
 
+int TSeeder::Support(int i, int j, const std::array<const TCrossing*, 4>& corners) const {
+  const TCrossing &a = *corners[0], &b = *corners[1], &c = *corners[2], &d = *corners[3];
+  const double cell = std::min(std::hypot(b.X - a.X, b.Y - a.Y), std::hypot(c.X - a.X, c.Y - a.Y));
+  int support = 0;
+  for (int dj = -1; dj <= 2; ++dj)
+    for (int di = -1; di <= 2; ++di) {
+      const int ii = i + di, jj = j + dj;
+      if ((di == 0 || di == 1) && (dj == 0 || dj == 1)) continue;
+      if (ii < 0 || jj < 0 || ii >= FGrid.NX || jj >= FGrid.NY) continue;
+      const TNodeState& node = FFinder.Node(FFinder.IndexOf(ii, jj));
+      if (!node.SeedSearched) continue;
+      // The cell's bilinear map carried out to the node.
+      const TWorldPoint at{
+          a.X + di * (b.X - a.X) + dj * (c.X - a.X) + di * dj * (d.X - c.X - b.X + a.X),
+          a.Y + di * (b.Y - a.Y) + dj * (c.Y - a.Y) + di * dj * (d.Y - c.Y - b.Y + a.Y)};
+      const double reach =
+          (kSupportShare * cell + kSidePixels) * std::max(std::abs(di - 0.5), std::abs(dj - 0.5));
+      support += std::any_of(node.Seen.begin(), node.Seen.end(), [&](const TCrossing& seen) {
+        return seen.Confidence >= kSupportAccept &&
+               std::hypot(seen.X - at.X, seen.Y - at.Y) <= reach;
+      });
+    }
+  return support;
+}
+
 bool TSeeder::Run() {
   const std::vector<TBlock> order = Order();
   const double cellX = std::hypot(FLattice.StepAcross.X, FLattice.StepAcross.Y);
   const double cellY = std::hypot(FLattice.StepDown.X, FLattice.StepDown.Y);
   const int radiusX = std::min(kMaxRadius, static_cast<int>(kSeedReach * cellX));
   const int radiusY = std::min(kMaxRadius, static_cast<int>(kSeedReach * cellY));
+  std::vector<TBlock> cells;
   for (size_t first = 0; first < order.size();) {
-    // The middle cell first, then the four spread over the grid, then four at a time.
+    // The middle patch first, then the four spread over the grid, then two at a time.
     const size_t last = first == 0  ? 1
                         : first < 5 ? std::min<size_t>(5, order.size())
-                                    : std::min(order.size(), first + 4);
+                                    : std::min(order.size(), first + 2);
     std::vector<TNodeJob> jobs;
     for (size_t b = first; b < last; ++b)
-      for (int k = 0; k < 4; ++k) {
-        const int i = order[b].I + k % 2, j = order[b].J + k / 2;
+      ForPatch(FGrid, order[b], [&](int i, int j) {
+        if (i + 1 < FGrid.NX && j + 1 < FGrid.NY && i + 1 < order[b].I + kPatch &&
+            j + 1 < order[b].J + kPatch)
+          cells.push_back({i, j});
         const int node = FFinder.IndexOf(i, j);
         TNodeState& state = FFinder.Node(node);
-        if (state.SeedSearched) continue;
+        if (state.SeedSearched) return;
         state.SeedSearched = true;
         TNodeJob job;
         job.Node = node;
@@ -196,7 +262,7 @@ bool TSeeder::Run() {
         job.Search.SlopeAcross = FLattice.StepAcross.Y / FLattice.StepAcross.X;
         job.Search.SlopeDown = FLattice.StepDown.X / FLattice.StepDown.Y;
         jobs.push_back(job);
-      }
+      });
     FFinder.RunJobs(jobs, kSeedPercent * double(first) / order.size(),
                     kSeedPercent * double(last) / order.size());
     for (TNodeJob& job : jobs) {
@@ -207,11 +273,11 @@ bool TSeeder::Run() {
     double best = 0;
     std::array<const TCrossing*, 4> chosen{};
     const TBlock* seed = nullptr;
-    for (size_t b = 0; b < first; ++b) {
+    for (const TBlock& cell : cells) {
       double score = 0;
       std::array<const TCrossing*, 4> corners{};
-      if (Agree(order[b].I, order[b].J, score, corners) && (!seed || score > best)) {
-        seed = &order[b];
+      if (Agree(cell.I, cell.J, score, corners) && (!seed || score > best)) {
+        seed = &cell;
         best = score;
         chosen = corners;
       }
