@@ -104,16 +104,6 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// The name with its extension (from the last dot of the last component) replaced.
-QString TemporaryName(const QString& fileName) {
-  const qsizetype slash = fileName.lastIndexOf(u'/');
-  const qsizetype dot = fileName.lastIndexOf(u'.');
-  const QString base = dot > slash ? fileName.left(dot) : fileName;
-  const QString name = base + QStringLiteral(".~bm");
-  // Saving to a ".~bm" name itself must not write over the target in place.
-  return name == fileName ? fileName + QStringLiteral(".~bm") : name;
-}
-
 }  // namespace
 
 int PartSide(int bitsPerPixel) {
@@ -186,13 +176,17 @@ void TRasterManager::Open(const QString& fileName) {
   SetSize(file->GetWidth(), file->GetHeight());
   const int64_t parts = int64_t{FPartsAcross} * FPartsDown;
   if (parts > kMaxParts)
-    throw Exception(QStringLiteral("Растр %1 слишком велик: %2 × %3 пикселей при %4 битах на "
-                                   "пиксель делятся на %5 частей, а их может быть не больше %6")
+    throw Exception(QStringLiteral("Растр %1 слишком велик: %2 × %3 пикселей при %4 %5 на "
+                                   "пиксель делятся на %6 %7, а их может быть не больше %8")
                         .arg(fileName)
                         .arg(FWidth)
                         .arg(FHeight)
                         .arg(FBitsPerPixel)
+                        .arg(PluralForm(FBitsPerPixel, QStringLiteral("бите"),
+                                        QStringLiteral("битах"), QStringLiteral("битах")))
                         .arg(parts)
+                        .arg(PluralForm(parts, QStringLiteral("часть"), QStringLiteral("части"),
+                                        QStringLiteral("частей")))
                         .arg(kMaxParts));
   // A stable file can give every part's pixels again: parts beyond the cache's budget are then
   // let go instead of being copied into the swap file.
@@ -341,7 +335,7 @@ void TRasterManager::Save(const QString& fileName) {
   PutLe32(fileHeader + 2, fileSize <= UINT32_MAX ? static_cast<uint32_t>(fileSize) : 0);
   PutLe32(fileHeader + 10, static_cast<uint32_t>(bitsOffset));
 
-  TReplacementFile file(fileName, TemporaryName(fileName));
+  TReplacementFile file(fileName);
   file.Stream().WriteBufferAt(0, fileHeader, kFileHeaderSize);
   file.Stream().WriteBufferAt(kFileHeaderSize, GetHeader(), HeaderSize());
   WriteRows(file.Stream(), bitsOffset);
