@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The search for a grid's nodes on the hard set of synthetic map sheets and plans
-# (bench/find_nodes/sheets.py: 34 sheets from 2000 × 3000 to 12000 × 9000 pixels, every kind of
+# (bench/find_nodes/sheets.py: 37 sheets from 2000 × 3000 to 12000 × 9000 pixels, every kind of
 # clutter and scan the search must survive, the exact place of every crossing). Prints, per sheet
 # and in all, the share of visible crossings placed within a pixel, those not found, the nodes moved
 # more than two pixels off, the crossings hidden under labels and blots left in place, the

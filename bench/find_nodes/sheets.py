@@ -104,6 +104,15 @@ def sheet_set():
              seed=110),
         Spec("topo-frame-close", "topo", (5000, 6000), (9, 12), (500.3, 440.8), line=2,
              frame=0.04, turn=0.4, scale=(0.995, 0.992), bend=12, busy=0.4, seed=111),
+        # Dense grids on large sheets of every depth.
+        Spec("plan-9000x7000", "plan", (9000, 7000), (25, 20), (345.2, 331.9), line=1.5,
+             turn=-1.1, scale=(0.991, 0.986), bend=30, fold=True, blur=0.6, noise=6, seed=112),
+        Spec("topo-grey-9000x7000", "topo", (9000, 7000), (25, 20), (344.8, 330.4), line=1.5,
+             depth="grey", turn=2.1, scale=(0.984, 0.99), bend=28, vignette=0.3, blur=0.9,
+             noise=8, seed=113),
+        Spec("topo-bw-8000x6000", "topo", (8000, 6000), (22, 17), (340.7, 334.1), line=2,
+             depth="bw", turn=-0.5, scale=(0.99, 0.993), bend=20, fold=True, blur=0.6, noise=7,
+             seed=114),
     ]
     rnd = random.Random(2024)
     sizes = [(2000, 3000), (3000, 2000), (3000, 4000), (4000, 3000), (4500, 3500), (5000, 4000),
