@@ -725,3 +725,13 @@ bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
   grid.SetStep(TPoint{cell.Right - cell.Left, cell.Bottom - cell.Top});
   return true;
 }
+
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid) {
+  const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
+  const TRect frame{grid.Origin.X, grid.Origin.Y, last.X, last.Y};
+  if (!raster.Clip(frame)) return false;
+  // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
+  grid.Origin =
+      TPoint{grid.Origin.X - std::max(0, frame.Left), grid.Origin.Y - std::max(0, frame.Top)};
+  return true;
+}

@@ -37,3 +37,8 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
 // cell's size as the step); moved nodes keep their raster coordinates. False when there was
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
+
+// Cuts the raster to the frame of the whole reference lattice, from its first node to its last
+// (right and bottom exclusive, as cells are), and moves the grid with the picture: the lattice
+// and every node, moved or not, keep their places on it. False when there was nothing to cut.
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid);

@@ -17,8 +17,10 @@ int RunCalibrate(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
+  CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
+  if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
   raster.Save(options.Positional[1]);
   return 0;
 }
@@ -29,7 +31,8 @@ TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
       QStringLiteral(
-          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip] [--cache KB]"),
+          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip | --clip-frame] "
+          "[--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
           "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
@@ -47,6 +50,8 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
+          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
+          "                узла до последнего\n"
           "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
           "  --progress    показывать ход работы, даже когда stderr не терминал\n"
           "  --quiet       не показывать ход работы и ненайденные узлы"),
