@@ -53,6 +53,18 @@ void TDarkReader::ConvertRow(const uint8_t* row, int column, int count, uint8_t*
   }
 }
 
+TDarkReader::~TDarkReader() {
+  // The pages of the file's rows read in place go back to the system's file cache.
+  if (FRaster.Source() && FRaster.Source()->MappedRows()) FRaster.Source()->ReleaseMappedRows();
+}
+
+void TDarkReader::ReadMapped(const TPixelRows& rows, TDarkWindow& window) const {
+  window.Pixels.resize(static_cast<size_t>(window.Width) * window.Height);
+  uint8_t* out = window.Pixels.data();
+  for (int y = window.Top; y < window.Top + window.Height; ++y, out += window.Width)
+    ConvertRow(rows.Row(y), window.Left, window.Width, out);
+}
+
 TDarkWindow TDarkReader::Read(const TRect& rect) const {
   TDarkWindow window;
   window.Binary = FRaster.BitsPerPixel() == 1;
@@ -84,7 +96,12 @@ TDarkWindow TDarkReader::Read(const TRect& rect) const {
       ConvertRow(dib->Bits.Data() + (y1 - 1 - y) * rowSize, dib->PixelOffset, x1 - x0, out);
   };
   if (allWaiting) {
-    readSource(left, top, right, bottom);
+    if (const TPixelRows mapped = FRaster.Source()->MappedRows()) {
+      ReadMapped(mapped, window);
+      FRaster.Source()->CheckMappedRows();
+    } else {
+      readSource(left, top, right, bottom);
+    }
     return window;
   }
   for (int row = top / side; row <= (bottom - 1) / side; ++row)
@@ -135,6 +152,21 @@ std::vector<TDarkWindow> TDarkReader::Read(const std::vector<TRect>& rects) cons
       }
   if (!allWaiting) {
     for (size_t k = 0; k < rects.size(); ++k) windows[k] = Read(rects[k]);
+    return windows;
+  }
+  // A file the system maps is read in place: a read a row of each window would cost more than
+  // the windows' analysis.
+  if (const TPixelRows mapped = FRaster.Source()->MappedRows()) {
+    for (const TClipped& c : inside) {
+      TDarkWindow& window = windows[c.Index];
+      window.Binary = FRaster.BitsPerPixel() == 1;
+      window.Left = c.Rect.Left;
+      window.Top = c.Rect.Top;
+      window.Width = c.Rect.Right - c.Rect.Left;
+      window.Height = c.Rect.Bottom - c.Rect.Top;
+      ReadMapped(mapped, window);
+    }
+    FRaster.Source()->CheckMappedRows();
     return windows;
   }
   std::sort(inside.begin(), inside.end(),

@@ -8,6 +8,7 @@
 #include <vector>
 
 class TRasterManager;
+struct TPixelRows;
 
 // A rectangle of the scan as darkness, one byte a pixel: 0 for white paper, 255 for black ink.
 // Pixel (X, Y) of the raster is the sample at (X, Y).
@@ -37,6 +38,9 @@ class TDarkReader {
  public:
   // Raises "Неподдерживаемое количество битов на цвет" for depths without pixel access.
   explicit TDarkReader(TRasterManager& raster);
+  ~TDarkReader();
+  TDarkReader(const TDarkReader&) = delete;
+  TDarkReader& operator=(const TDarkReader&) = delete;
 
   // The rectangle (right and bottom exclusive) clipped to the raster; empty when it lies outside.
   TDarkWindow Read(const TRect& rect) const;
@@ -47,6 +51,8 @@ class TDarkReader {
  private:
   // Count pixels of a stored row from the given column on.
   void ConvertRow(const uint8_t* row, int column, int count, uint8_t* out) const;
+  // Fills the window, its place and size set, from the file's rows mapped in place.
+  void ReadMapped(const TPixelRows& rows, TDarkWindow& window) const;
 
   TRasterManager& FRaster;
   std::array<uint8_t, 256> FIndexDarkness{};  // indexed depths: the darkness of each entry
