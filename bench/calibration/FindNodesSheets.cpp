@@ -10,7 +10,7 @@
 // per kind of clutter, the share within a pixel. For each sheet after --time, the time of opening
 // the scan and finding its nodes against opening, calibrating and saving it (what velmora-cli
 // find-nodes and calibrate do), both in this run: read it as a ratio. With VERBOSE set in the
-// environment, the nodes found between one and two pixels off are listed too.
+// environment, the nodes not found and those found between one and two pixels off are listed too.
 #include "BmpFiles.h"
 #include "CalibrateRaster.h"
 #include "FindNodes.h"
@@ -156,6 +156,12 @@ TScore Score(const TSheet& sheet, const TNodeSearch& search, const TGridInfo& gr
     ++score.Visible;
     score.Found += found;
     score.NotFound += !found;
+    if (!found && getenv("VERBOSE")) {
+      char line[200];
+      std::snprintf(line, sizeof line, "  (%d, %d) not found, %s\n", truth.I, truth.J,
+                    node.Finding == TNodeFinding::Disputed ? "disputed" : "no crossing");
+      score.Report += line;
+    }
     const bool within = found && off <= 1;
     score.Within += within;
     if (found && off > 1 && off <= 2 && getenv("VERBOSE")) {
