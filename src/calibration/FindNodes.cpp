@@ -58,6 +58,8 @@ constexpr double kAgreeLeast = 1.5;
 constexpr double kDisputedAccept = 0.5;
 // No crossing's place is surer than this, in pixels.
 constexpr double kLeastSpread = 0.05;
+// A crossing the scan is not sure of may be off by this many pixels more, as it is less sure.
+constexpr double kDoubtSpread = 1.0;
 
 void RunPasses(TNodeFinder& finder, bool trusted) {
   if (!SeedNodes(finder) && !trusted) return;
@@ -81,8 +83,9 @@ TWorldPoint Weighed(const TCrossing& crossing, const TLatticePrediction& p) {
     const double b = 1 / (spread * spread);
     return (a * seen + b * expected) / (a + b);
   };
-  return TWorldPoint{weigh(crossing.X, crossing.SpreadX, p.Position.X, p.Sigma.X),
-                     weigh(crossing.Y, crossing.SpreadY, p.Position.Y, p.Sigma.Y)};
+  const double doubt = kDoubtSpread * (1 - std::clamp(crossing.Confidence, 0.0, 1.0));
+  return TWorldPoint{weigh(crossing.X, crossing.SpreadX + doubt, p.Position.X, p.Sigma.X),
+                     weigh(crossing.Y, crossing.SpreadY + doubt, p.Position.Y, p.Sigma.Y)};
 }
 
 // What the finder holds of a node, as the search's outcome.
