@@ -3,6 +3,9 @@
 #include "RasterManagers.h"
 
 #include <algorithm>
+#include <iterator>
+#include <system_error>
+#include <utility>
 
 namespace {
 
@@ -21,12 +24,28 @@ TCalibratorHistory::TStep SetAside(TCalibratorHistory::TStep step) {
 }  // namespace
 
 TCalibratorHistory::TCalibratorHistory() = default;
-TCalibratorHistory::~TCalibratorHistory() = default;
+
+TCalibratorHistory::~TCalibratorHistory() {
+  if (FForgetting.joinable()) FForgetting.join();
+}
 
 void TCalibratorHistory::Push(TStep step) {
   FUndo.push_back(SetAside(std::move(step)));
-  FRedo.clear();
-  Trim();
+  std::vector<TStep> forgotten = std::exchange(FRedo, {});
+  Trim(forgotten);
+  Forget(std::move(forgotten));
+}
+
+void TCalibratorHistory::Forget(std::vector<TStep> steps) {
+  if (std::none_of(steps.begin(), steps.end(),
+                   [](const TStep& step) { return step.Raster != nullptr; }))
+    return;
+  if (FForgetting.joinable()) FForgetting.join();
+  try {
+    FForgetting = std::thread([forgotten = std::move(steps)]() mutable { forgotten.clear(); });
+  } catch (const std::system_error&) {
+    // Where the system starts no thread, the steps go here, and the window waits for them.
+  }
 }
 
 TEditKind TCalibratorHistory::UndoKind() const {
@@ -62,16 +81,18 @@ void TCalibratorHistory::Clear() {
   FRedo.clear();
 }
 
-void TCalibratorHistory::Trim() {
+void TCalibratorHistory::Trim(std::vector<TStep>& forgotten) {
+  const auto giveWay = [&](auto end) {
+    std::move(FUndo.begin(), end, std::back_inserter(forgotten));
+    FUndo.erase(FUndo.begin(), end);
+  };
   const auto isRaster = [](const TStep& step) { return step.Raster != nullptr; };
-  if (std::count_if(FUndo.begin(), FUndo.end(), isRaster) > MaxRasters) {
-    const auto oldest = std::find_if(FUndo.begin(), FUndo.end(), isRaster);
-    FUndo.erase(FUndo.begin(), oldest + 1);
-  }
+  if (std::count_if(FUndo.begin(), FUndo.end(), isRaster) > MaxRasters)
+    giveWay(std::find_if(FUndo.begin(), FUndo.end(), isRaster) + 1);
   int64_t nodes = 0;
   for (const TStep& step : FUndo) nodes += NodeCount(step.Grid);
   while (FUndo.size() > 1 && nodes > kNodeBudget) {
     nodes -= NodeCount(FUndo.front().Grid);
-    FUndo.erase(FUndo.begin());
+    giveWay(FUndo.begin() + 1);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class TRasterManager;
@@ -16,6 +17,10 @@ enum class TEditKind : uint8_t { ekGrid, ekCalibration, ekClip };
 // swap file or in the file it was read from, none in memory). Old steps give way so that the grids
 // kept stay within a few megabytes and the rasters kept are at most MaxRasters: steps older than a
 // raster that gives way go with it, for their grids lie on that raster.
+//
+// A raster that is forgotten (what could be redone, or the oldest raster kept) is destroyed on a
+// thread of its own: giving back a swap file of a gigabyte takes the system a good part of a
+// second, which the window must not wait for. Nothing else uses a forgotten raster.
 class TCalibratorHistory {
  public:
   static constexpr int MaxRasters = 3;
@@ -46,8 +51,11 @@ class TCalibratorHistory {
   void Clear();
 
  private:
-  void Trim();
+  // Moves the oldest steps that give way into forgotten.
+  void Trim(std::vector<TStep>& forgotten);
+  void Forget(std::vector<TStep> steps);
 
   std::vector<TStep> FUndo;
   std::vector<TStep> FRedo;
+  std::thread FForgetting;  // destroys the rasters forgotten last
 };

@@ -122,11 +122,11 @@ class TCancelInTheMiddle {
   TCancelInTheMiddle(TMainForm& form, const QString& operation) {
     QObject::connect(&FTimer, &QTimer::timeout, [this, &form, operation] {
       const QString shown = form.ReadStatusText(TStatusInfo::PercentSlot);
-      const int percent = shown.chopped(1).toInt();
       if (Pressed || !form.WorkRunning() ||
-          form.ReadStatusText(TStatusInfo::OperationSlot) != operation || shown.isEmpty() ||
-          percent < 20 || percent > 80)
+          form.ReadStatusText(TStatusInfo::OperationSlot) != operation || !shown.endsWith('%'))
         return;
+      const int percent = shown.chopped(1).toInt();
+      if (percent < 20 || percent > 80) return;
       Control<QToolButton>(&form, "CancelWorkBtn")->click();
       Pressed = true;
     });
