@@ -15,9 +15,7 @@ int RunCalibrate(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
-  CalibrateRaster(raster, grid);
-  if (options.Clip) ClipRasterToGrid(raster, grid);
-  raster.Save(options.Positional[1]);
+  SaveCalibratedRaster(raster, grid, options.Clip, options.Positional[1]);
   return 0;
 }
 

@@ -137,3 +137,11 @@ void TPartCache::PixelsAvailable(TRasterPart& part) {
 void TPartCache::ResetSwap() {
   FSwapAllocator.Reset();
 }
+
+void TPartCache::SwapParts(TPartCache& other) {
+  CheckInternal(FMaxLoadedParts == other.FMaxLoadedParts && FUseDepth == 0 && other.FUseDepth == 0,
+                QStringLiteral("TPartCache.SwapParts"), QStringLiteral("другой бюджет кэша"));
+  std::swap(FLoadedParts, other.FLoadedParts);
+  std::swap(FSwapStream, other.FSwapStream);
+  std::swap(FSwapAllocator, other.FSwapAllocator);
+}

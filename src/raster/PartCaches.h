@@ -53,6 +53,9 @@ class TPartCache {
   void Forget(TRasterPart* part);
   // Empties the swap file; only when no part has pixels there any more.
   void ResetSwap();
+  // Exchanges the loaded parts and the swap file with another cache of the same budget, outside
+  // use scopes: the parts go with their pixels (see TRasterManager::SwapPixels).
+  void SwapParts(TPartCache& other);
 
   // Told of pixels that have come into memory (a new part, or one read back) and of changed pixels
   // about to leave it, so that pictures made from them can follow.
