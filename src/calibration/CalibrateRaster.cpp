@@ -338,8 +338,8 @@ bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
   return true;
 }
 
-void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid, bool clip,
-                          const QString& fileName) {
+std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
+                                           bool clip) {
   TRect kept{0, 0, raster.Width(), raster.Height()};
   const bool clipped = clip && raster.ClipRect(FirstCell(grid), kept);
   // Calibrating pixels and clipping move colours, which these depths have not; a raster that
@@ -347,6 +347,10 @@ void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid, bool cl
   if (!PixelAccess(raster.BitsPerPixel()) &&
       (clipped || !TCellMaps(grid, raster.Width(), raster.Height()).Empty()))
     RaiseUnsupportedDepth();
-  TCalibratedFile rows(raster, grid, kept, clipped);
-  raster.SaveRows(fileName, rows, QStringLiteral("Калибровка..."));
+  return std::make_unique<TCalibratedFile>(raster, grid, kept, clipped);
+}
+
+void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid, bool clip,
+                          const QString& fileName) {
+  raster.SaveRows(fileName, *CalibratedRows(raster, grid, clip), QStringLiteral("Калибровка..."));
 }

@@ -5,7 +5,10 @@
 
 #include <QString>
 
+#include <memory>
+
 class TRasterManager;
+class TRowSource;
 
 // Rewrites the raster so that the grid's moved nodes come back to their reference positions:
 // every output pixel within one cell of the grid takes the colour of the nearest source pixel at
@@ -19,6 +22,13 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
 // cell's size as the step); moved nodes keep their raster coordinates. False when there was
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
+
+// The rows that SaveCalibratedRaster writes, for a caller that writes them itself: the raster
+// calibrated, and clipped to the grid's first cell when clip is set, made band by band from the
+// raster as it is, which must not change meanwhile. A depth without colour access is refused when
+// anything would change.
+std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
+                                           bool clip);
 
 // Saves the raster as CalibrateRaster, then ClipRasterToGrid when clip is set, then Save would
 // leave the file, byte for byte, while the raster and the grid stay as they are: the calibrated

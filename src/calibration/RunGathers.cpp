@@ -8,6 +8,63 @@
 #include <cmath>
 #include <cstring>
 
+namespace {
+
+// The nearest integer, halves to even, of a value well within 64 bits.
+inline double Nearest(double value) {
+  return static_cast<double>(_mm_cvtsd_si64(_mm_set_sd(value)));
+}
+
+// A few dozen bytes, as most pieces are, without the call and the size dispatch of memcpy:
+// stretches of 16 bytes, the last one overlapping the one before.
+inline void CopyBytes(uint8_t* to, const uint8_t* from, size_t count) {
+  const auto copy = [&](size_t at, auto word) {
+    std::memcpy(&word, from + at, sizeof word);
+    std::memcpy(to + at, &word, sizeof word);
+  };
+  if (count >= 16) {
+    for (size_t at = 0; at + 16 < count; at += 16)
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + count - 16),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + count - 16)));
+  } else if (count >= 8) {
+    copy(0, uint64_t{});
+    copy(count - 8, uint64_t{});
+  } else if (count >= 4) {
+    copy(0, uint32_t{});
+    copy(count - 4, uint32_t{});
+  } else {
+    for (size_t at = 0; at < count; ++at) to[at] = from[at];
+  }
+}
+
+template <int Bits>
+inline void PutIndex(uint8_t* row, int c, int index) {
+  if constexpr (Bits == 8) {
+    row[c] = static_cast<uint8_t>(index);
+  } else if constexpr (Bits == 4) {
+    uint8_t& byte = row[c >> 1];
+    byte = c & 1 ? static_cast<uint8_t>((byte & 0xF0) | index)
+                 : static_cast<uint8_t>((byte & 0x0F) | (index << 4));
+  } else {
+    const uint8_t bit = static_cast<uint8_t>(0x80 >> (c & 7));
+    row[c >> 3] = index ? (row[c >> 3] | bit) : (row[c >> 3] & static_cast<uint8_t>(~bit));
+  }
+}
+
+template <int Bits>
+inline int IndexAt(const uint8_t* row, int c) {
+  if constexpr (Bits == 8)
+    return row[c];
+  else if constexpr (Bits == 4)
+    return c & 1 ? row[c >> 1] & 0x0F : row[c >> 1] >> 4;
+  else
+    return (row[c >> 3] >> (7 - (c & 7))) & 1;
+}
+
+}  // namespace
+
 void TRunGather::Write(TGatherState& state, const TCellRun& run, uint8_t* row, int column) const {
   switch (FBitsPerPixel) {
     case 1:
@@ -41,8 +98,9 @@ void TRunGather::WriteLine(TGatherState& state, const TCellRun& run, uint8_t* ro
   // than half a pixel, per pixel. Where both offsets lie far from a half, the source pixel is the
   // steps plus the offsets rounded; twice the margins hold also the rounding of what is worked
   // out here.
-  const double stepX = std::nearbyint(line.DX), stepY = std::nearbyint(line.DY);
+  const double stepX = Nearest(line.DX), stepY = Nearest(line.DY);
   const double slopeX = line.DX - stepX, slopeY = line.DY - stepY;
+  const double perX = slopeX != 0 ? 1 / slopeX : 0, perY = slopeY != 0 ? 1 / slopeY : 0;
   const double farX = 0.5 - 2 * line.MarginX, farY = 0.5 - 2 * line.MarginY;
   const auto offsets = [&](int k, double& zx, double& zy) {
     zx = (line.X0 + k * line.DX) - stepX * k;
@@ -57,7 +115,7 @@ void TRunGather::WriteLine(TGatherState& state, const TCellRun& run, uint8_t* ro
   for (int k = 0; k < count;) {
     double zx, zy;
     offsets(k, zx, zy);
-    const double rx = std::nearbyint(zx), ry = std::nearbyint(zy);
+    const double rx = Nearest(zx), ry = Nearest(zy);
     if (!(std::fabs(zx - rx) < farX && std::fabs(zy - ry) < farY)) {
       int32_t sx, sy;
       run.MapOne(k, sx, sy);
@@ -66,10 +124,11 @@ void TRunGather::WriteLine(TGatherState& state, const TCellRun& run, uint8_t* ro
       continue;
     }
     // The offsets keep their rounding until one of them comes near a half. The piece's two ends
-    // lying far on the same side puts every pixel between there too, the offsets being straight.
+    // lying far on the same side puts every pixel between there too, the offsets being straight;
+    // so the end found here, roughly, is looked at before the piece is taken.
     double room = count - 1 - k;
-    if (slopeX != 0) room = std::min(room, ((slopeX > 0 ? rx + farX : rx - farX) - zx) / slopeX);
-    if (slopeY != 0) room = std::min(room, ((slopeY > 0 ? ry + farY : ry - farY) - zy) / slopeY);
+    if (slopeX != 0) room = std::min(room, ((slopeX > 0 ? rx + farX : rx - farX) - zx) * perX);
+    if (slopeY != 0) room = std::min(room, ((slopeY > 0 ? ry + farY : ry - farY) - zy) * perY);
     int last = k + static_cast<int>(room);
     if (last > k && !same(last, rx, ry)) {
       --last;
@@ -122,39 +181,17 @@ void TRunGather::WriteSpan(TGatherState& state, uint8_t* row, int column, int co
   while (j < inside) {
     const TPixelRegion& region = state.Reader.RegionOf(sx + j, sy);
     const int end = std::min(inside, region.Right - sx);
-    CopyPixels(Bits, region.Row(sy), sx + j - region.Left, row, column + j, end - j, &FRemap);
+    const uint8_t* from = region.Row(sy);
+    const int fromColumn = sx + j - region.Left;
+    if (Bits % 8 == 0 && (Bits == 24 || FRemap.Identity()))
+      CopyBytes(row + int64_t{column + j} * Bits / 8, from + int64_t{fromColumn} * Bits / 8,
+                static_cast<size_t>(end - j) * Bits / 8);
+    else
+      CopyPixels(Bits, from, fromColumn, row, column + j, end - j, &FRemap);
     j = end;
   }
   if (j < count) WriteWhite<Bits>(row, column + j, count - j);
 }
-
-namespace {
-
-template <int Bits>
-inline void PutIndex(uint8_t* row, int c, int index) {
-  if constexpr (Bits == 8) {
-    row[c] = static_cast<uint8_t>(index);
-  } else if constexpr (Bits == 4) {
-    uint8_t& byte = row[c >> 1];
-    byte = c & 1 ? static_cast<uint8_t>((byte & 0xF0) | index)
-                 : static_cast<uint8_t>((byte & 0x0F) | (index << 4));
-  } else {
-    const uint8_t bit = static_cast<uint8_t>(0x80 >> (c & 7));
-    row[c >> 3] = index ? (row[c >> 3] | bit) : (row[c >> 3] & static_cast<uint8_t>(~bit));
-  }
-}
-
-template <int Bits>
-inline int IndexAt(const uint8_t* row, int c) {
-  if constexpr (Bits == 8)
-    return row[c];
-  else if constexpr (Bits == 4)
-    return c & 1 ? row[c >> 1] & 0x0F : row[c >> 1] >> 4;
-  else
-    return (row[c >> 3] >> (7 - (c & 7))) & 1;
-}
-
-}  // namespace
 
 template <int Bits>
 void TRunGather::WriteWhite(uint8_t* row, int column, int count) const {
