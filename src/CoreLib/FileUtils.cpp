@@ -4,8 +4,10 @@
 
 #include <QFile>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +17,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -278,21 +282,101 @@ void SyncDirectoryOf(const QString& fileName) {
   ::close(handle);
 }
 
+// The temporary names of one target: Folder + Stem + kRandomLetters letters and digits + Mark.
+struct TTemporaryNames {
+  QString Folder;  // with its trailing slash; empty for the current folder
+  QString Stem;    // the target's name up to and with its last dot
+  QString Mark;    // ".~" and the first two letters of the extension
+
+  explicit TTemporaryNames(const QString& target) {
+    const qsizetype slash = target.lastIndexOf(u'/');
+    Folder = target.left(slash + 1);
+    const QString name = target.mid(slash + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    Stem = dot < 0 ? name + u'.' : name.left(dot + 1);
+    Mark = QStringLiteral(".~") + (dot < 0 ? QString() : name.mid(dot + 1, 2));
+  }
+
+  static constexpr int kRandomLetters = 6;
+
+  QString Random() const {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    uint64_t bits = (uint64_t{device()} << 32) | device();
+    QString letters;
+    for (int i = 0; i < kRandomLetters; ++i, bits /= 62)
+      letters += QLatin1Char(kLetters[bits % 62]);
+    return Folder + Stem + letters + Mark;
+  }
+
+  // Whether a name in the folder is one of the target's temporary names.
+  bool Holds(const QString& name) const {
+    if (name.size() != Stem.size() + kRandomLetters + Mark.size() || !name.startsWith(Stem) ||
+        !name.endsWith(Mark))
+      return false;
+    for (qsizetype i = Stem.size(); i < Stem.size() + kRandomLetters; ++i)
+      if (name[i].unicode() > 127 || !name[i].isLetterOrNumber()) return false;
+    return true;
+  }
+};
+
+// A temporary file is created and locked at once, and keeps its lock until it is renamed or
+// removed; one whose last change is older than this and that nobody locks was left behind by a run
+// that ended without removing it (killed, or the machine went down).
+constexpr int kStaleSeconds = 5;
+
+void RemoveStaleTemporaryFiles(const TTemporaryNames& names) {
+  const QByteArray folder =
+      QFile::encodeName(names.Folder.isEmpty() ? QStringLiteral(".") : names.Folder);
+  DIR* dir = ::opendir(folder.constData());
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!names.Holds(QFile::decodeName(entry->d_name))) continue;
+    const QByteArray path = folder + '/' + entry->d_name;
+    // Without following a link or waiting at a pipe that bears such a name.
+    const int handle = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) continue;
+    struct stat opened, named;
+    if (::fstat(handle, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        opened.st_mtime < std::time(nullptr) - kStaleSeconds &&
+        ::flock(handle, LOCK_SH | LOCK_NB) == 0 && ::lstat(path.constData(), &named) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+      ::unlink(path.constData());
+    ::close(handle);
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
 
-TReplacementFile::TReplacementFile(const QString& target, const QString& tempName)
-    : FTarget(target), FTempName(tempName) {
+TReplacementFile::TReplacementFile(const QString& target) : FTarget(target) {
   const QByteArray targetPath = QFile::encodeName(target);
-  const QByteArray tempPath = QFile::encodeName(tempName);
   struct stat st;
-  // Refused before anything is written: the rename could only fail at the end.
-  if (::stat(targetPath.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-    throw EFCreateError(target, EISDIR);
-  if (::unlink(tempPath.constData()) != 0 && errno != ENOENT)
-    throw EFCreateError(target, QStringLiteral("мешает прежний временный файл %1 (%2)")
-                                    .arg(tempName, SystemErrorText(errno)));
-  FStream = std::make_unique<TFileStream>(tempName, TFileMode::fmCreateNew, target);
-  FCleanupSlot = RemoveOnSignal(tempPath);
+  // Refused before anything is written: the rename could only fail at the end, or would put a
+  // regular file in the place of a device, a pipe or a socket.
+  if (::stat(targetPath.constData(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw EFCreateError(target, EISDIR);
+    if (!S_ISREG(st.st_mode))
+      throw EFCreateError(target,
+                          QStringLiteral("это не обычный файл, а канал, устройство или сокет"));
+    // A file the user may not write is protected from change, also from being replaced.
+    if (::access(targetPath.constData(), W_OK) != 0 && errno == EACCES)
+      throw EFCreateError(target, EACCES);
+  }
+  const TTemporaryNames names(target);
+  RemoveStaleTemporaryFiles(names);
+  // A name that is taken already belongs to another save: another is drawn.
+  for (int attempt = 0; !FStream; ++attempt) {
+    FTempName = names.Random();
+    try {
+      FStream = std::make_unique<TFileStream>(FTempName, TFileMode::fmCreateNew, target);
+    } catch (const EFCreateError& e) {
+      if (e.ErrorCode() != EEXIST || attempt >= 100) throw;
+    }
+  }
+  // Where the file system cannot lock, no other save takes the file for a stale one either.
+  ::flock(FStream->Handle(), LOCK_EX | LOCK_NB);
+  FCleanupSlot = RemoveOnSignal(QFile::encodeName(FTempName));
 }
 
 TReplacementFile::~TReplacementFile() {
@@ -300,8 +384,8 @@ TReplacementFile::~TReplacementFile() {
 }
 
 void TReplacementFile::Discard() {
-  FStream.reset();
   ::unlink(QFile::encodeName(FTempName).constData());
+  FStream.reset();
   KeepOnSignal(FCleanupSlot);
   FCleanupSlot = -1;
 }
@@ -310,17 +394,19 @@ void TReplacementFile::Commit(const QString& renameError) {
   CheckInternal(FStream != nullptr, QStringLiteral("TReplacementFile.Commit"),
                 QStringLiteral("файл уже закрыт"));
   const QByteArray targetPath = QFile::encodeName(FTarget);
-  // The replaced file keeps its permissions.
   struct stat old;
-  if (::stat(targetPath.constData(), &old) == 0) ::fchmod(FStream->Handle(), old.st_mode & 07777);
+  if (::stat(targetPath.constData(), &old) == 0)
+    ::fchmod(FStream->Handle(), old.st_mode & 07777 & ~(S_ISUID | S_ISGID));
   FStream->Flush();
-  FStream.reset();
+  // Renamed while it is still open and locked: until it bears the target's name it is never
+  // taken for a stale one.
   if (::rename(QFile::encodeName(FTempName).constData(), targetPath.constData()) != 0) {
     const int error = errno;
     Discard();
     throw Exception(
         QStringLiteral("%1 в %2: %3").arg(renameError, FTarget, SystemErrorText(error)));
   }
+  FStream.reset();
   KeepOnSignal(FCleanupSlot);
   FCleanupSlot = -1;
   SyncDirectoryOf(FTarget);

@@ -96,22 +96,30 @@ class TStableFile : public THandleStream {
 };
 
 // A file that takes the place of its target only once it is complete: it is written under a
-// temporary name beside the target, made durable and renamed over the target, so that a failure
-// leaves the target as it was. A file that already bears the temporary name is removed first,
-// never opened: it may be a link to a file that must not change. Until the rename the temporary
-// file is removed when the object is destroyed, and when SIGINT, SIGTERM or SIGHUP ends the
-// process. Errors name the target, the file the user asked for.
+// temporary name of its own beside the target, made durable and renamed over the target, so that a
+// failure leaves the target as it was, and of several saves to one target at once the last rename
+// wins whole. The temporary name is the target's with a random part before a marked extension
+// ("scan.k3X9qa.~bm" for "scan.bmp": "~" and the extension's first two letters); the file is
+// locked while it lives, so that one left behind by a run that was killed is known by its name and
+// its missing lock, and the next save to the same target removes it. Until the rename the
+// temporary file is removed when the object is destroyed, and when SIGINT, SIGTERM or SIGHUP ends
+// the process. Only a regular file, or nothing, can be replaced; a target that the user may not
+// write is refused. Errors name the target, the file the user asked for.
 class TReplacementFile {
  public:
-  TReplacementFile(const QString& target, const QString& tempName);
+  explicit TReplacementFile(const QString& target);
   ~TReplacementFile();
   TReplacementFile(const TReplacementFile&) = delete;
   TReplacementFile& operator=(const TReplacementFile&) = delete;
 
   THandleStream& Stream() { return *FStream; }
-  // Gives the file the permissions of the file it replaces, makes it durable and renames it over
-  // the target. A failed rename removes the temporary file and raises renameError followed by
-  // " в ", the target and the cause.
+  // The temporary file, created empty, for a writer that opens it by name itself: it may truncate
+  // and rewrite the file in place, but must neither remove nor replace it.
+  const QString& TempName() const { return FTempName; }
+  // Gives the file the permissions of the file it replaces (without set-user-ID and set-group-ID,
+  // which belong to the old file's owner), makes it durable and renames it over the target. A
+  // failed rename removes the temporary file and raises renameError followed by " в ", the target
+  // and the cause.
   void Commit(const QString& renameError);
 
  private:

@@ -140,6 +140,15 @@ QString FloatToStr(double value) {
   return locale.toString(value, plain ? 'f' : 'g', QLocale::FloatingPointShortest);
 }
 
+QString PluralForm(int64_t n, const QString& one, const QString& few, const QString& many) {
+  const int64_t tens = (n < 0 ? -n : n) % 100;
+  const int64_t units = tens % 10;
+  if (tens >= 11 && tens <= 14) return many;
+  if (units == 1) return one;
+  if (units >= 2 && units <= 4) return few;
+  return many;
+}
+
 QString Format(const QString& format, const QVariantList& args) {
   QString result;
   result.reserve(format.size() + 16 * args.size());

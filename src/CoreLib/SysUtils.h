@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <cstdint>
 #include <exception>
 #include <functional>
 
@@ -111,6 +112,10 @@ double StrToFloat(const QString& text);
 // separator and no group separators ("1", "0,001" under a Russian locale); with an exponent only
 // below 0.00001 and from 10^15 on ("1E-06").
 QString FloatToStr(double value);
+
+// The form of a Russian noun that goes with the number n: one for 1, 21, 31 ...; few for 2 to 4,
+// 22 to 24 ...; many for the rest (5 to 20, 25 to 30 ...). ("1 бите", "4 битах", "11 битах".)
+QString PluralForm(int64_t n, const QString& one, const QString& few, const QString& many);
 
 // Formats a message the way the messages of this program are written: "%s" and "%d" (also "%S",
 // "%u", "%x") take the next argument in turn, "%%" is a percent sign. Arguments are anything

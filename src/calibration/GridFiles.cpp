@@ -1,5 +1,6 @@
 #include "GridFiles.h"
 
+#include "FileUtils.h"
 #include "RasterManagers.h"
 #include "Streams.h"
 #include "SysUtils.h"
@@ -7,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <cmath>
 #include <cstdlib>
@@ -252,8 +252,8 @@ TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster) {
           QStringLiteral("Разрешение растра %1 × %2 точек на метр не позволяет перевести "
                          "сетку из сантиметров в пиксели: задайте разрешение "
                          "(convert --ppm или --dpi) или сетку в пикселях")
-              .arg(rx)
-              .arg(ry));
+              .arg(raster.XPelsPerMeter())
+              .arg(raster.YPelsPerMeter()));
     const TGridPaperParams& paper = *file.Paper;
     const auto fits = [](double pixels) { return std::abs(pixels) <= kMaxCoordinate; };
     if (!fits(rx * paper.Left) || !fits(ry * paper.Top) || !fits(rx * paper.Width) ||
@@ -295,8 +295,7 @@ void WriteGridFile(const QString& fileName, const TGridInfo& grid) {
           .arg(grid.Step.Y)
           .arg(nodes.isEmpty() ? QString() : "\n" + nodes.join(QStringLiteral(",\n")) + "\n  ");
   const QByteArray bytes = text.toUtf8();
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-    throw Exception(
-        QStringLiteral("Не удаётся записать файл сетки %1: %2").arg(fileName, file.errorString()));
+  TReplacementFile file(fileName);
+  file.Stream().WriteBuffer(bytes.constData(), bytes.size());
+  file.Commit(QStringLiteral("Ошибка при переименовании файла сетки"));
 }

@@ -77,7 +77,9 @@ QString PaperParamsProblem(const TGridPaperParams& params) {
 }
 
 QString GridCellsProblem(int32_t cellsX, int32_t cellsY) {
-  if (cellsX < 1 || cellsY < 1)
+  if (cellsX < 0 || cellsY < 0)
+    return QStringLiteral("Количество ячеек сетки не может быть отрицательным");
+  if (cellsX == 0 || cellsY == 0)
     return QStringLiteral("Количество ячеек сетки не может быть равно нулю");
   return QString();
 }

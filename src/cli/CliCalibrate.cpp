@@ -11,6 +11,8 @@ int RunCalibrate(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::Grid);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
+  CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
+                       {{options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
@@ -30,8 +32,8 @@ TCliCommand CliCalibrateCommand() {
       QStringLiteral(
           "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
           "так, что перемещённые узлы возвращаются на эталонную сетку, и сохраняет\n"
-          "результат через временный файл \".~bm\". При ошибке файл результата не\n"
-          "создаётся и не меняется.\n"
+          "результат через временный файл рядом с ним (OUT.XXXXXX.~bm). При ошибке файл\n"
+          "результата не создаётся и не меняется.\n"
           "  --grid FILE   файл сетки (JSON):\n"
           "                { \"cells\": [CX, CY],\n"
           "                  \"origin\": [X, Y], \"step\": [SX, SY],   (в пикселях растра)\n"

@@ -10,8 +10,18 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) 
   if (options.GridFile.isEmpty())
     throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
   const TGridFile gridFile = ReadGridFile(options.GridFile);
-  cli.Raster().Open(options.Positional[0]);
-  return MakeGrid(gridFile, cli.Raster());
+  TRasterManager& raster = cli.Raster();
+  raster.Open(options.Positional[0]);
+  // The calibration and the search read and write pixels by colour, which these depths have.
+  const int bits = raster.BitsPerPixel();
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+    throw Exception(QStringLiteral("Растр %1: при %2 %3 на пиксель калибровка и поиск узлов "
+                                   "невозможны, нужен растр 1, 4, 8 или 24 битов на пиксель")
+                        .arg(options.Positional[0])
+                        .arg(bits)
+                        .arg(PluralForm(bits, QStringLiteral("бите"), QStringLiteral("битах"),
+                                        QStringLiteral("битах"))));
+  return MakeGrid(gridFile, raster);
 }
 
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {
@@ -31,6 +41,8 @@ int RunFindNodes(const QStringList& args) {
   const TCliRasterOptions options = ParseRasterOptions(args, TCliExtra::NodeSearch);
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: растр и файл сетки для результата"));
+  CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
+                       {{options.Positional[0], QStringLiteral("растр")}});
   TCliRaster cli(options);
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   FindAndPlaceNodes(cli.Raster(), grid, options);

@@ -2,6 +2,9 @@
 
 #include "BmpFiles.h"
 
+#include <QFile>
+
+#include <sys/stat.h>
 #include <unistd.h>
 #include <climits>
 #include <cmath>
@@ -78,6 +81,19 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
 TCliRaster::TCliRaster(const TCliRasterOptions& options)
     : FProgress(options), FRaster(&FProvider, options.CacheSize, FProgress.Info()) {
   RegisterBmpFormat(&FProvider);
+}
+
+void CheckOutputIsNoInput(const QString& output, const QString& what,
+                          const std::vector<TCliInput>& inputs) {
+  struct stat out;
+  if (::stat(QFile::encodeName(output).constData(), &out) != 0) return;
+  for (const TCliInput& input : inputs) {
+    struct stat in;
+    if (::stat(QFile::encodeName(input.FileName).constData(), &in) == 0 &&
+        in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      throw ECliUsage(QStringLiteral("%1 не может заменить %2: %3 - это тот же файл, что и %4")
+                          .arg(what, input.Role, output, input.FileName));
+  }
 }
 
 void CliPrint(FILE* stream, const QString& text) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 // The options the raster commands share, read from a command's arguments. What is not an option
 // is a positional argument.
@@ -20,8 +21,8 @@ struct TCliRasterOptions {
   bool Quiet = false;
   // Dots per metre across and down, from --ppm or --dpi.
   std::optional<std::pair<int, int>> Resolution;
-  QString GridFile;   // --grid
-  bool Clip = false;  // --clip
+  QString GridFile;        // --grid
+  bool Clip = false;       // --clip
   bool FindNodes = false;  // --find-nodes
 };
 
@@ -67,6 +68,20 @@ class TCliRaster {
   TCliProgress FProgress;
   TRasterManager FRaster;
 };
+
+// A file a command reads, with what it is to the user in the accusative ("растр", "файл сетки").
+struct TCliInput {
+  QString FileName;
+  QString Role;
+};
+
+// Refuses, as a usage error, an output that is one of the inputs under this or another name
+// (through a hard or a symbolic link): the inputs of another kind than the output, which the
+// result would destroy (a grid written over the scan it was found on). what names the output in
+// the message ("результат", "картинка"). An output of the input's own kind may take its place,
+// as the program's Save does: the input has been read whole by then.
+void CheckOutputIsNoInput(const QString& output, const QString& what,
+                          const std::vector<TCliInput>& inputs);
 
 // Writes UTF-8 text to a stream.
 void CliPrint(FILE* stream, const QString& text);

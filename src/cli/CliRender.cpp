@@ -6,9 +6,6 @@
 #include "FileUtils.h"
 #include "RasterDraw.h"
 
-#include <QFile>
-
-#include <sys/stat.h>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -92,17 +89,7 @@ void CheckOutput(const QString& input, const QString& output) {
     throw ECliUsage(QStringLiteral("картинка записывается только в PNG: имя файла \"%1\" должно "
                                    "кончаться на .png")
                         .arg(output));
-  struct stat in, out;
-  if (::stat(QFile::encodeName(input).constData(), &in) == 0 &&
-      ::stat(QFile::encodeName(output).constData(), &out) == 0 && in.st_dev == out.st_dev &&
-      in.st_ino == out.st_ino)
-    throw ECliUsage(
-        QStringLiteral("картинка не может заменить растр: %1 - это тот же файл, что и %2")
-            .arg(output, input));
-}
-
-QString TemporaryPngName(const QString& fileName) {
-  return fileName.left(fileName.size() - 4) + QStringLiteral(".~png");
+  CheckOutputIsNoInput(output, QStringLiteral("картинка"), {{input, QStringLiteral("растр")}});
 }
 
 // Draws the view of the device, which covers the whole picture, into the PNG file band by band.
@@ -120,7 +107,7 @@ void Render(TRasterManager& raster, TDeviceInfo& device, double zoom, const QStr
   TContourLease border;
   border->AddRect(TWorldRect{0, 0, double(raster.Width()), double(raster.Height())}, true);
 
-  TReplacementFile file(fileName, TemporaryPngName(fileName));
+  TReplacementFile file(fileName);
   TPngWriter png(file.Stream(), width, height);
   for (int top = 0; top < height; top += bandRows) {
     const int rows = std::min(bandRows, height - top);

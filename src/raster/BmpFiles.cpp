@@ -124,9 +124,11 @@ void CheckFormat(const TFileHeaders& h, const QString& fileName) {
     RaiseBadFile(fileName,
                  QStringLiteral("неподдерживаемое количество битов на пиксель (%1)").arg(bpp));
   if (bitFields && bpp != 16 && bpp != 32)
-    RaiseBadFile(fileName, QStringLiteral("битовые маски цветов при %1 битах на пиксель "
+    RaiseBadFile(fileName, QStringLiteral("битовые маски цветов при %1 %2 на пиксель "
                                           "не поддерживаются")
-                               .arg(bpp));
+                               .arg(bpp)
+                               .arg(PluralForm(bpp, QStringLiteral("бите"), QStringLiteral("битах"),
+                                               QStringLiteral("битах"))));
   if (info.biWidth <= 0 || info.biHeight == 0 || info.biHeight == INT32_MIN)
     RaiseBadFile(
         fileName,

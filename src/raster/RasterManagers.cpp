@@ -117,16 +117,6 @@ void PutLe32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// The name with its extension (from the last dot of the last component) replaced.
-QString TemporaryName(const QString& fileName) {
-  const qsizetype slash = fileName.lastIndexOf(u'/');
-  const qsizetype dot = fileName.lastIndexOf(u'.');
-  const QString base = dot > slash ? fileName.left(dot) : fileName;
-  const QString name = base + QStringLiteral(".~bm");
-  // Saving to a ".~bm" name itself must not write over the target in place.
-  return name == fileName ? fileName + QStringLiteral(".~bm") : name;
-}
-
 }  // namespace
 
 int PartSide(int bitsPerPixel) {
@@ -199,13 +189,17 @@ void TRasterManager::Open(const QString& fileName) {
   SetSize(file->GetWidth(), file->GetHeight());
   const int64_t parts = int64_t{FPartsAcross} * FPartsDown;
   if (parts > kMaxParts)
-    throw Exception(QStringLiteral("Растр %1 слишком велик: %2 × %3 пикселей при %4 битах на "
-                                   "пиксель делятся на %5 частей, а их может быть не больше %6")
+    throw Exception(QStringLiteral("Растр %1 слишком велик: %2 × %3 пикселей при %4 %5 на "
+                                   "пиксель делятся на %6 %7, а их может быть не больше %8")
                         .arg(fileName)
                         .arg(FWidth)
                         .arg(FHeight)
                         .arg(FBitsPerPixel)
+                        .arg(PluralForm(FBitsPerPixel, QStringLiteral("бите"),
+                                        QStringLiteral("битах"), QStringLiteral("битах")))
                         .arg(parts)
+                        .arg(PluralForm(parts, QStringLiteral("часть"), QStringLiteral("части"),
+                                        QStringLiteral("частей")))
                         .arg(kMaxParts));
   // A stable file can give every part's pixels again: parts beyond the cache's budget are then
   // let go instead of being copied into the swap file.
@@ -406,7 +400,7 @@ int64_t TRasterManager::WriteHeaders(THandleStream& file, int width, int height)
 }
 
 void TRasterManager::Save(const QString& fileName) {
-  TReplacementFile file(fileName, TemporaryName(fileName));
+  TReplacementFile file(fileName);
   WriteRows(file.Stream(), WriteHeaders(file.Stream(), FWidth, FHeight));
   file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
   FFileName = fileName;
@@ -416,7 +410,7 @@ void TRasterManager::SaveRows(const QString& fileName, TRowSource& source,
                               const QString& operation) {
   const int width = source.Width();
   const int height = source.Height();
-  TReplacementFile file(fileName, TemporaryName(fileName));
+  TReplacementFile file(fileName);
   THandleStream& stream = file.Stream();
   const int64_t bitsOffset = WriteHeaders(stream, width, height);
   TProgress progress(FStatusInfo, operation);

@@ -47,9 +47,9 @@ class TRasterManager {
 
   // Reads a raster through the provider.
   void Open(const QString& fileName);
-  // Writes the raster as a bottom-up BMP: into a temporary ".~bm" file beside the target, made
-  // afresh, made durable, then renamed over the target. On failure the target is as it was and
-  // the temporary file is gone.
+  // Writes the raster as a bottom-up BMP: into a temporary file of its own beside the target
+  // ("NAME.XXXXXX.~bm"), made durable, then renamed over the target. On failure the target is as
+  // it was and the temporary file is gone.
   void Save(const QString& fileName);
   // Writes the rows of the source as Save writes a raster, with this raster's header, colour
   // table and resolution, showing the operation's name and the rows written. Neither the raster

@@ -8,12 +8,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
@@ -293,10 +296,22 @@ QByteArray ReadText(const QString& name) {
 class ReplacementFile : public testing::Test {
  protected:
   QString Path(const QString& name) { return FDir.filePath(name); }
+  QStringList Files() {
+    QStringList files =
+        QDir(FDir.path()).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    files.sort();
+    return files;
+  }
   QTemporaryDir FDir;
   const QString FTarget = FDir.filePath("out.bmp");
-  const QString FTemp = FDir.filePath("out.~bm");
 };
+
+// A file made by the test with a last change long ago, as one left behind by a killed run.
+void MakeOld(const QString& name, const QByteArray& text) {
+  WriteText(name, text);
+  const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(name).constData(), times, 0), 0);
+}
 
 }  // namespace
 
@@ -304,51 +319,131 @@ TEST_F(ReplacementFile, TakesTheTargetsPlaceOnlyWhenCompleteAndKeepsItsPermissio
   WriteText(FTarget, "old");
   QFile::setPermissions(FTarget, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
   {
-    TReplacementFile file(FTarget, FTemp);
+    TReplacementFile file(FTarget);
+    EXPECT_TRUE(QFileInfo(file.TempName())
+                    .fileName()
+                    .contains(QRegularExpression("^out\\.[A-Za-z0-9]{6}\\.~bm$")))
+        << file.TempName().toStdString();
+    EXPECT_EQ(QFileInfo(file.TempName()).absolutePath(), QFileInfo(FTarget).absolutePath());
     file.Stream().WriteBuffer("new", 3);
     EXPECT_EQ(ReadText(FTarget), "old");
-    EXPECT_EQ(ReadText(FTemp), "new");
+    EXPECT_EQ(ReadText(file.TempName()), "new");
     file.Commit("Ошибка");
   }
   EXPECT_EQ(ReadText(FTarget), "new");
   EXPECT_EQ(QFileInfo(FTarget).permissions() & 0x7077,
             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
   {
-    TReplacementFile file(FTarget, FTemp);
+    TReplacementFile file(FTarget);
     file.Stream().WriteBuffer("abandoned", 9);
   }
   EXPECT_EQ(ReadText(FTarget), "new");
-  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"out.bmp"});
+  EXPECT_EQ(Files(), QStringList{"out.bmp"});
 }
 
-TEST_F(ReplacementFile, AnExistingTemporaryFileIsRemovedNeverWrittenThrough) {
+// The owner's set-user-ID and set-group-ID bits would otherwise pass to a file of another owner:
+// root replacing a user's file would leave a set-user-ID-root file that anybody may write.
+TEST_F(ReplacementFile, TheReplacedFilesSetIdBitsAreDropped) {
+  WriteText(FTarget, "old");
+  ASSERT_EQ(::chmod(QFile::encodeName(FTarget).constData(), 06777), 0);
+  TReplacementFile file(FTarget);
+  file.Stream().WriteBuffer("new", 3);
+  file.Commit("Ошибка");
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(FTarget).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0777u);
+}
+
+TEST_F(ReplacementFile, SavesToOneTargetAtOnceDoNotMeetAndTheLastRenameWinsWhole) {
+  TReplacementFile first(FTarget);
+  TReplacementFile second(FTarget);
+  EXPECT_NE(first.TempName(), second.TempName());
+  first.Stream().WriteBuffer("first, longer", 13);
+  second.Stream().WriteBuffer("second", 6);
+  second.Commit("Ошибка");
+  EXPECT_EQ(ReadText(FTarget), "second");
+  first.Commit("Ошибка");
+  EXPECT_EQ(ReadText(FTarget), "first, longer");
+  EXPECT_EQ(Files(), QStringList{"out.bmp"});
+}
+
+// Only this target's temporary files that nobody holds and that have not changed for a while are
+// left over from a killed run; a link in their place is removed, never followed.
+TEST_F(ReplacementFile, StaleTemporaryFilesOfTheTargetAreRemovedAndNothingElse) {
   const QString input = Path("in.bmp");
   WriteText(input, "the user's input");
-  for (const auto& link : {&::link, &::symlink}) {
-    ASSERT_EQ(link(QFile::encodeName(input).constData(), QFile::encodeName(FTemp).constData()), 0);
-    TReplacementFile file(FTarget, FTemp);
-    file.Stream().WriteBuffer("output", 6);
-    file.Commit("Ошибка");
-    EXPECT_EQ(ReadText(input), "the user's input");
-    EXPECT_EQ(ReadText(FTarget), "output");
+  MakeOld(Path("out.a1B2c3.~bm"), "stale");
+  ASSERT_EQ(::link(QFile::encodeName(input).constData(),
+                   QFile::encodeName(Path("out.Linked.~bm")).constData()),
+            0);
+  MakeOld(input, "the user's input");
+  ASSERT_EQ(::symlink(QFile::encodeName(input).constData(),
+                      QFile::encodeName(Path("out.Symlnk.~bm")).constData()),
+            0);
+  MakeOld(Path("out.Locked.~bm"), "another save's");
+  QFile locked(Path("out.Locked.~bm"));
+  ASSERT_TRUE(locked.open(QIODevice::ReadWrite));
+  ASSERT_EQ(::flock(locked.handle(), LOCK_EX), 0);
+  WriteText(Path("out.Recent.~bm"), "just made, not yet locked");
+  for (const char* other : {"out.~bm", "out.abc.~bm", "out.abcdefg.~bm", "other.abcdef.~bm",
+                            "out.abcdef.~pn", "out.abcdef.bmp"})
+    MakeOld(Path(other), "not ours");
+
+  TReplacementFile file(FTarget);
+  file.Stream().WriteBuffer("new", 3);
+  file.Commit("Ошибка");
+  EXPECT_EQ(ReadText(input), "the user's input");
+  EXPECT_EQ(Files(), QStringList({"in.bmp", "other.abcdef.~bm", "out.Locked.~bm", "out.Recent.~bm",
+                                  "out.Symlnk.~bm", "out.abc.~bm", "out.abcdef.bmp",
+                                  "out.abcdef.~pn", "out.abcdefg.~bm", "out.bmp", "out.~bm"}));
+}
+
+TEST_F(ReplacementFile, TemporaryNamesKeepTheMarkOfTheTargetsExtension) {
+  for (const auto& [target, pattern] :
+       {std::pair{QStringLiteral("grid.json"), QStringLiteral("^grid\\.\\w{6}\\.~js$")},
+        {QStringLiteral("picture.png"), QStringLiteral("^picture\\.\\w{6}\\.~pn$")},
+        {QStringLiteral("noextension"), QStringLiteral("^noextension\\.\\w{6}\\.~$")},
+        {QStringLiteral("two.dots.bmp"), QStringLiteral("^two\\.dots\\.\\w{6}\\.~bm$")}}) {
+    TReplacementFile file(Path(target));
+    EXPECT_TRUE(QFileInfo(file.TempName()).fileName().contains(QRegularExpression(pattern)))
+        << file.TempName().toStdString();
   }
-  QDir().mkpath(FTemp + "/inside");
-  EXPECT_EQ(MessageOf([&] { TReplacementFile file(FTarget, FTemp); }),
-            "Не удаётся создать файл " + FTarget + ": мешает прежний временный файл " + FTemp +
-                " (это папка, а не файл)");
+  EXPECT_EQ(Files(), QStringList());
+}
+
+// A device, a pipe or a socket in the output's place would be replaced by a regular file (as root
+// even the system's /dev/null); a link to one is followed for the check.
+TEST_F(ReplacementFile, OnlyARegularFileOrNothingIsReplaced) {
+  const QString device = Path("null.bmp");
+  ASSERT_EQ(::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)), 0)
+      << "the tests make device nodes as root";
+  const QString pipe = Path("pipe.bmp");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  const QString link = Path("link.bmp");
+  ASSERT_EQ(::symlink(QFile::encodeName(pipe).constData(), QFile::encodeName(link).constData()), 0);
+  for (const QString& target : {device, pipe, link})
+    EXPECT_EQ(MessageOf([&] { TReplacementFile file(target); }),
+              "Не удаётся создать файл " + target +
+                  ": это не обычный файл, а канал, устройство или сокет");
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(device).constData(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  ASSERT_EQ(::lstat(QFile::encodeName(link).constData(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(Files(), QStringList({"link.bmp", "null.bmp", "pipe.bmp"}));
 }
 
 TEST_F(ReplacementFile, AFolderAsTargetIsRefusedAndAFailedRenameNamesTargetAndCause) {
   QDir().mkpath(FTarget);
-  EXPECT_EQ(MessageOf([&] { TReplacementFile file(FTarget, FTemp); }),
+  EXPECT_EQ(MessageOf([&] { TReplacementFile file(FTarget); }),
             "Не удаётся создать файл " + FTarget + ": это папка, а не файл");
   const QString late = Path("late.bmp");
-  TReplacementFile file(late, Path("late.~bm"));
+  TReplacementFile file(late);
   file.Stream().WriteBuffer("data", 4);
   QDir().mkpath(late + "/inside");  // made after the check: the rename fails
   EXPECT_EQ(MessageOf([&] { file.Commit("Ошибка при переименовании файла растра"); }),
             "Ошибка при переименовании файла растра в " + late + ": это папка, а не файл");
-  EXPECT_FALSE(QFile::exists(Path("late.~bm")));
+  EXPECT_FALSE(QFile::exists(file.TempName()));
   EXPECT_TRUE(QFileInfo(late + "/inside").isDir());
 }
 
@@ -357,13 +452,12 @@ TEST_F(ReplacementFile, ATerminatingSignalRemovesTheTemporaryFile) {
   for (const int signal : {SIGINT, SIGTERM}) {
     EXPECT_EXIT(
         {
-          TReplacementFile file(FTarget, FTemp);
+          TReplacementFile file(FTarget);
           file.Stream().WriteBuffer("half", 4);
           std::raise(signal);
         },
         testing::KilledBySignal(signal), "")
         << signal;
-    EXPECT_FALSE(QFile::exists(FTemp)) << signal;
-    EXPECT_FALSE(QFile::exists(FTarget)) << signal;
+    EXPECT_EQ(Files(), QStringList()) << signal;
   }
 }

@@ -18,6 +18,19 @@ TEST(Format, FillsPlaceholdersInTurn) {
   EXPECT_EQ(Format("a%db", {}), QStringLiteral("ab"));
 }
 
+TEST(Format, RussianNounsTakeTheFormOfTheirNumber) {
+  const auto bits = [](int64_t n) {
+    return QString::number(n) + u' ' + PluralForm(n, "бите", "битах", "битах");
+  };
+  EXPECT_EQ(bits(1), QStringLiteral("1 бите"));
+  EXPECT_EQ(bits(24), QStringLiteral("24 битах"));
+  const auto parts = [](int64_t n) { return PluralForm(n, "часть", "части", "частей"); };
+  EXPECT_EQ(QStringList({parts(1), parts(2), parts(4), parts(5), parts(11), parts(12), parts(14),
+                         parts(20), parts(21), parts(22), parts(111), parts(1667301), parts(-3)}),
+            QStringList({"часть", "части", "части", "частей", "частей", "частей", "частей",
+                         "частей", "часть", "части", "частей", "часть", "части"}));
+}
+
 TEST(Exceptions, MessagesReadAsTheUserSeesThem) {
   EXPECT_EQ(EAssertionFailed("Сбой", "CoreLib\\RefObjects", 86).Message(),
             QStringLiteral("Сбой (CoreLib\\RefObjects, line 86)"));

@@ -5,6 +5,9 @@
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -521,7 +524,7 @@ TEST_F(CalibrateRasterTest, AStreamedCalibrationThatFailsLeavesTheTargetAsItWas)
   EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*raster, grid, false, target); }),
             QStringLiteral("Не найден соответствующий цвет в палитре"));
   EXPECT_EQ(ReadFile(target), "the old file");
-  EXPECT_FALSE(QFile::exists(Files.Path("target.~bm")));
+  EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
 
   // A depth without colour access: refused when anything would change, saved as it is otherwise.
   TBmpLayout words;
@@ -566,6 +569,6 @@ TEST_F(CalibrateRasterTest, ACancelledCalibrationLeavesTheRasterAndTheTargetAsTh
     EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*streamed, grid, true, target); }),
               QStringLiteral("Отменено"));
     EXPECT_EQ(ReadFile(target), "the old file");
-    EXPECT_FALSE(QFile::exists(Files.Path("target.~bm")));
+    EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
   }
 }

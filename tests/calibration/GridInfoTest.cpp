@@ -129,7 +129,10 @@ TEST(GridPaper, ProblemsAreReportedWidthFirstThenHeightThenCells) {
   EXPECT_EQ(problem(std::nan(""), 5, 1, 1), width);
   EXPECT_EQ(problem(10, 0, 0, 1), height);
   EXPECT_EQ(problem(10, 5, 0, 1), cells);
-  EXPECT_EQ(problem(10, 5, 2, -3), cells);
+  EXPECT_EQ(problem(10, 5, 2, -3),
+            QStringLiteral("Количество ячеек сетки не может быть отрицательным"));
+  EXPECT_EQ(GridCellsProblem(-1, 0),
+            QStringLiteral("Количество ячеек сетки не может быть отрицательным"));
   EXPECT_EQ(GridCellsProblem(1, 0), cells);
   EXPECT_EQ(GridCellsProblem(3, 1), QString());
 }

@@ -130,13 +130,14 @@ TEST_F(CliBadInput, AMissingTemporaryFolderGivesWayToTmp) {
 TEST_F(CliBadInput, AnExistingTemporaryFileLinkedToTheInputIsNotWrittenThrough) {
   const QString in = Raster();
   const QByteArray original = ReadFile(in);
-  ASSERT_EQ(
-      ::link(QFile::encodeName(in).constData(), QFile::encodeName(Path("out.~bm")).constData()), 0);
+  for (const char* name : {"out.~bm", "out.Abc123.~bm"})
+    ASSERT_EQ(::link(QFile::encodeName(in).constData(), QFile::encodeName(Path(name)).constData()),
+              0);
   const TRun run = RunCli({"convert", in, Path("out.bmp"), "--ppm", "1000", "1000"});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
   EXPECT_EQ(ReadFile(in), original);
   EXPECT_EQ(FileLe32(ReadFile(Path("out.bmp")), 38), 1000u);
-  EXPECT_EQ(Files(), QStringList({"in.bmp", "out.bmp"}));
+  EXPECT_EQ(Files(), QStringList({"in.bmp", "out.Abc123.~bm", "out.bmp", "out.~bm"}));
 }
 
 TEST_F(CliBadInput, RenderWritesOnlyPngAndNeverOverItsInput) {
@@ -208,8 +209,8 @@ TEST_F(CliBadInput, HugeRastersAndGridFilesAreRefusedWithinTheMemoryBound) {
   int64_t peak = PeakMemoryOfCli({"render", wide, Path("out.png"), "--size", "300", "200"}, run);
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "velmora-cli render: Растр " + wide +
-                         " слишком велик: 2147483647 × 1 пикселей при 1 битах на пиксель делятся "
-                         "на 1667301 частей, а их может быть не больше 32768\n");
+                         " слишком велик: 2147483647 × 1 пикселей при 1 бите на пиксель делятся "
+                         "на 1667301 часть, а их может быть не больше 32768\n");
   ExpectWithinMemoryBound(peak);
 
   const QString in = Raster();

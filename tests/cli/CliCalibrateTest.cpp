@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 
 namespace {
@@ -146,6 +147,8 @@ TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
       {"[1, 2]", "ожидался объект JSON"},
       {R"({"origin": [0, 0], "step": [10, 10]})", "нет поля \"cells\""},
       {R"({"cells": [0, 1], )" + pixels + "}", "Количество ячеек сетки не может быть равно нулю"},
+      {R"({"cells": [-5, 1], )" + pixels + "}",
+       "Количество ячеек сетки не может быть отрицательным"},
       {R"({"cells": [1, 1]})", "задайте либо \"origin\" и \"step\""},
       {R"({"cells": [1, 1], "paper": {"left": 0, "top": 0, "width": 1, "height": 1}, )" + pixels +
            "}",
@@ -200,6 +203,8 @@ TEST_F(CliCalibrate, APaperGridNeedsARealResolutionAndMustFitInPixels) {
   layout.XPelsPerMeter = -1;
   layout.YPelsPerMeter = -1;
   WriteFile(Path("negative.bmp"), BmpBytes(layout));
+  layout.XPelsPerMeter = layout.YPelsPerMeter = INT32_MIN;
+  WriteFile(Path("minimum.bmp"), BmpBytes(layout));
   layout.XPelsPerMeter = layout.YPelsPerMeter = 2000;
   WriteFile(Path("in.bmp"), BmpBytes(layout));
   const QString target = Path("out.bmp");
@@ -211,6 +216,8 @@ TEST_F(CliCalibrate, APaperGridNeedsARealResolutionAndMustFitInPixels) {
   const QString refused =
       "Разрешение растра -1 × -1 точек на метр не позволяет перевести сетку из сантиметров в "
       "пиксели: задайте разрешение (convert --ppm или --dpi) или сетку в пикселях";
+  // Resolutions are whole numbers and read as such, however large.
+  const QString minimum = QString(refused).replace("-1 × -1", "-2147483648 × -2147483648");
   const QString tooLarge = "Сетка на бумаге слишком велика для разрешения растра";
   struct TCase {
     QString Raster;
@@ -218,7 +225,7 @@ TEST_F(CliCalibrate, APaperGridNeedsARealResolutionAndMustFitInPixels) {
     QString Reason;
   };
   for (const TCase& c :
-       {TCase{"negative.bmp", paper(0, 1), refused},
+       {TCase{"negative.bmp", paper(0, 1), refused}, TCase{"minimum.bmp", paper(0, 1), minimum},
         TCase{"negative.bmp", paper(0, 1e300), refused}, TCase{"in.bmp", paper(0, 1e300), tooLarge},
         TCase{"in.bmp", paper(-1e300, 1), tooLarge}}) {
     WriteGrid(c.Grid);

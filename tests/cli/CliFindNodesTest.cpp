@@ -140,7 +140,7 @@ TEST_F(CliFindNodes, WrongCommandLinesAndFilesFailWithoutWritingTheResult) {
   run = RunCli({"find-nodes", Path("scan.bmp"), "--grid", Path("grid.json"),
                 Path("no/such/folder/found.json")});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_TRUE(run.Err.contains("Не удаётся записать файл сетки")) << run.Err.toStdString();
+  EXPECT_TRUE(run.Err.contains("Не удаётся создать файл")) << run.Err.toStdString();
   EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files),
             QStringList({"bad.json", "grid.json", "scan.bmp"}));
 }

@@ -130,6 +130,10 @@ TEST_F(BmpFile, BadHeadersAreRefusedWithTheFileAndTheReason) {
   EXPECT_EQ(OpenError(with(30, 11)), prefix + "сжатие с кодом 11 не поддерживается");
   EXPECT_EQ(OpenError(with(30, BI_BITFIELDS)),
             prefix + "битовые маски цветов при 8 битах на пиксель не поддерживаются");
+  QByteArray oneBitFields = with(30, BI_BITFIELDS);
+  oneBitFields[28] = 1;
+  EXPECT_EQ(OpenError(oneBitFields),
+            prefix + "битовые маски цветов при 1 бите на пиксель не поддерживаются");
   EXPECT_EQ(OpenError(with(18, 0)), prefix + "неверные размеры растра (0 × 5)");
   EXPECT_EQ(OpenError(with(22, 0x80000000u)),
             prefix + "неверные размеры растра (10 × -2147483648)");

@@ -220,8 +220,8 @@ TEST_F(RasterManager, ARasterOfTooManyPartsIsRefusedAtOpen) {
   TRasterManager wide(FFiles.Provider(), kOnePart, FFiles.Status().Info());
   EXPECT_EQ(MessageOf([&] { wide.Open(name); }),
             "Растр " + name +
-                " слишком велик: 2147483647 × 1 пикселей при 1 битах на пиксель делятся на "
-                "1667301 частей, а их может быть не больше 32768");
+                " слишком велик: 2147483647 × 1 пикселей при 1 бите на пиксель делятся на "
+                "1667301 часть, а их может быть не больше 32768");
   EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
   WriteSparseBmp(name, TBmpLayout{1288 * 32768, 1, 1, {0x000000, 0xFFFFFF}});
   TRasterManager widest(FFiles.Provider(), kOnePart, FFiles.Status().Info());
