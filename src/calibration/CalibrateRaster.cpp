@@ -233,8 +233,9 @@ class TCalibratedFile : public TRowSource {
             const std::function<void()>& write) override;
 
  private:
-  // Raster row y, as the file's row.
-  void FillRow(TGatherState& state, uint8_t* row, int64_t rowSize, int y) const;
+  // The pixels x0 .. x1 - 1 of raster row y into the file's row, and the row's end after the
+  // last pixel of the output.
+  void FillTile(TGatherState& state, uint8_t* row, int64_t rowSize, int y, int x0, int x1) const;
   // The raster's own pixels x0 .. x1 - 1 of row y.
   void CopySpan(TGatherState& state, uint8_t* row, int y, int x0, int x1) const;
   // The bits after the last pixel of the row's last byte, as the raster holds them.
@@ -254,40 +255,52 @@ void TCalibratedFile::Fill(int top, int count, uint8_t* rows, int64_t rowSize,
     const TRect reach = FRows.Maps().Reach();
     FRows.Maps().Prepare(std::max(y0, reach.Top), std::min(y1, reach.Bottom));
   }
+  // Where the raster's pixels are not all one mapped block, each piece keeps to a column of its
+  // parts, so that the few parts a reader holds of its own hold what the piece reads. Columns
+  // begin on whole bytes of the output.
+  const int tile = FRows.Readers().AllMapped() ? FKept.Width() : FRaster.Side();
+  const int tiles = (FKept.Width() + tile - 1) / tile;
+  const int groups = (count + kRowsPerPiece - 1) / kRowsPerPiece;
   // The band before is written by whichever thread comes first, while the others make this one.
   const int first = write ? 1 : 0;
   const auto job = [&](int piece, int thread) {
     if (piece < first) return write();
     TGatherState& state = FRows.State(thread);
-    const int from = (piece - first) * kRowsPerPiece;
+    const int x0 = FKept.Left + (piece - first) / groups * tile;
+    const int x1 = std::min(FKept.Right, x0 + tile);
+    const int from = (piece - first) % groups * kRowsPerPiece;
     for (int j = from; j < std::min(count, from + kRowsPerPiece); ++j)
-      FillRow(state, rows + (count - 1 - j) * rowSize, rowSize, y0 + j);
+      FillTile(state, rows + (count - 1 - j) * rowSize, rowSize, y0 + j, x0, x1);
   };
-  TWorkers::Shared().Run(first + (count + kRowsPerPiece - 1) / kRowsPerPiece, job);
+  TWorkers::Shared().Run(first + tiles * groups, job);
   // Pixels read from a mapped file count only while it still holds the bytes it had. The rows of
   // the next band lie further up: the memory of those read so far is given back.
   FRows.Readers().CheckMapped();
   FRows.Readers().ReleaseMapped();
 }
 
-void TCalibratedFile::FillRow(TGatherState& state, uint8_t* row, int64_t rowSize, int y) const {
+void TCalibratedFile::FillTile(TGatherState& state, uint8_t* row, int64_t rowSize, int y, int x0,
+                               int x1) const {
   const int bits = FRaster.BitsPerPixel();
   const int64_t pixelBytes = (int64_t{FKept.Width()} * bits + 7) / 8;
+  const int64_t firstByte = int64_t{x0 - FKept.Left} * bits / 8;
+  const int64_t endByte = x1 == FKept.Right ? pixelBytes : int64_t{x1 - FKept.Left} * bits / 8;
   // Pixels of less than a byte are written into bytes that must hold something first.
-  if (bits < 8) std::memset(row, 0, static_cast<size_t>(pixelBytes));
+  if (bits < 8) std::memset(row + firstByte, 0, static_cast<size_t>(endByte - firstByte));
   const TCellMaps& maps = FRows.Maps();
-  int from = FKept.Left;
+  int from = x0;
   if (!maps.Empty()) {
     const TRect reach = maps.Reach();
-    const int x0 = std::max(FKept.Left, reach.Left);
-    const int x1 = std::min(FKept.Right, reach.Right);
-    if (y >= reach.Top && y < reach.Bottom && x0 < x1) {
-      CopySpan(state, row, y, FKept.Left, x0);
-      FRows.CalibrateRow(state, row, FKept.Left, y, x0, x1);
-      from = x1;
+    const int a = std::max(x0, reach.Left);
+    const int b = std::min(x1, reach.Right);
+    if (y >= reach.Top && y < reach.Bottom && a < b) {
+      CopySpan(state, row, y, x0, a);
+      FRows.CalibrateRow(state, row, FKept.Left, y, a, b);
+      from = b;
     }
   }
-  CopySpan(state, row, y, from, FKept.Right);
+  CopySpan(state, row, y, from, x1);
+  if (x1 < FKept.Right) return;
   if (!FClipped && bits < 8) CopyLastBits(state, row, y);
   std::memset(row + pixelBytes, 0, static_cast<size_t>(rowSize - pixelBytes));
 }
