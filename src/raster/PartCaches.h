@@ -47,6 +47,9 @@ class TPartCache {
   // Reads an unloaded part's pixels from where they wait (the swap file or the source file) into
   // the target, touching nothing: safe from several threads while the manager is left alone.
   void ReadPixels(const TRasterPart& part, uint8_t* target) const;
+  // Reads the stored rows of a part whose pixels wait in the swap file straight to where they are
+  // wanted, touching nothing: stored row r goes to first + r * stride, its first bytes bytes.
+  void ReadRows(const TRasterPart& part, uint8_t* first, int64_t stride, int64_t bytes) const;
   // Writes the pixels to the swap file when they are new or changed, then frees them.
   void Unload(TRasterPart& part);
   // Takes a part that is being destroyed off the list.

@@ -507,11 +507,18 @@ void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
         const uint8_t* dibBits = fileRows ? dibs[nextDib]->Bits.Data() : nullptr;
         const int64_t dibRow = part->RowSize();
         // Band row j holds raster row top + height - 1 - j: the band's bottom row comes first,
-        // as in a bottom-up DIB.
+        // as in a bottom-up DIB. A part in the swap file is read straight into the band's rows,
+        // without going through the cache.
+        const bool swapped = !fileRows && !part->Loaded();
+        if (swapped)
+          FCache.ReadRows(*part, band.data() + offset + (FBottomUp ? 0 : (height - 1) * bandRow),
+                          FBottomUp ? bandRow : -bandRow, pixelBytes);
         for (int j = 0; j < height; ++j) {
           uint8_t* target = band.data() + j * bandRow + offset;
-          std::memcpy(target, fileRows ? dibBits + j * dibRow : part->GetRow(top + height - 1 - j),
-                      pixelBytes);
+          if (!swapped)
+            std::memcpy(target,
+                        fileRows ? dibBits + j * dibRow : part->GetRow(top + height - 1 - j),
+                        pixelBytes);
           // After the last pixel byte the row is padded with zeros.
           if (c == FPartsAcross - 1)
             std::memset(target + pixelBytes, 0, bandRow - offset - pixelBytes);
