@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     MapRows(grid, raster.Width(), raster.Height());
   }
   // The bands as the command makes them, kept in memory to be written afterwards.
-  const std::unique_ptr<TRowSource> rows = CalibratedRows(raster, grid, false);
+  const std::unique_ptr<TRowSource> rows = CalibratedRows(raster, grid, std::nullopt);
   const int64_t rowSize = DibRowSize(rows->Width(), raster.BitsPerPixel());
   std::vector<uint8_t> pixels(static_cast<size_t>(rowSize * rows->Height()));
   {
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   QFile::remove(out);
   {
     TStage stage("total");
-    SaveCalibratedRaster(raster, grid, false, out);
+    SaveCalibratedRaster(raster, grid, std::nullopt, out);
   }
   return 0;
 }

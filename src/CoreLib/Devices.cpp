@@ -21,6 +21,15 @@ double Snapped(double value) {
   return std::fabs(value - whole) < 1e-9 ? whole : value;
 }
 
+// Moving the view by whole pixels goes through page coordinates and brings noise into the
+// offsets. Taken to a fine grid, the offsets of two views a whole number of pixels apart differ by
+// exactly that number, so a device pixel whose centre falls on a raster pixel's edge takes the same
+// side of it in a strip painted after a scroll as in a whole paint.
+double OnGrid(double value) {
+  constexpr double kGrid = 1 << 20;
+  return std::nearbyint(value * kGrid) / kGrid;
+}
+
 }  // namespace
 
 TDeviceInfo::TDeviceInfo() {
@@ -120,8 +129,31 @@ QTransform TDeviceInfo::WorldToDeviceTransform() const {
   const TWorldPoint y = FProjection->WorldToPage(TWorldPoint{0, 1});
   return QTransform(Snapped((x.X - o.X) * FScaleX), Snapped((x.Y - o.Y) * FScaleY),
                     Snapped((y.X - o.X) * FScaleX), Snapped((y.Y - o.Y) * FScaleY),
-                    Snapped((o.X - FPageRect.Left) * FScaleX + FDeviceRect.Left),
-                    Snapped((o.Y - FPageRect.Top) * FScaleY + FDeviceRect.Bottom));
+                    OnGrid((o.X - FPageRect.Left) * FScaleX + FDeviceRect.Left),
+                    OnGrid((o.Y - FPageRect.Top) * FScaleY + FDeviceRect.Bottom));
+}
+
+TWorldPoint TDeviceInfo::PixelCentreToWorld(const TPoint& p) const {
+  const QTransform t = WorldToDeviceTransform();
+  const double x = p.X + 0.5;
+  const double y = p.Y + 0.5;
+  // The same arithmetic as the drawing of pictures, so that a centre on a pixel's edge falls on
+  // the side the picture shows.
+  if (t.m12() == 0 && t.m21() == 0)
+    return TWorldPoint{(x - t.dx()) / t.m11(), (y - t.dy()) / t.m22()};
+  const QPointF w = t.inverted().map(QPointF(x, y));
+  return TWorldPoint{w.x(), w.y()};
+}
+
+TPoint TDeviceInfo::WorldPixelAt(const TPoint& p) const {
+  const TWorldPoint w = PixelCentreToWorld(p);
+  return TPoint{FloorToInt(w.X), FloorToInt(w.Y)};
+}
+
+TPoint TDeviceInfo::DevicePixelOf(const TWorldPoint& w) const {
+  const QPointF d = WorldToDeviceTransform().map(QPointF(w.X, w.Y));
+  return TPoint{FloorToInt(std::clamp(d.x(), -MaxDeviceCoord, MaxDeviceCoord)),
+                FloorToInt(std::clamp(d.y(), -MaxDeviceCoord, MaxDeviceCoord))};
 }
 
 int32_t TDeviceInfo::ArcSegments(double radius, double sweep) const {

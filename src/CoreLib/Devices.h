@@ -46,6 +46,12 @@ class TDeviceInfo {
   TWorldPoint DeviceToWorld(const TPoint& p) const;
   // World to device without rounding, for drawing pictures through the whole mapping.
   QTransform WorldToDeviceTransform() const;
+  // The world point at the middle of device pixel p, and the world's unit square (a raster's
+  // pixel) under it: what a picture drawn through the transform shows there.
+  TWorldPoint PixelCentreToWorld(const TPoint& p) const;
+  TPoint WorldPixelAt(const TPoint& p) const;
+  // The device pixel that shows a world point.
+  TPoint DevicePixelOf(const TWorldPoint& w) const;
 
   // Chords that approximate an arc within half a pixel, at most 1024.
   int32_t ArcSegments(double radius, double sweep) const;

@@ -60,13 +60,24 @@ bool WorldRectContains(const TWorldRect& r, const TWorldRect& s) {
          r.Top <= s.Top && s.Top <= r.Bottom && r.Top <= s.Bottom && s.Bottom <= r.Bottom;
 }
 
+namespace {
+
+int32_t ToInt(double whole) {
+  if (std::isnan(whole)) return 0;
+  if (whole <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  if (whole >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(whole);
+}
+
+}  // namespace
+
 int32_t RoundToInt(double value) {
-  if (std::isnan(value)) return 0;
   // The default rounding mode rounds halves to even.
-  const double rounded = std::nearbyint(value);
-  if (rounded <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-  if (rounded >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(rounded);
+  return ToInt(std::nearbyint(value));
+}
+
+int32_t FloorToInt(double value) {
+  return ToInt(std::floor(value));
 }
 
 void TCoordSys::InitPoints(const TWorldPoint& p0, const TWorldPoint& p1) {

@@ -93,6 +93,9 @@ inline TWorldRect RectToWorld(const TRect& r) {
 // ends and NaN gives 0, so that no conversion is ever undefined.
 int32_t RoundToInt(double value);
 
+// The largest integer not above the value, with the ends and NaN as RoundToInt has them.
+int32_t FloorToInt(double value);
+
 inline TPoint RoundWorldPoint(const TWorldPoint& p) {
   return TPoint{RoundToInt(p.X), RoundToInt(p.Y)};
 }

@@ -346,6 +346,7 @@ void TEditWindow::EndScrollLock() {
 }
 
 void TEditWindow::ScrollBy(int32_t dx, int32_t dy) {
+  if (FNavigator) FNavigator->LimitScroll(dx, dy);
   BeginScrollLock();
   try {
     BeginPaintLock();
@@ -560,6 +561,12 @@ void TEditWindow::Resized() {
       resolution =
           ScreenResolution(qRound(geometry.width() * FPixelRatio),
                            qRound(geometry.height() * FPixelRatio), mm.width(), mm.height());
+      // A screen scaled by the ratio has that many times the pixels of an ordinary one on each
+      // inch, so that lengths on it (the marks of the nodes, the reach of a click) keep their
+      // size beside the scaled text. Window systems often state a physical size for an ordinary
+      // density whatever the screen: a smaller resolution than the scale implies is not believed.
+      if (FPixelRatio > 1)
+        resolution.X = std::max(resolution.X, qRound(s->logicalDotsPerInchX() * FPixelRatio));
       // Screens state their size in whole millimetres (or not at all), so the two resolutions
       // differ a little even where pixels are square, and a raster would look stretched. The
       // horizontal one holds for both.
@@ -588,6 +595,16 @@ void TEditWindow::ViewChanged() {
 }
 
 bool TEditWindow::event(QEvent* event) {
+  // Tab and Shift+Tab go to the tools first (the calibrator walks its nodes with them); when no
+  // tool takes them they move the focus as in any window.
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+        !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+      FModifiers = (FModifiers & ~ssModifiers) | ShiftStateOf(key->modifiers());
+      if (RouteKey(ekKeyDown, VK_TAB, Modifiers())) return true;
+    }
+  }
   if (event->type() == RenderEventType()) {
     FRenderPosted = false;
     Update();
@@ -626,12 +643,12 @@ void TEditWindow::RouteMouse(TEventKind kind, TMouseButton button, TShiftState s
   Route(e);
 }
 
-void TEditWindow::RouteKey(TEventKind kind, uint16_t key, TShiftState shift) {
+bool TEditWindow::RouteKey(TEventKind kind, uint16_t key, TShiftState shift) {
   TRoutedEvent e{kind, mbLeft, shift, TPoint{}, key};
-  Route(e);
+  return Route(e);
 }
 
-void TEditWindow::Route(const TRoutedEvent& e) {
+bool TEditWindow::Route(const TRoutedEvent& e) {
   const uint8_t savedPhase = FPhase;
   const bool savedHandled = FHandled;
   FHandled = false;
@@ -659,7 +676,9 @@ void TEditWindow::Route(const TRoutedEvent& e) {
     restore();
     throw;
   }
+  const bool handled = FHandled;
   restore();
+  return handled;
 }
 
 void TEditWindow::RouteEvent(const TRoutedEvent& e, uint8_t phase, uint8_t bit) {
@@ -763,6 +782,8 @@ void TEditWindow::keyPressEvent(QKeyEvent* event) {
 
 void TEditWindow::keyReleaseEvent(QKeyEvent* event) {
   event->accept();
+  // A held key repeats as presses; its releases in between are not the user's.
+  if (event->isAutoRepeat()) return;
   if (const TShiftState bit = ModifierKeyBit(event->key())) {
     ModifiersChanged(ShiftStateOf(event->modifiers()) & ~bit);
     return;

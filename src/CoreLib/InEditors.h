@@ -255,9 +255,11 @@ class TEditWindow : public QWidget {
   };
 
   void RouteMouse(TEventKind kind, TMouseButton button, TShiftState shift, const TPoint& p);
-  void RouteKey(TEventKind kind, uint16_t key, TShiftState shift);
+  // Whether an editor consumed the key.
+  bool RouteKey(TEventKind kind, uint16_t key, TShiftState shift);
   // Phases 1 to 5 of one event; the routing state is restored afterwards, so routing nests.
-  void Route(const TRoutedEvent& e);
+  // Whether an editor consumed the event.
+  bool Route(const TRoutedEvent& e);
   void RouteEvent(const TRoutedEvent& e, uint8_t phase, uint8_t bit);
   static void Deliver(TEditor* editor, const TRoutedEvent& e);
   void ContextMenuRequest(QPoint globalPos);

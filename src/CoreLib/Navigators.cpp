@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -92,6 +93,7 @@ void TEditWindowNavigator::ZoomAt(const TWorldPoint& p, double scale) {
   SetView(GetCentre(), true, scale);
   const TWorldPoint q = device.Projection()->WorldToPage(w);
   device.SetOrigin(TWorldPoint{q.X - d.X, q.Y - d.Y});
+  KeepInLimits();
 }
 
 void TEditWindowNavigator::ZoomToPageRect(const TWorldRect& r) {
@@ -152,6 +154,65 @@ void TEditWindowNavigator::PopHistory() {
   // Extract handed the list's reference over.
   entry->Release();
   SetView(centre, false, scale);
+}
+
+// --- Limits ---
+
+namespace {
+
+// The centres a view half an extent wide may have along one axis of the limits r0 … r1: the
+// limits' edge comes no closer to the window's edge than a quarter of the window.
+std::pair<double, double> Centres(double r0, double r1, double half) {
+  const double low = r0 + half / 2;
+  const double high = r1 - half / 2;
+  return {std::min(low, high), std::max(low, high)};
+}
+
+}  // namespace
+
+void TEditWindowNavigator::SetLimits(const std::optional<TWorldRect>& limits) {
+  FLimits = limits;
+}
+
+double TEditWindowNavigator::LimitedScale(double scale) const {
+  if (!FLimits) return scale;
+  const double base = std::fabs(Device().BaseScaleX());
+  const double extent = std::max(RectWidth(*FLimits), RectHeight(*FLimits));
+  if (!(base > 0) || !(extent > 0)) return scale;
+  // The scale is page metres per world unit; the base, device pixels per page metre.
+  const double ratio = GetValidOwner()->devicePixelRatioF();
+  const double most = kMostPerUnit * ratio / base;
+  const double least = std::min(most, kLeastShown * ratio / extent / base);
+  return std::clamp(scale, least, most);
+}
+
+TWorldPoint TEditWindowNavigator::LimitedCentre(const TWorldPoint& centre, double scale) const {
+  if (!FLimits || !(scale > 0)) return centre;
+  const TDeviceInfo& device = Device();
+  const double halfWidth =
+      device.DeviceRect().Width() / (scale * std::fabs(device.BaseScaleX())) / 2;
+  const double halfHeight =
+      std::abs(device.DeviceRect().Height()) / (scale * std::fabs(device.BaseScaleY())) / 2;
+  const auto [left, right] = Centres(FLimits->Left, FLimits->Right, halfWidth);
+  const auto [top, bottom] = Centres(FLimits->Top, FLimits->Bottom, halfHeight);
+  return TWorldPoint{std::clamp(centre.X, left, right), std::clamp(centre.Y, top, bottom)};
+}
+
+void TEditWindowNavigator::LimitScroll(int32_t& dx, int32_t& dy) const {
+  if (!FLimits) return;
+  const QTransform t = Device().WorldToDeviceTransform();
+  if (t.m12() != 0 || t.m21() != 0 || t.m11() == 0 || t.m22() == 0) return;
+  const TWorldPoint centre = GetCentre();
+  const TWorldPoint allowed =
+      LimitedCentre(TWorldPoint{centre.X + dx / t.m11(), centre.Y + dy / t.m22()}, GetScale());
+  // A view beyond the limits (the window grew, the raster shrank) stays where it is at worst.
+  const auto cut = [](int32_t d, double perUnit, double from, double to) {
+    const double allowedMove = (to - from) * perUnit;
+    if ((d > 0 && allowedMove <= 0) || (d < 0 && allowedMove >= 0)) return 0;
+    return std::abs(allowedMove) < std::abs(d) ? static_cast<int32_t>(std::trunc(allowedMove)) : d;
+  };
+  dx = cut(dx, t.m11(), centre.X, allowed.X);
+  dy = cut(dy, t.m22(), centre.Y, allowed.Y);
 }
 
 // --- Modes ---
@@ -455,11 +516,19 @@ void TEditWindowNavigator::BeginHandDrag(const TPoint& p) {
   FSnapshot = GetValidOwner()->Surface().copy();
 }
 
+TPoint TEditWindowNavigator::HandShift(const TPoint& p) const {
+  // The picture follows the hand as far as the view may go.
+  int32_t dx = FAnchor.X - p.X;
+  int32_t dy = FAnchor.Y - p.Y;
+  LimitScroll(dx, dy);
+  return TPoint{-dx, -dy};
+}
+
 void TEditWindowNavigator::MoveHand(const TPoint& p) {
   TEditWindow* window = GetValidOwner();
   window->SetEditorCursor(kHandClosedCursor);
   if (FSnapshot) {
-    DrawSnapshot(TPoint{p.X - FAnchor.X, p.Y - FAnchor.Y});
+    DrawSnapshot(HandShift(p));
   } else if (!(p == FAnchor)) {
     window->ScrollBy(FAnchor.X - p.X, FAnchor.Y - p.Y);
     FAnchor = p;
@@ -485,7 +554,7 @@ void TEditWindowNavigator::DrawSnapshot(const TPoint& offset) {
 
 void TEditWindowNavigator::EndHandDrag(const TPoint& p) {
   TEditWindow* window = GetValidOwner();
-  const TPoint d{p.X - FAnchor.X, p.Y - FAnchor.Y};
+  const TPoint d = HandShift(p);
   // The release may come where no move was reported: the picture follows it first.
   DrawSnapshot(d);
   const QRect client = FSnapshot->rect();
@@ -515,15 +584,22 @@ void TMatrixProjectionNavigator::SetView(const TWorldPoint& centre, bool save, d
   // Keep one world unit within the range of device pixels that drawing can represent.
   const double base = std::fabs(device.BaseScaleX());
   if (base > 0) scale = std::clamp(scale, kMinPixelsPerUnit / base, kMaxPixelsPerUnit / base);
+  scale = LimitedScale(scale);
   projection->Reset();
   if (FFlipY) projection->Flip(false, true);
   projection->Scale(scale, scale);
   projection->Rotate(FAngle);
-  const TWorldPoint c = projection->WorldToPage(centre);
+  const TWorldPoint c = projection->WorldToPage(LimitedCentre(centre, scale));
   device.SetOrigin(
       TWorldPoint{c.X - RectWidth(device.PageRect()) / 2, c.Y - RectHeight(device.PageRect()) / 2});
   GetValidOwner()->Invalidate();
   if (device.OnChange) device.OnChange(device);
+}
+
+void TMatrixProjectionNavigator::KeepInLimits() {
+  const TWorldPoint centre = GetCentre();
+  const TWorldPoint allowed = LimitedCentre(centre, GetScale());
+  if (allowed.X != centre.X || allowed.Y != centre.Y) SetView(allowed, false, GetScale());
 }
 
 void TMatrixProjectionNavigator::SetAngle(double angle) {

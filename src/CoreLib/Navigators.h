@@ -58,6 +58,18 @@ class TEditWindowNavigator : public TEditor {
   // 2: show the rectangle with a margin of an eighth of its size on each side.
   void FitWorldRect(const TWorldRect& r, int mode);
   void PopHistory();
+  // The world rectangle the view keeps in sight (the raster), or none. Scrolling stops where the
+  // rectangle's edge has come a quarter of the window in from the window's edge (or, when it is
+  // smaller than half the window, where its edge reaches the window's middle); zooming stops where
+  // it shows whole in kLeastShown logical pixels, and at kMostPerUnit logical pixels per world
+  // unit.
+  void SetLimits(const std::optional<TWorldRect>& limits);
+  const std::optional<TWorldRect>& Limits() const { return FLimits; }
+  static constexpr double kLeastShown = 32;
+  static constexpr double kMostPerUnit = 64;
+  // Cuts a scroll of the view by device pixels to what the limits allow; a view already beyond
+  // them may come back but not go farther.
+  void LimitScroll(int32_t& dx, int32_t& dy) const;
   void ClearHistory() { FHistory.Clear(); }
   bool HasHistory() const { return FHistory.Count() > 0; }
   const TRefObjectList& History() const { return FHistory; }
@@ -91,6 +103,11 @@ class TEditWindowNavigator : public TEditor {
 
  protected:
   void PushHistory();
+  // The scale within the limits, and the centre that keeps them at that scale.
+  double LimitedScale(double scale) const;
+  TWorldPoint LimitedCentre(const TWorldPoint& centre, double scale) const;
+  // Puts the view back within the limits after its origin moved.
+  virtual void KeepInLimits() {}
 
  private:
   uint8_t EdgeZone(const TPoint& p);
@@ -100,6 +117,7 @@ class TEditWindowNavigator : public TEditor {
   void RectSelected(const TWorldRect& r);
   void SelectorNotify(TEditWindow* sender, uint8_t kind, TEditor* editor);
   void BeginHandDrag(const TPoint& p);
+  TPoint HandShift(const TPoint& p) const;
   void MoveHand(const TPoint& p);
   void EndHandDrag(const TPoint& p);
   void DrawSnapshot(const TPoint& offset);
@@ -115,6 +133,7 @@ class TEditWindowNavigator : public TEditor {
   TPoint FPressPoint;
   bool FHandLocked = false;
   bool FLiveHand = false;
+  std::optional<TWorldRect> FLimits;
 };
 
 // The navigator of a window whose projection is a matrix: a view is the matrix reset, flipped when
@@ -128,6 +147,7 @@ class TMatrixProjectionNavigator : public TEditWindowNavigator {
   static constexpr double kMinPixelsPerUnit = 1e-6;
 
   void SetView(const TWorldPoint& centre, bool save, double scale) override;
+  void KeepInLimits() override;
   void SetAngle(double angle);
   void SetFlipY(bool flip);
   double Angle() const { return FAngle; }

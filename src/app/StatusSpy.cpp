@@ -11,7 +11,9 @@ TEditWindowSpy::TEditWindowSpy(TMainForm* mainForm) : FMainForm(mainForm) {
 }
 
 void TEditWindowSpy::MouseMove(TShiftState, const TPoint& p) {
-  const TWorldPoint w = Device().DeviceToWorld(p);
+  // The middle of the pointer's device pixel: the raster pixel shown there is the one a node
+  // dropped there lands on.
+  const TWorldPoint w = Device().PixelCentreToWorld(p);
   FMainForm->ShowStatusText(0, PixelPositionText(w));
   const TRasterManager* raster = FMainForm->Raster();
   FMainForm->ShowStatusText(

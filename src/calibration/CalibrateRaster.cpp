@@ -27,12 +27,6 @@ bool PixelAccess(int bitsPerPixel) {
   throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
 }
 
-// The grid's first cell, which clipping to the grid keeps.
-TRect FirstCell(const TGridInfo& grid) {
-  return TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
-               grid.Origin.Y + grid.Step.Y};
-}
-
 // The calibrated pixels of output rows, from a source raster that nobody changes meanwhile: the
 // map of the grid, the readers of the source, and the index each colour is written as. Rows are
 // made on several threads at once, each with its own state; every pixel is the one the
@@ -344,17 +338,36 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
 }
 
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
-  const TRect cell = FirstCell(grid);
+  const TRect cell = GridFirstCell(grid);
   if (!raster.Clip(cell)) return false;
   grid.SetOrigin(TPoint{0, 0});
   grid.SetStep(TPoint{cell.Right - cell.Left, cell.Bottom - cell.Top});
   return true;
 }
 
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid) {
+  const TRect frame = GridFrame(grid);
+  if (!raster.Clip(frame)) return false;
+  // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
+  grid.Origin =
+      TPoint{grid.Origin.X - std::max(0, frame.Left), grid.Origin.Y - std::max(0, frame.Top)};
+  return true;
+}
+
+TRect GridFirstCell(const TGridInfo& grid) {
+  return TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
+               grid.Origin.Y + grid.Step.Y};
+}
+
+TRect GridFrame(const TGridInfo& grid) {
+  const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
+  return TRect{grid.Origin.X, grid.Origin.Y, last.X, last.Y};
+}
+
 std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
-                                           bool clip) {
+                                           const std::optional<TRect>& clip) {
   TRect kept{0, 0, raster.Width(), raster.Height()};
-  const bool clipped = clip && raster.ClipRect(FirstCell(grid), kept);
+  const bool clipped = clip && raster.ClipRect(*clip, kept);
   // Calibrating pixels and clipping move colours, which these depths have not; a raster that
   // neither changes is written as it is.
   if (!PixelAccess(raster.BitsPerPixel()) &&
@@ -363,7 +376,7 @@ std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridIn
   return std::make_unique<TCalibratedFile>(raster, grid, kept, clipped);
 }
 
-void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid, bool clip,
-                          const QString& fileName) {
+void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid,
+                          const std::optional<TRect>& clip, const QString& fileName) {
   raster.SaveRows(fileName, *CalibratedRows(raster, grid, clip), QStringLiteral("Калибровка..."));
 }

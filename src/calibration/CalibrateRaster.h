@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TRasterManager;
 class TRowSource;
@@ -23,17 +24,26 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
 
-// The rows that SaveCalibratedRaster writes, for a caller that writes them itself: the raster
-// calibrated, and clipped to the grid's first cell when clip is set, made band by band from the
-// raster as it is, which must not change meanwhile. A depth without colour access is refused when
-// anything would change.
-std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
-                                           bool clip);
+// Cuts the raster to the frame of the whole reference lattice, from its first node to its last
+// (right and bottom exclusive, as cells are), and moves the grid with the picture: the lattice
+// and every node, moved or not, keep their places on it. False when there was nothing to cut.
+bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid);
 
-// Saves the raster as CalibrateRaster, then ClipRasterToGrid when clip is set, then Save would
-// leave the file, byte for byte, while the raster and the grid stay as they are: the calibrated
-// pixels go from the mapping straight into the file, band by band, and the system writes each band
-// to the disk while the next is made. Reports "Калибровка..." with the rows written. Errors are
-// those of the three steps; the file is then as it was.
-void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid, bool clip,
-                          const QString& fileName);
+// The rectangles that ClipRasterToGrid and ClipRasterToGridFrame give Clip.
+TRect GridFirstCell(const TGridInfo& grid);
+TRect GridFrame(const TGridInfo& grid);
+
+// The rows that SaveCalibratedRaster writes, for a caller that writes them itself: the raster
+// calibrated, and clipped to the rectangle as Clip would when one is given, made band by band
+// from the raster as it is, which must not change meanwhile. A depth without colour access is
+// refused when anything would change.
+std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
+                                           const std::optional<TRect>& clip);
+
+// Saves the raster as CalibrateRaster, then Clip with the rectangle when one is given, then Save
+// would leave the file, byte for byte, while the raster and the grid stay as they are: the
+// calibrated pixels go from the mapping straight into the file, band by band, and the system
+// writes each band to the disk while the next is made. Reports "Калибровка..." with the rows
+// written. Errors are those of the three steps; the file is then as it was.
+void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid,
+                          const std::optional<TRect>& clip, const QString& fileName);

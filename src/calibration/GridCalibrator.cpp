@@ -5,6 +5,8 @@
 #include "Contours.h"
 #include "Cursors.h"
 #include "GridCalibratorParams.h"
+#include "Loupes.h"
+#include "Navigators.h"
 #include "RasterManagers.h"
 
 #include <algorithm>
@@ -26,34 +28,9 @@ constexpr int kDragCursors[] = {
     GridCursorBase + 5,  // CR_VGRIDSIZE
 };
 
-void AddSegment(TContour& c, const TPoint& a, const TPoint& b) {
-  c.MoveTo(PointToWorld(a));
-  c.LineTo(PointToWorld(b));
-}
-
-void AddCircle(TContour& c, const TWorldPoint& centre, double radius) {
-  c.MoveTo(TWorldPoint{centre.X + radius, centre.Y});
-  c.ArcTo(TWorldPoint{centre.X - radius, centre.Y}, 1);
-  c.CloseArc(1);
-}
-
-// Every row and column of the reference lattice, shifted by (dx, dy).
-void AddLattice(TContour& c, const TGridInfo& grid, int32_t dx, int32_t dy) {
-  const int32_t right = grid.RefPos(grid.NX - 1, 0).X + dx;
-  const int32_t bottom = grid.RefPos(0, grid.NY - 1).Y + dy;
-  for (int32_t j = 0; j < grid.NY; ++j) {
-    const int32_t y = grid.RefPos(0, j).Y + dy;
-    AddSegment(c, TPoint{grid.Origin.X + dx, y}, TPoint{right, y});
-  }
-  for (int32_t i = 0; i < grid.NX; ++i) {
-    const int32_t x = grid.RefPos(i, 0).X + dx;
-    AddSegment(c, TPoint{x, grid.Origin.Y + dy}, TPoint{x, bottom});
-  }
-}
-
-TLineStyle Solid(TColor color) {
-  return MakeLineStyle(psSolid, color, pmCopy, 0, 0);
-}
+// A press that the mouse leaves by more than this many logical pixels is a drag; one released
+// within them is a click, which selects and changes nothing.
+constexpr int kClickSlop = 2;
 
 int64_t NodeCount(const TGridInfo& grid) {
   return int64_t(grid.NX) * grid.NY;
@@ -80,29 +57,32 @@ double TGridCalibrator::PickRadius() const {
 }
 
 void TGridCalibrator::SetPos(const TPoint& p) {
-  FLastPos = RoundWorldPoint(Device().DeviceToWorld(p));
+  FLastPos = Device().WorldPixelAt(p);
 }
 
 TGridCalibrator::THit TGridCalibrator::HitTest(TShiftState shift, const TPoint& p) const {
-  const TPoint q = RoundWorldPoint(Device().DeviceToWorld(p));
+  // Distances from the middle of the pointer's device pixel to the middles of the nodes' pixels;
+  // the rows and columns run through the middles of theirs.
+  const TWorldPoint w = Device().PixelCentreToWorld(p);
+  const TPoint q = Device().WorldPixelAt(p);
   const double r = PickRadius();
   const bool ctrl = shift & ssCtrl;
   for (int32_t i = FGrid.NX - 1; i >= 0; --i)
     for (int32_t j = FGrid.NY - 1; j >= 0; --j) {
       const TPoint n = FGrid.NodePos(i, j);
-      if (std::hypot(double(n.X - q.X), double(n.Y - q.Y)) > r) continue;
+      if (std::hypot(n.X + 0.5 - w.X, n.Y + 0.5 - w.Y) > r) continue;
       if (!ctrl) return THit{dsMoveNode, i, j, 0};
       if (FGrid.NodeAt(i, j).IsMoved()) return THit{dsResetNode, i, j, 0};
       return THit{};
     }
   for (int32_t i = FGrid.NX - 1; i >= 0; --i) {
-    if (std::fabs(double(FGrid.RefPos(i, 0).X - q.X)) > r) continue;
+    if (std::fabs(FGrid.RefPos(i, 0).X + 0.5 - w.X) > r) continue;
     if (q.Y < FGrid.RefPos(i, 0).Y || q.Y > FGrid.RefPos(i, FGrid.NY - 1).Y) return THit{};
     if (!ctrl) return THit{dsMoveColumn, 0, 0, i};
     return i == 0 ? THit{} : THit{dsSizeByColumn, 0, 0, i};
   }
   for (int32_t j = FGrid.NY - 1; j >= 0; --j) {
-    if (std::fabs(double(FGrid.RefPos(0, j).Y - q.Y)) > r) continue;
+    if (std::fabs(FGrid.RefPos(0, j).Y + 0.5 - w.Y) > r) continue;
     if (q.X < FGrid.RefPos(0, j).X || q.X > FGrid.RefPos(FGrid.NX - 1, j).X) return THit{};
     if (!ctrl) return THit{dsMoveRow, 0, 0, j};
     return j == 0 ? THit{} : THit{dsSizeByRow, 0, 0, j};
@@ -119,20 +99,31 @@ void TGridCalibrator::SetDragState(uint8_t state, int32_t i, int32_t j, int32_t 
   FDragI = state == dsIdle ? 0 : i;
   FDragJ = state == dsIdle ? 0 : j;
   FDragLine = state == dsIdle ? 0 : line;
+  FDragMoved = false;
   RedrawOverlay();
   SetActive(state != dsIdle);
   UpdateCursor(state);
+  UpdateLoupe();
 }
 
 void TGridCalibrator::UpdateCursor(uint8_t state) {
   GetValidOwner()->SetEditorCursor(state == dsIdle ? crDefault : kDragCursors[state - 1]);
 }
 
-void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) {
-  SetHandled();
+void TGridCalibrator::Track(const TPoint& p) {
   RedrawOverlay();
   SetPos(p);
+  const int slop = static_cast<int>(std::ceil(kClickSlop * GetValidOwner()->devicePixelRatioF()));
+  if (FDragState != dsIdle &&
+      (std::abs(p.X - FPressPoint.X) > slop || std::abs(p.Y - FPressPoint.Y) > slop))
+    FDragMoved = true;
   RedrawOverlay();
+  UpdateLoupe();
+}
+
+void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) {
+  SetHandled();
+  Track(p);
   // The grid is dragged with the left button; the right one belongs to the view (its drag pans the
   // picture, its click opens the menu) and ends a drag in progress unapplied.
   if (button != mbLeft) {
@@ -140,60 +131,63 @@ void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TP
     return;
   }
   const THit hit = HitTest(shift, p);
+  Select(hit.State == dsMoveNode || hit.State == dsResetNode ? std::optional(TPoint{hit.I, hit.J})
+                                                             : std::nullopt);
+  FPressPoint = p;
   SetDragState(hit.State, hit.I, hit.J, hit.Line);
 }
 
 void TGridCalibrator::MouseMove(TShiftState shift, const TPoint& p) {
   SetHandled();
-  RedrawOverlay();
-  SetPos(p);
-  RedrawOverlay();
+  Track(p);
   UpdateCursor(FDragState != dsIdle ? FDragState : HitTest(shift, p).State);
+  if (FDragState == dsMoveNode) ShowStatus();
 }
 
 void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
   SetHandled();
-  RedrawOverlay();
-  SetPos(p);
-  RedrawOverlay();
+  Track(p);
   const uint8_t state = FDragState;
   const int32_t i = FDragI;
   const int32_t j = FDragJ;
   const int32_t line = FDragLine;
+  // A click on a node only selects it; a reset is its own click.
+  const bool apply = FDragMoved || state == dsResetNode;
   SetDragState(dsIdle);
-  if (state == dsIdle) return;
+  if (state == dsIdle || !apply) {
+    ShowStatus();
+    return;
+  }
   const TPoint q = FLastPos;
-  TGridInfo before = FGrid;
+  TGridInfo edited = FGrid;
   switch (state) {
     case dsMoveNode: {
-      const TPoint ref = FGrid.RefPos(i, j);
-      FGrid.NodeAt(i, j).Offset = TPoint{q.X - ref.X, q.Y - ref.Y};
+      const TPoint ref = edited.RefPos(i, j);
+      edited.NodeAt(i, j).Offset = TPoint{q.X - ref.X, q.Y - ref.Y};
       break;
     }
     case dsResetNode:
-      FGrid.NodeAt(i, j).Offset = TPoint{};
+      edited.NodeAt(i, j).Offset = TPoint{};
       break;
     case dsMoveRow:
-      FGrid.SetOrigin(TPoint{FGrid.Origin.X, FGrid.Origin.Y + q.Y - FGrid.RefPos(0, line).Y});
+      edited.SetOrigin(TPoint{edited.Origin.X, edited.Origin.Y + q.Y - edited.RefPos(0, line).Y});
       break;
     case dsSizeByRow:
-      FGrid.SetStep(
-          TPoint{FGrid.Step.X, std::max(1, RoundToInt(double(q.Y - FGrid.Origin.Y) / line))});
+      edited.SetStep(
+          TPoint{edited.Step.X, std::max(1, RoundToInt(double(q.Y - edited.Origin.Y) / line))});
       break;
     case dsMoveColumn:
-      FGrid.SetOrigin(TPoint{FGrid.Origin.X + q.X - FGrid.RefPos(line, 0).X, FGrid.Origin.Y});
+      edited.SetOrigin(TPoint{edited.Origin.X + q.X - edited.RefPos(line, 0).X, edited.Origin.Y});
       break;
     case dsSizeByColumn:
-      FGrid.SetStep(
-          TPoint{std::max(1, RoundToInt(double(q.X - FGrid.Origin.X) / line)), FGrid.Step.Y});
+      edited.SetStep(
+          TPoint{std::max(1, RoundToInt(double(q.X - edited.Origin.X) / line)), edited.Step.Y});
       break;
   }
-  if (FGrid != before) {
-    PushUndo(std::move(before));
-    GridChanged();
-  }
+  Commit(std::move(edited));
   // A node placed by hand is no longer one the search missed.
   if (state == dsMoveNode || state == dsResetNode) std::erase(FMissed, TPoint{i, j});
+  ShowStatus();
   Repaint();
 }
 
@@ -202,8 +196,30 @@ void TGridCalibrator::Cancel() {
 }
 
 void TGridCalibrator::Draw(TCanvas& canvas) {
-  if (FDragState == dsIdle || FDragState == dsResetNode) return;
+  DrawFeedback(Device(), canvas);
+}
+
+void TGridCalibrator::DrawFeedback(const TDeviceInfo& device, TCanvas& canvas) {
+  // Until the mouse moves, a press shows nothing: it may be a click.
+  if (FDragState == dsIdle || FDragState == dsResetNode || !FDragMoved) return;
   TContourLease figure;
+  const auto segment = [&](const TPoint& a, const TPoint& b) {
+    figure->MoveTo(NodePlace(device, a));
+    figure->LineTo(NodePlace(device, b));
+  };
+  // Every row and column of the reference lattice, shifted by (dx, dy).
+  const auto lattice = [&](int32_t dx, int32_t dy) {
+    const int32_t right = FGrid.RefPos(FGrid.NX - 1, 0).X + dx;
+    const int32_t bottom = FGrid.RefPos(0, FGrid.NY - 1).Y + dy;
+    for (int32_t j = 0; j < FGrid.NY; ++j) {
+      const int32_t y = FGrid.RefPos(0, j).Y + dy;
+      segment(TPoint{FGrid.Origin.X + dx, y}, TPoint{right, y});
+    }
+    for (int32_t i = 0; i < FGrid.NX; ++i) {
+      const int32_t x = FGrid.RefPos(i, 0).X + dx;
+      segment(TPoint{x, FGrid.Origin.Y + dy}, TPoint{x, bottom});
+    }
+  };
   switch (FDragState) {
     case dsMoveNode: {
       const int32_t around[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
@@ -211,96 +227,218 @@ void TGridCalibrator::Draw(TCanvas& canvas) {
         const int32_t i = FDragI + d[0];
         const int32_t j = FDragJ + d[1];
         if (i >= 0 && i < FGrid.NX && j >= 0 && j < FGrid.NY)
-          AddSegment(*figure, FGrid.NodePos(i, j), FLastPos);
+          segment(FGrid.NodePos(i, j), FLastPos);
       }
       break;
     }
     case dsMoveRow:
-      AddLattice(*figure, FGrid, 0, FLastPos.Y - FGrid.RefPos(0, FDragLine).Y);
+      lattice(0, FLastPos.Y - FGrid.RefPos(0, FDragLine).Y);
       break;
     case dsSizeByRow:
-      AddSegment(*figure, TPoint{FGrid.RefPos(0, 0).X, FLastPos.Y},
-                 TPoint{FGrid.RefPos(FGrid.NX - 1, 0).X, FLastPos.Y});
+      segment(TPoint{FGrid.RefPos(0, 0).X, FLastPos.Y},
+              TPoint{FGrid.RefPos(FGrid.NX - 1, 0).X, FLastPos.Y});
       break;
     case dsMoveColumn:
-      AddLattice(*figure, FGrid, FLastPos.X - FGrid.RefPos(FDragLine, 0).X, 0);
+      lattice(FLastPos.X - FGrid.RefPos(FDragLine, 0).X, 0);
       break;
     case dsSizeByColumn:
-      AddSegment(*figure, TPoint{FLastPos.X, FGrid.RefPos(0, 0).Y},
-                 TPoint{FLastPos.X, FGrid.RefPos(0, FGrid.NY - 1).Y});
+      segment(TPoint{FLastPos.X, FGrid.RefPos(0, 0).Y},
+              TPoint{FLastPos.X, FGrid.RefPos(0, FGrid.NY - 1).Y});
       break;
   }
-  DrawWorldContour(Device(), canvas, *figure, HollowFill,
-                   MakeLineStyle(psSolid, clWhite, pmXor, 0, 0));
+  DrawPageContour(device, canvas, *figure, HollowFill,
+                  MakeLineStyle(psSolid, clWhite, pmXor, 0, 0));
+}
+
+// --- Keys and the loupe ---
+
+void TGridCalibrator::KeyDown(uint16_t key, TShiftState shift) {
+  const TShiftState modifiers = shift & ssModifiers;
+  const int32_t step = modifiers & ssShift ? 10 : 1;
+  switch (key) {
+    case VK_ESCAPE:
+      if (FDragState != dsIdle)
+        Cancel();
+      else if (FSelected)
+        Select(std::nullopt);
+      else
+        return;
+      break;
+    case 'Z':
+      if (modifiers != 0) return;
+      FLoupeKey = true;
+      UpdateLoupe();
+      break;
+    case VK_TAB:
+      if (FDragState != dsIdle || (modifiers & ~ssShift) != 0) return;
+      SelectNext(!(modifiers & ssShift));
+      break;
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+      // Without a selected node the arrows scroll the view.
+      if (FDragState != dsIdle || (modifiers & ~ssShift) != 0) return;
+      if (!MoveSelected(key == VK_LEFT    ? -step
+                        : key == VK_RIGHT ? step
+                                          : 0,
+                        key == VK_UP     ? -step
+                        : key == VK_DOWN ? step
+                                         : 0))
+        return;
+      break;
+    case VK_DELETE:
+      if (FDragState != dsIdle || !FSelected || modifiers != 0) return;
+      ResetNode(FSelected->X, FSelected->Y);
+      break;
+    default:
+      return;
+  }
+  SetHandled();
+}
+
+void TGridCalibrator::KeyUp(uint16_t key, TShiftState) {
+  if (key != 'Z' || !FLoupeKey) return;
+  FLoupeKey = false;
+  UpdateLoupe();
+  SetHandled();
+}
+
+void TGridCalibrator::Notify(int kind) {
+  if (kind == nkAttached) {
+    FLoupe = std::make_unique<TLoupe>(*GetValidOwner());
+    FLoupe->OnPaintOver = [this](TDeviceInfo& device, TCanvas& canvas) {
+      PaintGrid(device, canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
+      DrawFeedback(device, canvas);
+    };
+  } else if (kind == nkDetaching) {
+    FLoupe.reset();
+  } else if (kind == nkViewChanged) {
+    // The picture moved under the pointer: the loupe shows what lies there now.
+    UpdateLoupe();
+  }
+}
+
+bool TGridCalibrator::LoupeWanted() const {
+  return FLoupeKey || (FDragMoved && (FDragState == dsMoveNode || FDragState >= dsMoveRow));
+}
+
+void TGridCalibrator::UpdateLoupe() {
+  if (!FLoupe) return;
+  if (LoupeWanted())
+    FLoupe->ShowAt(GetValidOwner()->GetCursorClientPos());
+  else
+    FLoupe->hide();
+}
+
+// --- The selected node ---
+
+void TGridCalibrator::Select(const std::optional<TPoint>& node) {
+  if (node == FSelected) return;
+  FSelected = node;
+  ShowStatus();
+  Repaint();
+}
+
+void TGridCalibrator::SelectNext(bool forward) {
+  const int32_t count = FGrid.NX * FGrid.NY;
+  if (count == 0) return;
+  int32_t index = forward ? 0 : count - 1;
+  if (FSelected)
+    index = (FSelected->X + FSelected->Y * FGrid.NX + (forward ? 1 : count - 1)) % count;
+  Select(TPoint{index % FGrid.NX, index / FGrid.NX});
+  ShowNode(FSelected->X, FSelected->Y, false);
+}
+
+bool TGridCalibrator::SelectNextMissed() {
+  if (FMissed.empty()) return false;
+  std::vector<TPoint> missed = FMissed;
+  const auto order = [](const TPoint& a, const TPoint& b) {
+    return a.Y != b.Y ? a.Y < b.Y : a.X < b.X;
+  };
+  std::sort(missed.begin(), missed.end(), order);
+  auto next = missed.begin();
+  if (FSelected) {
+    next = std::upper_bound(missed.begin(), missed.end(), *FSelected, order);
+    if (next == missed.end()) next = missed.begin();
+  }
+  Select(*next);
+  ShowNode(next->X, next->Y, true);
+  return true;
+}
+
+void TGridCalibrator::ShowNode(int32_t i, int32_t j, bool zoomIn) {
+  TEditWindow* window = GetValidOwner();
+  TEditWindowNavigator* navigator = window->Navigator();
+  if (!navigator) return;
+  const TPoint n = FGrid.NodePos(i, j);
+  const TWorldPoint centre{n.X + 0.5, n.Y + 0.5};
+  TDeviceInfo& device = window->Device();
+  const double working = kWorkingZoom * window->devicePixelRatioF() / device.BaseScaleX();
+  if (zoomIn && navigator->GetScale() < working) {
+    navigator->SetView(centre, true, working);
+    return;
+  }
+  // Left where it is while the node is well inside the window.
+  TWorldRect visible;
+  device.Projection()->PageRectToWorld(device.PageRect(), visible);
+  const double margin = std::min(RectWidth(visible), RectHeight(visible)) / 8;
+  InflateWorldRect(visible, -margin, -margin);
+  if (!PtInWorldRect(visible, centre)) navigator->SetView(centre, true, navigator->GetScale());
+}
+
+bool TGridCalibrator::MoveSelected(int32_t dx, int32_t dy) {
+  if (!FSelected) return false;
+  const TPoint n = FGrid.NodePos(FSelected->X, FSelected->Y);
+  PlaceNode(FSelected->X, FSelected->Y, TPoint{n.X + dx, n.Y + dy});
+  ShowNode(FSelected->X, FSelected->Y, false);
+  return true;
+}
+
+void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
+  TGridInfo edited = FGrid;
+  const TPoint ref = edited.RefPos(i, j);
+  edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
+  Commit(std::move(edited));
+  std::erase(FMissed, TPoint{i, j});
+  ShowStatus();
+  Repaint();
+}
+
+void TGridCalibrator::ResetNode(int32_t i, int32_t j) {
+  PlaceNode(i, j, FGrid.RefPos(i, j));
+}
+
+QString TGridCalibrator::NodeStatus() const {
+  const bool dragged = FDragState == dsMoveNode && FDragMoved;
+  if (!dragged && !FSelected) return QString();
+  const int32_t i = dragged ? FDragI : FSelected->X;
+  const int32_t j = dragged ? FDragJ : FSelected->Y;
+  if (i >= FGrid.NX || j >= FGrid.NY) return QString();
+  const TPoint p = dragged ? FLastPos : FGrid.NodePos(i, j);
+  const TPoint ref = FGrid.RefPos(i, j);
+  const auto signedValue = [](int32_t v) {
+    return v > 0   ? QStringLiteral("+%1").arg(v)
+           : v < 0 ? QStringLiteral("−%1").arg(-v)
+                   : QStringLiteral("0");
+  };
+  return QStringLiteral("Узел (%1, %2): %3; %4 px, смещение %5; %6")
+      .arg(i)
+      .arg(j)
+      .arg(p.X)
+      .arg(p.Y)
+      .arg(signedValue(p.X - ref.X), signedValue(p.Y - ref.Y));
+}
+
+void TGridCalibrator::ShowStatus() {
+  TEditWindow* window = Window();
+  if (window && window->OnShowStatus) window->OnShowStatus(window, NodeStatus());
 }
 
 // --- Painting ---
 
 void TGridCalibrator::Paint(TCanvas& canvas) {
-  TDeviceInfo& device = Device();
-  const TProjection& projection = *device.Projection();
-  const double radius = FOptions->GridNodeRadius;
-  // Marks beyond the painted area are not built at all: a fine grid has many.
-  TWorldRect visible;
-  projection.PageRectToWorld(device.PageClipRect(), visible);
-  const double margin = PickRadius();
-  InflateWorldRect(visible, margin, margin);
-  const auto shown = [&](const TPoint& p) { return PtInWorldRect(visible, PointToWorld(p)); };
-
-  {
-    TContourLease lattice;
-    AddLattice(*lattice, FGrid, 0, 0);
-    DrawWorldContour(device, canvas, *lattice, HollowFill, Solid(FOptions->SrcGridColor));
-  }
-  {
-    TContourLease marks;
-    for (int32_t j = 0; j < FGrid.NY; ++j)
-      for (int32_t i = 0; i < FGrid.NX; ++i)
-        if (!FGrid.NodeAt(i, j).IsMoved() && shown(FGrid.RefPos(i, j)))
-          AddCircle(*marks, projection.WorldToPage(PointToWorld(FGrid.RefPos(i, j))), radius);
-    DrawPageContour(device, canvas, *marks, HollowFill, Solid(FOptions->SrcGridColor));
-  }
-  TContourLease moved;
-  TContourLease movedMarks;
-  TContourLease shifts;
-  for (int32_t j = 0; j < FGrid.NY; ++j)
-    for (int32_t i = 0; i < FGrid.NX; ++i) {
-      if (!FGrid.NodeAt(i, j).IsMoved()) continue;
-      const TPoint p = FGrid.NodePos(i, j);
-      const int32_t around[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
-      for (const auto& d : around) {
-        const int32_t ni = i + d[0];
-        const int32_t nj = j + d[1];
-        if (ni >= 0 && ni < FGrid.NX && nj >= 0 && nj < FGrid.NY)
-          AddSegment(*moved, p, FGrid.NodePos(ni, nj));
-      }
-      if (shown(p)) AddCircle(*movedMarks, projection.WorldToPage(PointToWorld(p)), radius);
-      AddSegment(*shifts, p, FGrid.RefPos(i, j));
-    }
-  DrawWorldContour(device, canvas, *moved, HollowFill, Solid(FOptions->DstGridColor));
-  DrawPageContour(device, canvas, *movedMarks, HollowFill, Solid(FOptions->DstGridColor));
-  DrawWorldContour(device, canvas, *shifts, HollowFill,
-                   MakeLineStyle(psDot, FOptions->DstGridColor, pmCopy, 0, 0));
-  PaintMissedNodes(canvas);
-}
-
-void TGridCalibrator::PaintMissedNodes(TCanvas& canvas) {
-  if (FMissed.empty()) return;
-  TDeviceInfo& device = Device();
-  const TProjection& projection = *device.Projection();
-  // A ring twice a node's size with a cross in it: the user's eye finds it on a busy sheet.
-  const double radius = 2 * FOptions->GridNodeRadius;
-  TContourLease marks;
-  for (const TPoint& n : FMissed) {
-    if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
-    const TWorldPoint c = projection.WorldToPage(PointToWorld(FGrid.NodePos(n.X, n.Y)));
-    AddCircle(*marks, c, radius);
-    marks->MoveTo(TWorldPoint{c.X - radius, c.Y});
-    marks->LineTo(TWorldPoint{c.X + radius, c.Y});
-    marks->MoveTo(TWorldPoint{c.X, c.Y - radius});
-    marks->LineTo(TWorldPoint{c.X, c.Y + radius});
-  }
-  DrawPageContour(device, canvas, *marks, HollowFill, Solid(FOptions->MissedNodeColor));
+  PaintGrid(Device(), canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
 }
 
 void TGridCalibrator::Repaint() {
@@ -325,10 +463,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
   TGridInfo edited = FGrid;
   ApplyPaperParams(edited, params, rx, ry);
   FMissed.clear();
-  if (edited != FGrid) {
-    PushUndo(std::exchange(FGrid, std::move(edited)));
-    GridChanged();
-  }
+  Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
   FUIContext->CellYN->SetValue(params.CellsY);
   Repaint();
@@ -340,14 +475,13 @@ void TGridCalibrator::ResetGrid() {
   FMissed.clear();
   TGridInfo reset = FGrid;
   reset.ResetNodes();
-  if (reset != FGrid) {
-    PushUndo(std::exchange(FGrid, std::move(reset)));
-    GridChanged();
-  }
+  Commit(std::move(reset));
   Repaint();
 }
 
 void TGridCalibrator::Calibrate() {
+  // A folded cell would come out mirrored: the user puts its nodes right first.
+  CheckGridCalibrates(FGrid);
   FUIContext->CalibrationInProgress->SetValue(1);
   try {
     CalibrateRaster(*FRaster, FGrid);
@@ -365,10 +499,21 @@ void TGridCalibrator::Calibrate() {
 }
 
 void TGridCalibrator::ClipToGrid() {
+  // The grid is a cell of another size now: what the search missed is no longer there.
+  if (Clip(ClipRasterToGrid)) FMissed.clear();
+}
+
+void TGridCalibrator::ClipToGridFrame() {
+  Clip(ClipRasterToGridFrame);
+}
+
+bool TGridCalibrator::Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid)) {
+  SetDragState(dsIdle);
   FUIContext->ClipInProgress->SetValue(1);
+  bool clipped = false;
   try {
-    if (ClipRasterToGrid(*FRaster, FGrid)) {
-      FMissed.clear();
+    clipped = clip(*FRaster, FGrid);
+    if (clipped) {
       Repaint();
       DoRasterChanged();
       // The earlier grids lie on the raster as it was.
@@ -381,6 +526,7 @@ void TGridCalibrator::ClipToGrid() {
     throw;
   }
   FUIContext->ClipInProgress->SetValue(0);
+  return clipped;
 }
 
 void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
@@ -398,10 +544,7 @@ TAppliedNodes TGridCalibrator::FindNodes() {
   const TNodeSearch search = FindGridNodes(*FRaster, FGrid);
   TGridInfo found = FGrid;
   TAppliedNodes applied = ApplyFoundNodes(found, search);
-  if (found != FGrid) {
-    PushUndo(std::exchange(FGrid, std::move(found)));
-    GridChanged();
-  }
+  Commit(std::move(found));
   FMissed = applied.NotFound;
   Repaint();
   return applied;
@@ -422,6 +565,12 @@ void TGridCalibrator::PushUndo(TGridInfo previous) {
     nodes -= NodeCount(FUndo.front());
     FUndo.erase(FUndo.begin());
   }
+}
+
+void TGridCalibrator::Commit(TGridInfo edited) {
+  if (edited == FGrid) return;
+  PushUndo(std::exchange(FGrid, std::move(edited)));
+  GridChanged();
 }
 
 void TGridCalibrator::Undo() {
@@ -457,6 +606,11 @@ void TGridCalibrator::SetCellCounts(const TGridInfo& previous) {
 }
 
 void TGridCalibrator::GridChanged() {
+  FFolded = FoldedCells(FGrid);
+  if (FSelected && (FSelected->X >= FGrid.NX || FSelected->Y >= FGrid.NY)) {
+    FSelected.reset();
+    ShowStatus();
+  }
   if (OnGridChange) OnGridChange(this);
 }
 

@@ -3,24 +3,18 @@
 #include "Canvases.h"
 #include "FindNodes.h"
 #include "GridInfo.h"
+#include "GridPainters.h"
 #include "InEditors.h"
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class TAppUIContext;
+class TLoupe;
 class TRasterManager;
 class QWidget;
-
-// The user's settings that the grid calibrator reads: the radius of a node's mark and grip area in
-// metres of the displayed page, the colours of the reference and the moved grid, and the colour
-// that marks the nodes a search did not find. The application's options extend these.
-struct TGridCalibratorOptions {
-  double GridNodeRadius = 0.001;
-  TColor SrcGridColor = 0x008000;
-  TColor DstGridColor = 0x0000FF;
-  TColor MissedNodeColor = 0xFF00FF;
-};
 
 // The tool that lays the reference grid over the raster: it draws the lattice with the moved grid
 // on top, lets the user drag nodes, rows and columns onto what the scan shows, and runs the grid's
@@ -28,6 +22,13 @@ struct TGridCalibratorOptions {
 // picked on its moved position, a line on the reference lattice; a node hides the lines through
 // it and a column hides the rows. With Ctrl a press on a moved node puts it back, and one on a row
 // or column (but the first) resizes the cells instead of moving the lattice.
+//
+// Positions are pixels: a node stands for the pixel whose colour the calibration takes to its
+// reference place, and lands on the pixel under the pointer, the one the status bar shows. A
+// click on a node selects it without moving it; the keys then place it to the pixel: the arrows
+// move it by one pixel (by ten with Shift), each move a step that can be undone, Tab and
+// Shift+Tab walk the nodes, Delete puts it back, Esc lets it go. While a node or a line is
+// dragged, and while Z is held, a loupe beside the pointer shows the pixels around it magnified.
 class TGridCalibrator : public TEditor {
  public:
   enum TDragState : uint8_t {
@@ -56,6 +57,9 @@ class TGridCalibrator : public TEditor {
   void MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) override;
   void MouseMove(TShiftState shift, const TPoint& p) override;
   void MouseUp(TMouseButton button, TShiftState shift, const TPoint& p) override;
+  void KeyDown(uint16_t key, TShiftState shift) override;
+  void KeyUp(uint16_t key, TShiftState shift) override;
+  void Notify(int kind) override;
   void Paint(TCanvas& canvas) override;
   void Cancel() override;
   virtual void DoRasterChanged();
@@ -65,13 +69,34 @@ class TGridCalibrator : public TEditor {
   void ResetGrid();
   void Calibrate();
   void ClipToGrid();
+  // Clips to the frame of the whole grid, which goes on with its nodes on the clipped picture.
+  void ClipToGridFrame();
   // Puts a grid in place of the current one, as one step that can be undone.
   void ReplaceGrid(const TGridInfo& grid);
+  // Puts node (i, j) on a pixel, or back on its reference place, as one step that can be undone.
+  void PlaceNode(int32_t i, int32_t j, const TPoint& pixel);
+  void ResetNode(int32_t i, int32_t j);
   // Looks for the scan's crossings of the nodes the user has not moved: the found nodes move onto
   // them as one step that can be undone, the others are marked until they are moved or the grid
   // changes as a whole.
   TAppliedNodes FindNodes();
   const std::vector<TPoint>& MissedNodes() const { return FMissed; }
+  // The cells that folded (see FoldedCells), marked in the view; the calibration refuses them.
+  const std::vector<TPoint>& Folded() const { return FFolded; }
+
+  // The node the keys move: selected by a click, by Tab, by the walk through the missed nodes.
+  const std::optional<TPoint>& Selected() const { return FSelected; }
+  void Select(const std::optional<TPoint>& node);
+  // The next node (or the previous one) in rows, from the selected one, round the grid.
+  void SelectNext(bool forward);
+  // The next node the last search missed after the selected one, shown at a working zoom; false
+  // when it missed none.
+  bool SelectNextMissed();
+  // Centres the view on a node, zoomed in to at least kWorkingZoom logical pixels per raster pixel
+  // when asked.
+  void ShowNode(int32_t i, int32_t j, bool zoomIn);
+  static constexpr double kWorkingZoom = 4;
+  const TLoupe* Loupe() const { return FLoupe.get(); }
 
   // Edits of the grid (drags, resets, parameters) can be undone and redone while the tool lives;
   // a calibration and a clip are final and forget them.
@@ -85,6 +110,9 @@ class TGridCalibrator : public TEditor {
   THit HitTest(TShiftState shift, const TPoint& p) const;
   // The pick radius and the nodes' marks, in raster pixels at the current zoom.
   double PickRadius() const;
+  // What the status bar says of the selected or dragged node: its (I, J), its pixel and how far
+  // it is from its reference place; empty when there is none.
+  QString NodeStatus() const;
 
   const TGridInfo& Grid() const { return FGrid; }
   uint8_t DragState() const { return FDragState; }
@@ -99,12 +127,22 @@ class TGridCalibrator : public TEditor {
  private:
   void SetDragState(uint8_t state, int32_t i = 0, int32_t j = 0, int32_t line = 0);
   void UpdateCursor(uint8_t state);
+  // Follows the pointer: the overlay and the loupe, and whether a press has become a drag.
+  void Track(const TPoint& p);
   // Records the grid as it was before an edit.
   void PushUndo(TGridInfo previous);
+  // Makes an edited grid the grid, as one step that can be undone.
+  void Commit(TGridInfo edited);
   void GridChanged();
   void Repaint();
   void SetCellCounts(const TGridInfo& previous);
-  void PaintMissedNodes(TCanvas& canvas);
+  void ShowStatus();
+  bool LoupeWanted() const;
+  void UpdateLoupe();
+  void DrawFeedback(const TDeviceInfo& device, TCanvas& canvas);
+  bool MoveSelected(int32_t dx, int32_t dy);
+  // Runs a clip of the raster and the grid; whether it cut anything.
+  bool Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid));
 
   TRasterManager* FRaster;
   const TGridCalibratorOptions* FOptions;
@@ -115,6 +153,12 @@ class TGridCalibrator : public TEditor {
   int32_t FDragI = 0;
   int32_t FDragJ = 0;
   int32_t FDragLine = 0;
+  TPoint FPressPoint;       // device pixel of the press that began the drag
+  bool FDragMoved = false;  // the mouse has moved since: a release applies the drag
+  bool FLoupeKey = false;   // Z is held
+  std::optional<TPoint> FSelected;
+  std::unique_ptr<TLoupe> FLoupe;
+  std::vector<TPoint> FFolded;
   std::vector<TGridInfo> FUndo;
   std::vector<TGridInfo> FRedo;
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find

@@ -2,6 +2,9 @@
 
 #include "SysUtils.h"
 
+#include <QStringList>
+
+#include <algorithm>
 #include <cmath>
 
 int32_t TGridInfo::IndexOf(int32_t i, int32_t j) const {
@@ -56,6 +59,60 @@ void TGridInfo::SetSize(int32_t nx, int32_t ny) {
 
 void TGridInfo::ResetNodes() {
   for (TGridNodeInfo& node : FNodes) node.Offset = TPoint{};
+}
+
+namespace {
+
+// The turn at corner b from the edge to a to the edge to c, positive as the reference cell turns
+// (x to the right, y down).
+int64_t Turn(const TPoint& a, const TPoint& b, const TPoint& c) {
+  return (int64_t{a.X} - b.X) * (int64_t{c.Y} - b.Y) - (int64_t{a.Y} - b.Y) * (int64_t{c.X} - b.X);
+}
+
+}  // namespace
+
+std::vector<TPoint> FoldedCells(const TGridInfo& grid) {
+  std::vector<TPoint> cells;
+  const bool sized = grid.Step.X > 0 && grid.Step.Y > 0;
+  for (int32_t j = 0; j + 1 < grid.NY; ++j)
+    for (int32_t i = 0; i + 1 < grid.NX; ++i) {
+      const TPoint q0 = grid.NodePos(i, j), q1 = grid.NodePos(i + 1, j);
+      const TPoint q2 = grid.NodePos(i + 1, j + 1), q3 = grid.NodePos(i, j + 1);
+      // Each corner turns from its next corner to its previous one; a bilinear cell maps without
+      // folding exactly when all four turn the same way.
+      if (!sized || Turn(q1, q0, q3) <= 0 || Turn(q2, q1, q0) <= 0 || Turn(q3, q2, q1) <= 0 ||
+          Turn(q0, q3, q2) <= 0)
+        cells.push_back(TPoint{i, j});
+    }
+  return cells;
+}
+
+QString GridFoldProblem(const TGridInfo& grid) {
+  if (grid.Step.X <= 0 || grid.Step.Y <= 0)
+    return QStringLiteral(
+               "Ячейки сетки не имеют размера (%1 × %2 пикселей): задайте размер сетки "
+               "в её параметрах")
+        .arg(grid.Step.X)
+        .arg(grid.Step.Y);
+  const std::vector<TPoint> cells = FoldedCells(grid);
+  if (cells.empty()) return QString();
+  constexpr size_t kNamed = 8;
+  QStringList names;
+  for (size_t k = 0; k < std::min(cells.size(), kNamed); ++k)
+    names << QStringLiteral("(%1, %2)").arg(cells[k].X).arg(cells[k].Y);
+  QString list = names.join(QStringLiteral(", "));
+  if (cells.size() > kNamed) list += QStringLiteral(" и ещё %1").arg(cells.size() - kNamed);
+  return QStringLiteral(
+             "Сетка перекручена: %1 %2 узел перетащен за соседний, и калибровка "
+             "отразила бы растр. Поставьте узлы %3 на место")
+      .arg(cells.size() == 1 ? QStringLiteral("в ячейке") : QStringLiteral("в ячейках"), list,
+           cells.size() == 1 ? QStringLiteral("этой ячейки") : QStringLiteral("этих ячеек"));
+}
+
+void CheckGridCalibrates(const TGridInfo& grid) {
+  const QString problem = GridFoldProblem(grid);
+  if (!problem.isEmpty())
+    throw Exception(QStringLiteral("Калибровка невозможна. ") + problem + QStringLiteral("."));
 }
 
 TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY) {

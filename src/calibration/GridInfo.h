@@ -50,6 +50,16 @@ class TGridInfo {
   std::vector<TGridNodeInfo> FNodes;
 };
 
+// The cells (i, j), each between node columns i, i + 1 and node rows j, j + 1, whose moved corners
+// no longer go round the way the reference cell's do: a node dragged past a neighbour folds its
+// cells over, three corners on one line flatten a cell. Calibration would mirror or smear the
+// picture there. Row by row; every cell when the cells have no size.
+std::vector<TPoint> FoldedCells(const TGridInfo& grid);
+// Why the grid cannot calibrate: cells of no size, or folded cells, named; empty when it can.
+QString GridFoldProblem(const TGridInfo& grid);
+// Raises the problem, when there is one, as the reason a calibration is refused.
+void CheckGridCalibrates(const TGridInfo& grid);
+
 // The grid as the grid parameters dialog shows it: lengths in metres of the paper base, derived
 // from the raster's resolution in dots per metre.
 struct TGridPaperParams {

@@ -17,7 +17,11 @@ int RunCalibrate(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
-  SaveCalibratedRaster(raster, grid, options.Clip, options.Positional[1]);
+  CheckGridCalibrates(grid);
+  std::optional<TRect> clip;
+  if (options.Clip) clip = GridFirstCell(grid);
+  if (options.ClipFrame) clip = GridFrame(grid);
+  SaveCalibratedRaster(raster, grid, clip, options.Positional[1]);
   return 0;
 }
 
@@ -27,7 +31,8 @@ TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
       QStringLiteral(
-          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip] [--cache KB]"),
+          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip | --clip-frame] "
+          "[--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
           "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
@@ -45,6 +50,8 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
+          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
+          "                узла до последнего\n"
           "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
           "  --progress    показывать ход работы, даже когда stderr не терминал\n"
           "  --quiet       не показывать ход работы и ненайденные узлы"),

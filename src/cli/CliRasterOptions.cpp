@@ -67,6 +67,8 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
       options.GridFile = Take(args, i, arg);
     } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--clip")) {
       options.Clip = true;
+    } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--clip-frame")) {
+      options.ClipFrame = true;
     } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--find-nodes")) {
       options.FindNodes = true;
     } else if (arg.startsWith(QStringLiteral("--"))) {
@@ -75,6 +77,8 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
       options.Positional << arg;
     }
   }
+  if (options.Clip && options.ClipFrame)
+    throw ECliUsage(QStringLiteral("задайте либо --clip, либо --clip-frame"));
   return options;
 }
 

@@ -23,11 +23,12 @@ struct TCliRasterOptions {
   std::optional<std::pair<int, int>> Resolution;
   QString GridFile;        // --grid
   bool Clip = false;       // --clip
+  bool ClipFrame = false;  // --clip-frame
   bool FindNodes = false;  // --find-nodes
 };
 
-// Which options a command takes besides --cache, --progress and --quiet: Grid is --grid, --clip
-// and --find-nodes; NodeSearch is --grid alone.
+// Which options a command takes besides --cache, --progress and --quiet: Grid is --grid, --clip,
+// --clip-frame and --find-nodes; NodeSearch is --grid alone.
 enum class TCliExtra { None, Resolution, Grid, NodeSearch };
 
 // Reads the arguments; a wrong option or value raises ECliUsage.

@@ -74,7 +74,8 @@ class TPartPictures {
   static int LevelFor(double scale);
 
   // The part's picture at the level, or at the part's coarsest level when that is finer; made when
-  // missing, which may load the part. Valid until the next call.
+  // missing, which may load the part. Valid while the raster is unchanged and, for the fine
+  // levels, until the paint ends.
   TPartPicture Picture(TRasterPart& part, int level);
   // Pixels of a part have come into memory or are about to leave it changed.
   void PixelsAvailable(TRasterPart& part, const uint8_t* bits);

@@ -471,9 +471,12 @@ TEST_F(CalibrateRasterTest, ACalibrationWrittenStraightToAFileIsTheOneTheStepsSa
         {"past, some parts changed", past, TSource::Mixed},
         {"inside, swap file", inside, TSource::SwapFile},
         {"reaching nothing", nowhere, TSource::MappedFile}};
+    // Not clipped, clipped to the first cell, and clipped to the frame of the grid.
+    enum class TClip { None, FirstCell, Frame };
     for (const auto& [name, grid, source] : cases)
-      for (const bool clip : {false, true}) {
-        SCOPED_TRACE(testing::Message() << bits << " bits, " << name << (clip ? ", clipped" : ""));
+      for (const TClip clip : {TClip::None, TClip::FirstCell, TClip::Frame}) {
+        SCOPED_TRACE(testing::Message()
+                     << bits << " bits, " << name << ", clip " << static_cast<int>(clip));
         TBmpLayout layout = NoiseLayout(bits, 230, 9);
         if (source == TSource::TopDownFile) layout.Height = -230;
         const QByteArray bytes = BytesWithGarbage(layout);
@@ -485,10 +488,14 @@ TEST_F(CalibrateRasterTest, ACalibrationWrittenStraightToAFileIsTheOneTheStepsSa
             for (int x = 0; x < w; x += PartSide(bits))
               raster->SetPixel(x + 5, 200, raster->GetPixel(x + 6, 201));
         const std::vector<uint32_t> before = Pixels(*streamed);
-        SaveCalibratedRaster(*streamed, grid, clip, files.Path("streamed.bmp"));
+        std::optional<TRect> rect;
+        if (clip == TClip::FirstCell) rect = GridFirstCell(grid);
+        if (clip == TClip::Frame) rect = GridFrame(grid);
+        SaveCalibratedRaster(*streamed, grid, rect, files.Path("streamed.bmp"));
         CalibrateRaster(*stepped, grid);
         TGridInfo steppedGrid = grid;
-        if (clip) ClipRasterToGrid(*stepped, steppedGrid);
+        if (clip == TClip::FirstCell) ClipRasterToGrid(*stepped, steppedGrid);
+        if (clip == TClip::Frame) ClipRasterToGridFrame(*stepped, steppedGrid);
         stepped->Save(files.Path("stepped.bmp"));
         const QByteArray expected = ReadFile(files.Path("stepped.bmp"));
         ASSERT_FALSE(expected.isEmpty());
@@ -505,7 +512,7 @@ TEST_F(CalibrateRasterTest, AStreamedCalibrationShowsItsRowsAndGivesTheStatusBac
   TGridInfo grid = Grid(3, 2, TPoint{20, 30}, TPoint{150, 200});
   MoveNodesAtRandom(grid, 5, 8);
   Files.Status().ClearLog();
-  SaveCalibratedRaster(*raster, grid, false, Files.Path("out.bmp"));
+  SaveCalibratedRaster(*raster, grid, std::nullopt, Files.Path("out.bmp"));
   EXPECT_EQ(Files.Status().Shown(3), QStringList({"", "Калибровка...", ""}));
   const QStringList percents = Files.Status().Shown(2);
   ASSERT_GE(percents.size(), 4);
@@ -521,7 +528,7 @@ TEST_F(CalibrateRasterTest, AStreamedCalibrationThatFailsLeavesTheTargetAsItWas)
   grid.NodeAt(2, 1).Offset = TPoint{25, 0};  // the bottom-right corner samples outside
   const QString target = Files.Path("target.bmp");
   WriteFile(target, "the old file");
-  EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*raster, grid, false, target); }),
+  EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*raster, grid, std::nullopt, target); }),
             QStringLiteral("Не найден соответствующий цвет в палитре"));
   EXPECT_EQ(ReadFile(target), "the old file");
   EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
@@ -534,13 +541,14 @@ TEST_F(CalibrateRasterTest, AStreamedCalibrationThatFailsLeavesTheTargetAsItWas)
   words.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 31 + y); };
   auto wordy = Files.Open(words, 8 * 204800, "words.bmp");
   QFile::remove(target);
-  EXPECT_EQ(MessageOf([&] {
-              SaveCalibratedRaster(*wordy, Grid(1, 1, TPoint{0, 0}, TPoint{40, 30}), true, target);
-            }),
+  const TGridInfo over = Grid(1, 1, TPoint{0, 0}, TPoint{40, 30});
+  EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*wordy, over, GridFirstCell(over), target); }),
             QStringLiteral("Неподдерживаемое количество битов на цвет"));
   EXPECT_FALSE(QFile::exists(target));
-  for (const bool clip : {false, true}) {
-    SaveCalibratedRaster(*wordy, Grid(1, 1, TPoint{100, 100}, TPoint{40, 30}), clip, target);
+  const TGridInfo away = Grid(1, 1, TPoint{100, 100}, TPoint{40, 30});
+  for (const std::optional<TRect>& clip :
+       {std::optional<TRect>(), std::optional(GridFrame(away))}) {
+    SaveCalibratedRaster(*wordy, away, clip, target);
     EXPECT_EQ(ReadFile(target), ReadFile(Files.Path("words.bmp")));
   }
 }
@@ -566,8 +574,9 @@ TEST_F(CalibrateRasterTest, ACancelledCalibrationLeavesTheRasterAndTheTargetAsTh
     auto streamed = OpenBytes(Files, BmpBytes(layout), "streamed.bmp", streamStatus.Info());
     WriteFile(target, "the old file");
     streamStatus.Cancel(percents);
-    EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*streamed, grid, true, target); }),
-              QStringLiteral("Отменено"));
+    EXPECT_EQ(
+        MessageOf([&] { SaveCalibratedRaster(*streamed, grid, GridFirstCell(grid), target); }),
+        QStringLiteral("Отменено"));
     EXPECT_EQ(ReadFile(target), "the old file");
     EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
   }

@@ -3,8 +3,11 @@
 #include "EditWindowTestUtils.h"
 #include "GridCalibrator.h"
 #include "GridScans.h"
+#include "Loupes.h"
+#include "MessageOf.h"
 #include "QtPrinters.h"
 
+#include <QLabel>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -17,7 +20,10 @@ constexpr QRgb kRed = 0xFFFF0000u;
 // A raster shown one pixel per device pixel with the calibrator over it, its lattice at (50, 50)
 // with cells of 100 × 100: columns at 50, 150, 250, 350 and rows at 50, 150, 250.
 struct TCalibratedWindow {
-  TCalibratedWindow() : View(420, 320) {
+  TCalibratedWindow() : View(420, 320) { SetUp(); }
+  // Over a raster of the layout.
+  explicit TCalibratedWindow(const TBmpLayout& layout) : View(layout) { SetUp(); }
+  void SetUp() {
     ShowWindow(View.Window, 420, 320);
     SetPixelView(View.Window, 1, {0, 0});
     Calibrator = new TGridCalibrator(View.Raster.get(), &Options, &UIContext);
@@ -133,9 +139,14 @@ TEST(GridCalibrator, FeedbackIsErasedExactlyWhenADragEndsOrIsCancelled) {
   w.View.Window.setFocus();
   QTest::keyClick(w.Handle(), Qt::Key_Escape);
   EXPECT_EQ(w.Calibrator->DragState(), 0);
-  EXPECT_EQ(w.View.Window.Surface(), before);
   QTest::mouseRelease(w.Handle(), Qt::LeftButton, {}, {180, 175});
   EXPECT_FALSE(w.Grid().NodeAt(1, 1).IsMoved());
+  // The press selected the node; a second Esc lets it go, and the picture is as it was.
+  EXPECT_EQ(w.Calibrator->Selected(), TPoint(1, 1));
+  QTest::keyClick(w.Handle(), Qt::Key_Escape);
+  Flush();
+  EXPECT_FALSE(w.Calibrator->Selected());
+  EXPECT_EQ(w.View.Window.Surface(), before);
 
   // Each line drag shows its own figure, and takes it away whole.
   for (const auto& [from, to, modifiers] :
@@ -258,4 +269,204 @@ TEST(GridCalibrator, FindingNodesMovesTheFoundOnesAsOneStepAndMarksTheRest) {
   EXPECT_TRUE(calibrator->MissedNodes().empty());
   calibrator->Redo();
   EXPECT_EQ(calibrator->Grid().NodePos(0, 0), grid.NodePos(0, 0));
+}
+
+TEST(GridCalibrator, AClickSelectsANodeAndTheKeysPlaceItToThePixel) {
+  TCalibratedWindow w;
+  TGridCalibrator& c = *w.Calibrator;
+  QStringList shown;
+  w.View.Window.OnShowStatus = [&](TEditWindow*, const QString& text) { shown << text; };
+  const TGridInfo start = w.Grid();
+  // A click, even with the hand shaking a pixel, selects the node and moves nothing.
+  MoveMouse(w.View.Window, {151, 149});
+  QTest::mousePress(w.Handle(), Qt::LeftButton, {}, {151, 149});
+  MoveMouse(w.View.Window, {152, 149});
+  QTest::mouseRelease(w.Handle(), Qt::LeftButton, {}, {152, 149});
+  EXPECT_EQ(c.Selected(), TPoint(1, 1));
+  EXPECT_EQ(w.Grid(), start);
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 150; 150 px, смещение 0; 0"));
+
+  // One pixel per arrow, ten with Shift; each an edit of its own.
+  QTest::keyClick(w.Handle(), Qt::Key_Right);
+  QTest::keyClick(w.Handle(), Qt::Key_Down, Qt::ShiftModifier);
+  QTest::keyClick(w.Handle(), Qt::Key_Up);
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{1, 9}));
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 151; 159 px, смещение +1; +9"));
+  c.Undo();
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{1, 10}));
+  c.Undo();
+  c.Undo();
+  EXPECT_EQ(w.Grid(), start);
+  QTest::keyClick(w.Handle(), Qt::Key_Left, Qt::ShiftModifier);
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 140; 150 px, смещение −10; 0"));
+  // Delete puts it back, as an edit too.
+  QTest::keyClick(w.Handle(), Qt::Key_Delete);
+  EXPECT_EQ(w.Grid(), start);
+  c.Undo();
+  EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{-10, 0}));
+
+  // Tab walks the nodes row by row, round the grid; Shift+Tab walks back.
+  QTest::keyClick(w.Handle(), Qt::Key_Tab);
+  EXPECT_EQ(c.Selected(), TPoint(2, 1));
+  QTest::keyClick(w.Handle(), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(c.Selected(), TPoint(1, 1));
+  c.Select(TPoint{3, 2});
+  QTest::keyClick(w.Handle(), Qt::Key_Tab);
+  EXPECT_EQ(c.Selected(), TPoint(0, 0));
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (0, 0): 50; 50 px, смещение 0; 0"));
+
+  // Esc lets the node go: the arrows are the view's again, and the status says nothing.
+  QTest::keyClick(w.Handle(), Qt::Key_Escape);
+  EXPECT_FALSE(c.Selected());
+  EXPECT_EQ(shown.last(), QString());
+  const TGridInfo before = w.Grid();
+  QTest::keyClick(w.Handle(), Qt::Key_Right);
+  EXPECT_EQ(w.Grid(), before);
+  // A click on nothing lets a node go too.
+  c.Select(TPoint{1, 0});
+  MoveMouse(w.View.Window, {100, 100});
+  QTest::mouseClick(w.Handle(), Qt::LeftButton, {}, {100, 100});
+  EXPECT_FALSE(c.Selected());
+}
+
+TEST(GridCalibrator, ANodeLandsOnThePixelTheWindowShowsUnderThePointer) {
+  // Every pixel its own colour, seen at zooms where device and raster pixels do not line up.
+  TBmpLayout layout{420, 320, 24, {}};
+  layout.Pixel = [](int x, int y) { return uint32_t(x) | uint32_t(y) << 12; };
+  TCalibratedWindow w(layout);
+  TEditWindow& window = w.View.Window;
+  const TGridInfo start = w.Grid();
+  for (const double zoom : {2.52, 1.12, 1.0, 0.6}) {
+    SetPixelView(window, zoom, {30.3, 40.7});
+    Flush();
+    for (const QPoint pointer : {QPoint(150, 130), QPoint(151, 131), QPoint(203, 97)}) {
+      w.Calibrator->ReplaceGrid(start);
+      const TPoint node = w.Grid().NodePos(0, 0);
+      const TPoint grip = window.Device().DevicePixelOf({node.X + 0.5, node.Y + 0.5});
+      // What the window shows at the pointer before anything is dragged there.
+      window.Repaint();
+      const QRgb under = w.At(pointer.x(), pointer.y());
+      w.Drag(QPoint(grip.X, grip.Y), pointer);
+      const TPoint placed = w.Grid().NodePos(0, 0);
+      EXPECT_EQ(placed, window.Device().WorldPixelAt({pointer.x(), pointer.y()})) << zoom;
+      if (zoom >= 1) {
+        EXPECT_EQ(under, ColorToQColor(w.View.Raster->GetPixel(placed.X, placed.Y)).rgb()) << zoom;
+      }
+    }
+  }
+}
+
+TEST(GridCalibrator, FoldedCellsAreMarkedAndRefusedBeforeCalibrating) {
+  TCalibratedWindow w;
+  TGridCalibrator& c = *w.Calibrator;
+  // Node (1, 1) dragged past its right neighbour turns the cells right of it inside out.
+  w.Drag({150, 150}, {270, 150});
+  EXPECT_EQ(c.Folded(), (std::vector<TPoint>{{1, 0}, {1, 1}}));
+  // Hatched between the top edge, the column and the line that crosses back.
+  int marked = 0;
+  for (int y = 55; y < 95; ++y)
+    for (int x = 215; x < 245; ++x) marked += w.At(x, y) == 0xFFFF00FFu;
+  EXPECT_GT(marked, 100);
+
+  std::vector<uint32_t> pixels;
+  for (int x = 0; x < 420; x += 7) pixels.push_back(w.View.Raster->GetPixel(x, 150));
+  try {
+    c.Calibrate();
+    ADD_FAILURE() << "a folded grid calibrated";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(),
+              QStringLiteral("Калибровка невозможна. Сетка перекручена: в ячейках (1, 0), (1, 1) "
+                             "узел перетащен за соседний, и калибровка отразила бы растр. "
+                             "Поставьте узлы этих ячеек на место."));
+  }
+  EXPECT_EQ(w.UIContext.CalibrationInProgress->Value(), 0);
+  for (int x = 0, k = 0; x < 420; x += 7, ++k)
+    EXPECT_EQ(w.View.Raster->GetPixel(x, 150), pixels[k]);
+  // Put right, the grid calibrates and the marks are gone.
+  c.Undo();
+  EXPECT_TRUE(c.Folded().empty());
+  EXPECT_NO_THROW(c.Calibrate());
+  Flush();
+  marked = 0;
+  for (int y = 55; y < 95; ++y)
+    for (int x = 215; x < 245; ++x) marked += w.At(x, y) == 0xFFFF00FFu;
+  EXPECT_EQ(marked, 0);
+}
+
+TEST(GridCalibrator, TheLoupeMagnifiesThePointersPixelsWhileDraggingAndWhileZIsHeld) {
+  TCalibratedWindow w;
+  TEditWindow& window = w.View.Window;
+  const TLoupe& loupe = *w.Calibrator->Loupe();
+  const QImage surface = window.Surface().copy();
+  EXPECT_FALSE(loupe.isVisible());
+  MoveMouse(window, {150, 150});
+  QTest::mousePress(w.Handle(), Qt::LeftButton, {}, {150, 150});
+  EXPECT_FALSE(loupe.isVisible());  // a press may be a click
+  MoveMouse(window, {180, 175});
+  ASSERT_TRUE(loupe.isVisible());
+  // Beside the pointer, never over it; eight times the view, the pointer's pixel in the middle.
+  EXPECT_FALSE(loupe.geometry().contains(QPoint(180, 175)));
+  EXPECT_NEAR(loupe.PixelsPerUnit(), 8, 1e-9);
+  EXPECT_EQ(loupe.Pixel(), (TPoint{180, 175}));
+  const QImage& picture = loupe.Picture();
+  const int middle = picture.width() / 2;
+  EXPECT_EQ(picture.pixel(middle + 2, middle + 2) & 0xFFFFFF,
+            ColorToQColor(w.View.Raster->GetPixel(180, 175)).rgb() & 0xFFFFFF);
+  // The lines from the neighbours reach the pixel, the pixel is framed.
+  EXPECT_EQ(picture.pixel(middle - 6, middle - 6), 0xFF000000u);
+  // The surface never carries the loupe: moving it leaves no trace.
+  MoveMouse(window, {400, 20});
+  EXPECT_FALSE(loupe.geometry().contains(QPoint(400, 20)));
+  EXPECT_LT(loupe.geometry().right(), 400);
+  EXPECT_GT(loupe.geometry().top(), 20);
+  QTest::mouseRelease(w.Handle(), Qt::LeftButton, {}, {400, 20});
+  Flush();
+  EXPECT_FALSE(loupe.isVisible());
+  w.Calibrator->Undo();
+  w.Calibrator->Select(std::nullopt);
+  Flush();
+  EXPECT_EQ(Differences(window.Surface(), surface), 0);
+
+  // Z shows it wherever the pointer is, until it is let go.
+  MoveMouse(window, {300, 200});
+  QTest::keyPress(w.Handle(), Qt::Key_Z);
+  EXPECT_TRUE(loupe.isVisible());
+  EXPECT_EQ(loupe.Pixel(), (TPoint{300, 200}));
+  MoveMouse(window, {310, 210});
+  EXPECT_EQ(loupe.Pixel(), (TPoint{310, 210}));
+  QTest::keyRelease(w.Handle(), Qt::Key_Z);
+  EXPECT_FALSE(loupe.isVisible());
+}
+
+TEST(GridCalibrator, MarksAndTheReachOfAClickKeepTheirSizeOnAScaledScreen) {
+  TCalibratedWindow w;
+  // A millimetre on an ordinary screen of 96 dots per inch, or more: a scaled screen has the
+  // ratio's times the pixels of an ordinary one on each inch.
+  const qreal ratio = w.View.Window.devicePixelRatioF();
+  const double logical = w.Calibrator->PickRadius() / ratio;
+  EXPECT_GE(logical, 96 / 25.4 - 0.05);
+  EXPECT_LT(logical, 4.5);
+}
+
+TEST(GridCalibrator, AClipToTheGridsFrameKeepsTheGridWithItsNodesOnThePicture) {
+  TCalibratedWindow w;
+  TGridCalibrator& c = *w.Calibrator;
+  int changes = 0;
+  c.OnRasterChanged = [&](TGridCalibrator*) { ++changes; };
+  w.Drag({150, 150}, {163, 171});
+  const TPoint placed = w.Grid().NodePos(1, 1);
+  const uint32_t under = w.View.Raster->GetPixel(placed.X, placed.Y);
+  c.ClipToGridFrame();
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(w.View.Raster->Width(), 300);
+  EXPECT_EQ(w.View.Raster->Height(), 200);
+  EXPECT_EQ(w.Grid().Origin, (TPoint{0, 0}));
+  EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
+  EXPECT_EQ(w.Grid().NodePos(1, 1), (TPoint{placed.X - 50, placed.Y - 50}));
+  EXPECT_EQ(w.View.Raster->GetPixel(placed.X - 50, placed.Y - 50), under);
+  EXPECT_FALSE(c.CanUndo());
+  EXPECT_EQ(w.UIContext.ClipInProgress->Value(), 0);
+  // The frame is the whole raster now: nothing more to cut.
+  c.ClipToGridFrame();
+  EXPECT_EQ(changes, 1);
 }

@@ -136,3 +136,42 @@ TEST(GridPaper, ProblemsAreReportedWidthFirstThenHeightThenCells) {
   EXPECT_EQ(GridCellsProblem(1, 0), cells);
   EXPECT_EQ(GridCellsProblem(3, 1), QString());
 }
+
+TEST(GridInfo, FoldedCellsAreNamedAsSoonAsANodeCrossesANeighbour) {
+  TGridInfo grid = MakeGrid(3, 2, TPoint{0, 0}, TPoint{100, 100});
+  EXPECT_TRUE(FoldedCells(grid).empty());
+  EXPECT_EQ(GridFoldProblem(grid), QString());
+  // Far, but not past anything: the cells are bent, not folded.
+  grid.NodeAt(1, 1).Offset = TPoint{30, -20};
+  EXPECT_TRUE(FoldedCells(grid).empty());
+  // Past the right neighbour: the cells to the right turn inside out.
+  grid.NodeAt(1, 1).Offset = TPoint{120, 0};
+  EXPECT_EQ(FoldedCells(grid), (std::vector<TPoint>{{1, 0}, {1, 1}}));
+  EXPECT_EQ(GridFoldProblem(grid),
+            QStringLiteral("Сетка перекручена: в ячейках (1, 0), (1, 1) узел перетащен за "
+                           "соседний, и калибровка отразила бы растр. Поставьте узлы этих ячеек "
+                           "на место"));
+  // Onto the line of two corners of a cell: flattened.
+  grid.NodeAt(1, 1).Offset = TPoint{100, 0};
+  EXPECT_EQ(FoldedCells(grid), (std::vector<TPoint>{{1, 0}, {1, 1}}));
+  grid.NodeAt(1, 1).Offset = TPoint{};
+  grid.NodeAt(0, 0).Offset = TPoint{0, 100};
+  EXPECT_EQ(FoldedCells(grid), (std::vector<TPoint>{{0, 0}}));
+  EXPECT_EQ(GridFoldProblem(grid),
+            QStringLiteral("Сетка перекручена: в ячейке (0, 0) узел перетащен за соседний, и "
+                           "калибровка отразила бы растр. Поставьте узлы этой ячейки на место"));
+
+  // A whole row dragged above the one before folds the row of cells between: eight are named.
+  TGridInfo fine = MakeGrid(10, 2, TPoint{0, 0}, TPoint{10, 10});
+  for (int i = 0; i <= 10; ++i) fine.NodeAt(i, 1).Offset = TPoint{0, -20};
+  EXPECT_EQ(FoldedCells(fine).size(), 10u);
+  EXPECT_TRUE(GridFoldProblem(fine).contains(
+      QStringLiteral("(0, 0), (1, 0), (2, 0), (3, 0), (4, 0), (5, 0), (6, 0), (7, 0) и ещё 2 ")));
+
+  // Cells of no size or mirrored: the whole grid is degenerate.
+  for (const TPoint step : {TPoint{0, 100}, TPoint{100, -3}}) {
+    const TGridInfo flat = MakeGrid(2, 1, TPoint{5, 5}, step);
+    EXPECT_EQ(FoldedCells(flat).size(), 2u);
+    EXPECT_TRUE(GridFoldProblem(flat).startsWith(QStringLiteral("Ячейки сетки не имеют размера")));
+  }
+}

@@ -129,6 +129,37 @@ TEST_F(CliCalibrate, ClipKeepsTheFirstCellAndPaperGridsUseTheResolution) {
   EXPECT_EQ(qBlue(out.pixel(0, 0)), int((first >> 16) & 0xFF));
 }
 
+TEST_F(CliCalibrate, ClipFrameKeepsTheWholeGridWithItsNodes) {
+  TBmpLayout layout;
+  layout.Width = 300;
+  layout.Height = 200;
+  layout.BitsPerPixel = 24;
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 7 + 1000 * y); };
+  WriteFile(Path("in.bmp"), BmpBytes(layout));
+  WriteGrid(
+      QJsonObject{{"cells", QJsonArray{2, 2}},
+                  {"origin", QJsonArray{30, 20}},
+                  {"step", QJsonArray{100, 70}},
+                  {"nodes", QJsonArray{QJsonObject{{"i", 1}, {"j", 1}, {"x", 134}, {"y", 93}}}}});
+  ASSERT_EQ(
+      RunCli({"calibrate", Path("in.bmp"), Path("whole.bmp"), "--grid", Path("grid.json")}).Status,
+      0);
+  const TRun run = RunCli({"calibrate", Path("in.bmp"), Path("frame.bmp"), "--grid",
+                           Path("grid.json"), "--clip-frame"});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  // The frame from the first node to the last, (30, 20) to (230, 160), of the calibrated raster.
+  const QImage whole = DecodeOurBmp(ReadFile(Path("whole.bmp")));
+  const QImage frame = DecodeOurBmp(ReadFile(Path("frame.bmp")));
+  EXPECT_EQ(frame, whole.copy(30, 20, 200, 140));
+  // One clip at a time.
+  const TRun both = RunCli({"calibrate", Path("in.bmp"), Path("both.bmp"), "--grid",
+                            Path("grid.json"), "--clip", "--clip-frame"});
+  EXPECT_EQ(both.Status, 2);
+  EXPECT_TRUE(both.Err.contains("задайте либо --clip, либо --clip-frame"))
+      << both.Err.toStdString();
+  EXPECT_FALSE(QFile::exists(Path("both.bmp")));
+}
+
 TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
   TBmpLayout layout;
   layout.Width = 40;
@@ -176,6 +207,12 @@ TEST_F(CliCalibrate, BadGridFilesAndRastersFailWithTheirReasonAndLeaveNoFile) {
       {R"({"cells": [1, 1], "origin": [0, 0], "step": [1, nul]})",
        "это не JSON (недопустимое значение, символ 52)"},
       {R"({"cells" [1, 1]})", "это не JSON (после имени поля нет двоеточия, символ 10)"},
+      // A node dragged past its neighbour folds a cell, which would come out mirrored.
+      {R"({"cells": [2, 1], "origin": [0, 0], "step": [20, 30], )"
+       R"("nodes": [{"i": 1, "j": 0, "x": 45, "y": 0}]})",
+       "Калибровка невозможна. Сетка перекручена: в ячейке (1, 0) узел перетащен за соседний"},
+      {R"({"cells": [1, 1], "origin": [0, 0], "step": [0, 30]})",
+       "Калибровка невозможна. Ячейки сетки не имеют размера (0 × 30 пикселей)"},
       // A sound grid whose moved corner pulls white in from outside: the palette lacks it.
       {R"({"cells": [1, 1], )" + pixels + R"(, "nodes": [{"i": 1, "j": 1, "x": 45, "y": 30}]})",
        "Не найден соответствующий цвет в палитре"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -86,6 +87,57 @@ QImage Reduced(const QImage& pixels, const QRect& part, int level) {
                static_cast<int>((sums[2] + n / 2) / n)));
     }
   return out;
+}
+
+// The view of a device drawn at once from the raster as one picture, pixel by pixel: magnified,
+// each device pixel the raster pixel under its centre; reduced, the average of the raster under
+// it (its edges at sixteenths of a pixel), each raster pixel holding the value of its part's box
+// at the level drawn. Pixels whose centre lies off the raster keep the background.
+QImage ReferenceView(TRasterManager& raster, const QImage& pixels, TDeviceInfo& device, int w,
+                     int h) {
+  QImage image(w, h, QImage::Format_RGB32);
+  image.fill(kBackground);
+  const QTransform t = device.WorldToDeviceTransform();
+  const double sx = t.m11(), sy = t.m22(), ox = t.dx(), oy = t.dy();
+  const int level = TPartPictures::LevelFor(std::sqrt(std::fabs(t.determinant())));
+  const bool magnified = std::fabs(sx) >= 1 && std::fabs(sy) >= 1;
+  const auto boxValue = [&](int x, int y) {
+    TRasterPart& part = *raster.PartAt(x, y);
+    const QImage& picture = *raster.Pictures().Picture(part, level).Image;
+    return picture.pixel((x - part.Left()) >> level, (y - part.Top()) >> level);
+  };
+  // A device pixel's edges in sixteenths of a raster pixel, on the raster.
+  const auto edges = [](int d, double scale, double offset, int size) {
+    double a = (d - offset) / scale, b = (d + 1 - offset) / scale;
+    if (a > b) std::swap(a, b);
+    const auto unit = [&](double v) {
+      return static_cast<int64_t>(std::nearbyint(std::clamp(v * 16, 0.0, 16.0 * size)));
+    };
+    return std::pair<int64_t, int64_t>{unit(a), unit(b)};
+  };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double cx = (x + 0.5 - ox) / sx, cy = (y + 0.5 - oy) / sy;
+      if (!(cx >= 0 && cx < raster.Width() && cy >= 0 && cy < raster.Height())) continue;
+      if (magnified) {
+        image.setPixel(x, y, pixels.pixel(int(std::floor(cx)), int(std::floor(cy))));
+        continue;
+      }
+      const auto [x0, x1] = edges(x, sx, ox, raster.Width());
+      const auto [y0, y1] = edges(y, sy, oy, raster.Height());
+      double sums[3] = {};
+      for (int64_t py = y0 / 16; py * 16 < y1; ++py)
+        for (int64_t px = x0 / 16; px * 16 < x1; ++px) {
+          const double weight = double(std::min(x1, px * 16 + 16) - std::max(x0, px * 16)) *
+                                double(std::min(y1, py * 16 + 16) - std::max(y0, py * 16));
+          const QRgb v = boxValue(int(px), int(py));
+          sums[0] += weight * qRed(v), sums[1] += weight * qGreen(v), sums[2] += weight * qBlue(v);
+        }
+      const double total = double(x1 - x0) * double(y1 - y0);
+      const auto channel = [&](double s) { return int(std::floor(s * (1.0 / total) + 0.5)); };
+      image.setPixel(x, y, qRgb(channel(sums[0]), channel(sums[1]), channel(sums[2])));
+    }
+  return image;
 }
 
 }  // namespace
@@ -333,4 +385,52 @@ TEST(RasterDraw, PartsAreWidenedWhereTheyGoOn) {
   SetCenteredView(device, 1, {40, 40});
   EXPECT_EQ(PartSourceRect(device, *raster->GetPart(0, 0)), (TRect{0, 0, 82, 82}));
   EXPECT_EQ(PartSourceRect(device, *raster->GetPart(1, 0)), (TRect{}));
+}
+
+TEST(RasterDraw, AnyViewShowsTheRasterAsOnePictureWithoutSeams) {
+  TRasterFiles files;
+  std::mt19937 random(25);
+  // Zooms at which parts met at fractional device positions and showed seams, and others in and
+  // out, down to views where every device pixel covers many parts' boxes.
+  const double zooms[] = {2.52, 1.12, 1.0, 1.5, 2.25, 3.375, 7.3, 0.9, 0.7, 0.51, 0.3, 0.13};
+  int views = 0;
+  for (const int bpp : {1, 8, 24}) {
+    const int side = PartSide(bpp);
+    // Two or three parts each way, a bottom-up file, noise on lines that cross the boundaries.
+    TBmpLayout layout{2 * side + 37, 2 * side + 11, bpp, {}};
+    if (bpp <= 8) layout.Palette = ColourPalette(1 << bpp);
+    layout.Pixel = [bpp](int x, int y) {
+      const uint32_t v = Hash(x / 3, y / 2);
+      return bpp <= 8 ? v % (1u << bpp) : v & 0xFFFFFF;
+    };
+    std::unique_ptr<TRasterManager> raster = files.Open(layout, 3 * 204800);
+    const QImage pixels = DecodeOurBmp(BmpBytes(layout));
+    for (const double zoom : zooms)
+      for (int k = 0; k < 6; ++k) {
+        // Centred near a boundary of parts (or near the raster's edge), off by a fraction.
+        std::uniform_int_distribution<int> boundary(0, 3);
+        std::uniform_real_distribution<double> off(-60, 60);
+        const TWorldPoint centre{boundary(random) * side + off(random) / zoom,
+                                 boundary(random) * side + off(random) / zoom};
+        const int w = 150 + k * 7, h = 110 + k * 5;
+        TDeviceInfo device;
+        device.SetDevice({96, 96}, {0, 0, w, h});
+        device.SetClipRect({0, 0, w, h});
+        SetCenteredView(device, zoom, centre);
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(kBackground);
+        {
+          TCanvas canvas(image);
+          raster->Draw(device, canvas);
+        }
+        const QImage reference = ReferenceView(*raster, pixels, device, w, h);
+        int differing = 0;
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) differing += image.pixel(x, y) != reference.pixel(x, y);
+        EXPECT_EQ(differing, 0) << bpp << " bits, zoom " << zoom << " at " << centre.X << ", "
+                                << centre.Y;
+        ++views;
+      }
+  }
+  EXPECT_GE(views, 200);
 }

@@ -1,0 +1,161 @@
+#include "GridPainters.h"
+
+#include "Contours.h"
+#include "Cursors.h"
+
+#include <array>
+
+namespace {
+
+constexpr std::array<std::array<int32_t, 2>, 4> kNeighbours{{{-1, 0}, {1, 0}, {0, -1}, {0, 1}}};
+
+void AddCircle(TContour& c, const TWorldPoint& centre, double radius) {
+  c.MoveTo(TWorldPoint{centre.X + radius, centre.Y});
+  c.ArcTo(TWorldPoint{centre.X - radius, centre.Y}, 1);
+  c.CloseArc(1);
+}
+
+TLineStyle Solid(TColor color) {
+  return MakeLineStyle(psSolid, color, pmCopy, 0, 0);
+}
+
+class TGridPainter {
+ public:
+  TGridPainter(const TDeviceInfo& device, TCanvas& canvas, const TGridCalibratorOptions& options,
+               const TGridShown& shown)
+      : FDevice(device),
+        FCanvas(canvas),
+        FOptions(options),
+        FGrid(shown.Grid),
+        FShown(shown),
+        FRadius(options.GridNodeRadius) {
+    // Marks beyond the painted area are not built at all: a fine grid has many.
+    device.Projection()->PageRectToWorld(device.PageClipRect(), FVisible);
+    const double margin = 2 * FRadius / device.Projection()->GetScale() + 1;
+    InflateWorldRect(FVisible, margin, margin);
+  }
+
+  void Paint() {
+    PaintFolded();
+    PaintReference();
+    PaintMoved();
+    PaintMissed();
+    PaintSelected();
+  }
+
+ private:
+  bool Shown(const TPoint& p) const {
+    return PtInWorldRect(FVisible, TWorldPoint{p.X + 0.5, p.Y + 0.5});
+  }
+  void AddSegment(TContour& c, const TPoint& a, const TPoint& b) const {
+    c.MoveTo(NodePlace(FDevice, a));
+    c.LineTo(NodePlace(FDevice, b));
+  }
+  void Draw(const TContour& c, const TFillStyle& fill, const TLineStyle& line) {
+    DrawPageContour(FDevice, FCanvas, c, fill, line);
+  }
+
+  void PaintFolded() {
+    if (FShown.Folded.empty()) return;
+    TContourLease cells;
+    for (const TPoint& cell : FShown.Folded) {
+      if (cell.X + 1 >= FGrid.NX || cell.Y + 1 >= FGrid.NY) continue;
+      cells->MoveTo(NodePlace(FDevice, FGrid.NodePos(cell.X, cell.Y)));
+      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X + 1, cell.Y)));
+      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X + 1, cell.Y + 1)));
+      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X, cell.Y + 1)));
+      cells->Close();
+    }
+    // Hatched in the colour of trouble, the picture showing through.
+    Draw(*cells, MakeFillStyle(bsSolid, FOptions.MissedNodeColor, FOptions.MissedNodeColor, 4),
+         Solid(FOptions.MissedNodeColor));
+  }
+
+  void PaintReference() {
+    {
+      TContourLease lattice;
+      const int32_t last = FGrid.NX - 1;
+      const int32_t bottom = FGrid.NY - 1;
+      for (int32_t j = 0; j < FGrid.NY; ++j)
+        AddSegment(*lattice, FGrid.RefPos(0, j), FGrid.RefPos(last, j));
+      for (int32_t i = 0; i < FGrid.NX; ++i)
+        AddSegment(*lattice, FGrid.RefPos(i, 0), FGrid.RefPos(i, bottom));
+      Draw(*lattice, HollowFill, Solid(FOptions.SrcGridColor));
+    }
+    TContourLease marks;
+    for (int32_t j = 0; j < FGrid.NY; ++j)
+      for (int32_t i = 0; i < FGrid.NX; ++i)
+        if (!FGrid.NodeAt(i, j).IsMoved() && Shown(FGrid.RefPos(i, j)))
+          AddCircle(*marks, NodePlace(FDevice, FGrid.RefPos(i, j)), FRadius);
+    Draw(*marks, HollowFill, Solid(FOptions.SrcGridColor));
+  }
+
+  void PaintMoved() {
+    TContourLease moved;
+    TContourLease marks;
+    TContourLease shifts;
+    for (int32_t j = 0; j < FGrid.NY; ++j)
+      for (int32_t i = 0; i < FGrid.NX; ++i) {
+        if (!FGrid.NodeAt(i, j).IsMoved()) continue;
+        const TPoint p = FGrid.NodePos(i, j);
+        for (const auto& [di, dj] : kNeighbours) {
+          const int32_t ni = i + di;
+          const int32_t nj = j + dj;
+          if (ni >= 0 && ni < FGrid.NX && nj >= 0 && nj < FGrid.NY)
+            AddSegment(*moved, p, FGrid.NodePos(ni, nj));
+        }
+        if (Shown(p)) AddCircle(*marks, NodePlace(FDevice, p), FRadius);
+        AddSegment(*shifts, p, FGrid.RefPos(i, j));
+      }
+    Draw(*moved, HollowFill, Solid(FOptions.DstGridColor));
+    Draw(*marks, HollowFill, Solid(FOptions.DstGridColor));
+    Draw(*shifts, HollowFill, MakeLineStyle(psDot, FOptions.DstGridColor, pmCopy, 0, 0));
+  }
+
+  void PaintMissed() {
+    if (FShown.Missed.empty()) return;
+    // A ring twice a node's size with a cross in it: the user's eye finds it on a busy sheet.
+    const double radius = 2 * FRadius;
+    TContourLease marks;
+    for (const TPoint& n : FShown.Missed) {
+      if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
+      const TWorldPoint c = NodePlace(FDevice, FGrid.NodePos(n.X, n.Y));
+      AddCircle(*marks, c, radius);
+      marks->MoveTo(TWorldPoint{c.X - radius, c.Y});
+      marks->LineTo(TWorldPoint{c.X + radius, c.Y});
+      marks->MoveTo(TWorldPoint{c.X, c.Y - radius});
+      marks->LineTo(TWorldPoint{c.X, c.Y + radius});
+    }
+    Draw(*marks, HollowFill, Solid(FOptions.MissedNodeColor));
+  }
+
+  void PaintSelected() {
+    if (!FShown.Selected) return;
+    const TPoint n = *FShown.Selected;
+    if (n.X >= FGrid.NX || n.Y >= FGrid.NY) return;
+    const TWorldPoint c = NodePlace(FDevice, FGrid.NodePos(n.X, n.Y));
+    TContourLease rings;
+    AddCircle(*rings, c, 1.6 * FRadius);
+    AddCircle(*rings, c, 1.6 * FRadius + FDevice.PixelsToPage(2));
+    Draw(*rings, HollowFill, Solid(FOptions.DstGridColor));
+  }
+
+  const TDeviceInfo& FDevice;
+  TCanvas& FCanvas;
+  const TGridCalibratorOptions& FOptions;
+  const TGridInfo& FGrid;
+  const TGridShown& FShown;
+  double FRadius;
+  TWorldRect FVisible;
+};
+
+}  // namespace
+
+TWorldPoint NodePlace(const TDeviceInfo& device, const TPoint& pixel) {
+  return device.DeviceToPage(device.DevicePixelOf(TWorldPoint{pixel.X + 0.5, pixel.Y + 0.5}));
+}
+
+void PaintGrid(const TDeviceInfo& device, TCanvas& canvas, const TGridCalibratorOptions& options,
+               const TGridShown& shown) {
+  TGridPainter(device, canvas, options, shown).Paint();
+}
