@@ -445,15 +445,7 @@ void TEditWindow::InvalidateRect(const TRect& r) {
 }
 
 void TEditWindow::Update() {
-  if (FRenderSuspended == 0) Render();
-}
-
-void TEditWindow::SuspendRendering() {
-  ++FRenderSuspended;
-}
-
-void TEditWindow::ResumeRendering() {
-  if (FRenderSuspended > 0 && --FRenderSuspended == 0) ScheduleRender();
+  Render();
 }
 
 void TEditWindow::ScheduleRender() {

@@ -5,6 +5,7 @@
 #include "GridFiles.h"
 #include "MainForms.h"
 #include "RasterFileDialogs.h"
+#include "ReadOnlyFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,6 +34,13 @@ void TMainForm::CalibrateMenuClick() {
     FEditWindow->Invalidate();
   };
   calibrator->OnRasterChanged = [this](TGridCalibrator*) { FModified = true; };
+  calibrator->OnRunWork = [this](const QString& name, const std::function<void()>& job) {
+    RunWork(name, job);
+  };
+  calibrator->OnReplaceRaster = [this](std::unique_ptr<TRasterManager> raster) {
+    FRaster.swap(raster);
+    return raster;
+  };
   calibrator->OnGridChange = [this](TGridCalibrator*) { GridHistoryChanged(); };
   FEditWindow->AttachEditor(calibrator);
   FEditWindow->Invalidate();
@@ -40,45 +48,38 @@ void TMainForm::CalibrateMenuClick() {
   ReleaseRef(calibrator);
 }
 
+// The calibrator's commands do nothing while long work runs: a key pressed twice, or a command
+// that was waiting, must not start the work again.
 void TMainForm::CalibrateParamsBtnClick() {
-  if (FCalibrator) FCalibrator->EditGridParams(this);
+  if (FCalibrator && !WorkRunning()) FCalibrator->EditGridParams(this);
 }
 
 void TMainForm::CalibrateResetBtnClick() {
-  if (FCalibrator) FCalibrator->ResetGrid();
+  if (FCalibrator && !WorkRunning()) FCalibrator->ResetGrid();
 }
 
 void TMainForm::CalibrateBeginBtnClick() {
-  if (!FCalibrator) return;
-  TBusy busy(*this);
-  FCalibrator->Calibrate();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Calibrate();
 }
 
 void TMainForm::ClipImageBtnClick() {
-  if (!FCalibrator) return;
-  {
-    TBusy busy(*this);
-    FCalibrator->ClipToGrid();
-  }
+  if (!FCalibrator || WorkRunning()) return;
+  FCalibrator->ClipToGrid();
   FNavigator->SetView(TWorldPoint{FRaster->Width() / 2.0, FRaster->Height() / 2.0}, true,
                       FNavigator->GetScale());
 }
 
 void TMainForm::UndoMenuClick() {
-  if (FCalibrator) FCalibrator->Undo();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Undo();
 }
 
 void TMainForm::RedoMenuClick() {
-  if (FCalibrator) FCalibrator->Redo();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Redo();
 }
 
 void TMainForm::FindNodesMenuClick() {
-  if (!FCalibrator) return;
-  TAppliedNodes applied;
-  {
-    TBusy busy(*this);
-    applied = FCalibrator->FindNodes();
-  }
+  if (!FCalibrator || WorkRunning()) return;
+  const TAppliedNodes applied = FCalibrator->FindNodes();
   const int searched = applied.Found + static_cast<int>(applied.NotFound.size());
   QString report = QStringLiteral("Найдено %1 из %2 узлов").arg(applied.Found).arg(searched);
   if (!applied.NotFound.empty())
@@ -88,22 +89,27 @@ void TMainForm::FindNodesMenuClick() {
 }
 
 void TMainForm::OpenGridMenuClick() {
-  if (!FCalibrator) return;
+  if (!FCalibrator || WorkRunning()) return;
   QString name = GridFileProposal();
   if (!RunOpenFileDialog(kGridFilter, name, this, QStringLiteral("Открытие сетки"))) return;
+  TGridFile file;
+  RunWork(QStringLiteral("чтение сетки"), [&file, &name] { file = ReadGridFile(name); });
   // A file that does not fit the raster is refused whole: the grid stays as it was.
-  FCalibrator->ReplaceGrid(MakeGrid(ReadGridFile(name), *FRaster));
+  FCalibrator->ReplaceGrid(MakeGrid(file, *FRaster));
   FGridProposal = name;
   FFiledGrid = FCalibrator->Grid();
 }
 
 void TMainForm::SaveGridMenuClick() {
-  if (!FCalibrator) return;
+  if (!FCalibrator || WorkRunning()) return;
   QString name = GridFileProposal();
   if (!RunSaveFileDialog(kGridFilter, QStringLiteral("json"), name, this,
-                         QStringLiteral("Сохранение сетки")))
+                         QStringLiteral("Сохранение сетки")) ||
+      !MayReplace(name, this))
     return;
-  WriteGridFile(name, FCalibrator->Grid());
+  const TReplaceableFile replaceable(name);
+  const TGridInfo grid = FCalibrator->Grid();
+  RunWork(QStringLiteral("запись сетки"), [&name, &grid] { WriteGridFile(name, grid); });
   FGridProposal = name;
   FFiledGrid = FCalibrator->Grid();
 }
@@ -130,4 +136,14 @@ bool TMainForm::ConfirmGridLoss() {
 void TMainForm::GridHistoryChanged() {
   FGridCanUndo->SetValue(FCalibrator && FCalibrator->CanUndo());
   FGridCanRedo->SetValue(FCalibrator && FCalibrator->CanRedo());
+  // The items say what they undo and redo.
+  static const QString undo[] = {QStringLiteral("Отменит&ь изменение сетки"),
+                                 QStringLiteral("Отменит&ь калибровку"),
+                                 QStringLiteral("Отменит&ь обрезку")};
+  static const QString redo[] = {QStringLiteral("&Вернуть изменение сетки"),
+                                 QStringLiteral("&Вернуть калибровку"),
+                                 QStringLiteral("&Вернуть обрезку")};
+  const auto kind = [](TEditKind k) { return static_cast<size_t>(k); };
+  FUndoMenu->setText(undo[kind(FCalibrator ? FCalibrator->UndoKind() : TEditKind::ekGrid)]);
+  FRedoMenu->setText(redo[kind(FCalibrator ? FCalibrator->RedoKind() : TEditKind::ekGrid)]);
 }

@@ -19,8 +19,8 @@ int RunCalibrate(const QStringList& args) {
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
   CheckGridCalibrates(grid);
   std::optional<TRect> clip;
-  if (options.Clip) clip = GridFirstCell(grid);
-  if (options.ClipFrame) clip = GridFrame(grid);
+  if (options.Clip) clip = FirstCellClip(grid).Rect;
+  if (options.ClipFrame) clip = FrameClip(grid).Rect;
   SaveCalibratedRaster(raster, grid, clip, options.Positional[1]);
   return 0;
 }

@@ -250,14 +250,18 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   }
 }
 
-void TRasterManager::CopyFrom(TRasterManager& source) {
-  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.CopyFrom"),
-                QStringLiteral("растр уже заполнен"));
+void TRasterManager::TakeHeaderOf(TRasterManager& source) {
   FFileName = source.FFileName;
   FBitsPerPixel = source.FBitsPerPixel;
   const uint8_t* header = source.GetHeader();
   SetHeader(std::vector<uint8_t>(header, header + source.HeaderSize()));
   FBottomUp = source.FBottomUp;
+}
+
+void TRasterManager::CopyFrom(TRasterManager& source) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.CopyFrom"),
+                QStringLiteral("растр уже заполнен"));
+  TakeHeaderOf(source);
   FSource = source.FSource;
   SetSize(source.FWidth, source.FHeight);
   TProgress progress(FStatusInfo, QStringLiteral("Копирование растра..."));
@@ -279,19 +283,22 @@ bool TRasterManager::ClipRect(const TRect& rect, TRect& kept) const {
   return true;
 }
 
-bool TRasterManager::Clip(const TRect& rect) {
-  TRect kept;
+bool TRasterManager::KeptRect(const TRect& rect, TRect& kept) const {
   if (!ClipRect(rect, kept)) return false;
   // Pixels move through colours; a depth without colour access is refused before anything
   // changes, instead of leaving an emptied raster behind.
   if (FBitsPerPixel != 1 && FBitsPerPixel != 4 && FBitsPerPixel != 8 && FBitsPerPixel != 24)
     throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
+  return true;
+}
+
+bool TRasterManager::Clip(const TRect& rect) {
+  TRect kept;
+  if (!KeptRect(rect, kept)) return false;
   // The raster's pixels go to a manager of their own, from which the kept ones are copied into
   // new parts here; a failure gives them back, so that the raster is as it was.
   TRasterManager old(FProvider, FCacheSize, FStatusInfo);
-  old.FBitsPerPixel = FBitsPerPixel;
-  old.SetHeader(FHeader);
-  old.FBottomUp = FBottomUp;
+  old.TakeHeaderOf(*this);
   SwapPixels(old);
   try {
     CopyRect(old, kept);
@@ -301,6 +308,21 @@ bool TRasterManager::Clip(const TRect& rect) {
     throw;
   }
   return true;
+}
+
+bool TRasterManager::ClipFrom(TRasterManager& source, const TRect& rect) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.ClipFrom"),
+                QStringLiteral("растр уже заполнен"));
+  TRect kept;
+  if (!source.KeptRect(rect, kept)) return false;
+  TakeHeaderOf(source);
+  CopyRect(source, kept);
+  return true;
+}
+
+void TRasterManager::SetAside() {
+  while (!FCache.LoadedParts().empty()) FCache.Unload(*FCache.LoadedParts().back());
+  if (FPictures) FPictures->ReleaseFine();
 }
 
 void TRasterManager::SwapPixels(TRasterManager& other) {

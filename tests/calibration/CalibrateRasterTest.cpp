@@ -489,8 +489,8 @@ TEST_F(CalibrateRasterTest, ACalibrationWrittenStraightToAFileIsTheOneTheStepsSa
               raster->SetPixel(x + 5, 200, raster->GetPixel(x + 6, 201));
         const std::vector<uint32_t> before = Pixels(*streamed);
         std::optional<TRect> rect;
-        if (clip == TClip::FirstCell) rect = GridFirstCell(grid);
-        if (clip == TClip::Frame) rect = GridFrame(grid);
+        if (clip == TClip::FirstCell) rect = FirstCellClip(grid).Rect;
+        if (clip == TClip::Frame) rect = FrameClip(grid).Rect;
         SaveCalibratedRaster(*streamed, grid, rect, files.Path("streamed.bmp"));
         CalibrateRaster(*stepped, grid);
         TGridInfo steppedGrid = grid;
@@ -542,12 +542,13 @@ TEST_F(CalibrateRasterTest, AStreamedCalibrationThatFailsLeavesTheTargetAsItWas)
   auto wordy = Files.Open(words, 8 * 204800, "words.bmp");
   QFile::remove(target);
   const TGridInfo over = Grid(1, 1, TPoint{0, 0}, TPoint{40, 30});
-  EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*wordy, over, GridFirstCell(over), target); }),
-            QStringLiteral("Неподдерживаемое количество битов на цвет"));
+  EXPECT_EQ(
+      MessageOf([&] { SaveCalibratedRaster(*wordy, over, FirstCellClip(over).Rect, target); }),
+      QStringLiteral("Неподдерживаемое количество битов на цвет"));
   EXPECT_FALSE(QFile::exists(target));
   const TGridInfo away = Grid(1, 1, TPoint{100, 100}, TPoint{40, 30});
   for (const std::optional<TRect>& clip :
-       {std::optional<TRect>(), std::optional(GridFrame(away))}) {
+       {std::optional<TRect>(), std::optional(FrameClip(away).Rect)}) {
     SaveCalibratedRaster(*wordy, away, clip, target);
     EXPECT_EQ(ReadFile(target), ReadFile(Files.Path("words.bmp")));
   }
@@ -575,9 +576,39 @@ TEST_F(CalibrateRasterTest, ACancelledCalibrationLeavesTheRasterAndTheTargetAsTh
     WriteFile(target, "the old file");
     streamStatus.Cancel(percents);
     EXPECT_EQ(
-        MessageOf([&] { SaveCalibratedRaster(*streamed, grid, GridFirstCell(grid), target); }),
+        MessageOf([&] { SaveCalibratedRaster(*streamed, grid, FirstCellClip(grid).Rect, target); }),
         QStringLiteral("Отменено"));
     EXPECT_EQ(ReadFile(target), "the old file");
     EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
+  }
+}
+
+// Esc during the calibration: every pixel written so far is given back, and the copy the caller
+// made still holds the raster as it was.
+TEST_F(CalibrateRasterTest, ACancelledCalibrationGivesEveryPixelBack) {
+  for (const bool stable : {true, false}) {
+    TRasterFiles& files = stable ? Files : UnstableFiles;
+    auto raster = files.Open(NoiseLayout(24, 700, 5), 3 * 204800);
+    const std::vector<uint32_t> before = Pixels(*raster);
+    TGridInfo grid = Grid(3, 2, TPoint{20, 30}, TPoint{200, 300});
+    MoveNodesAtRandom(grid, 15, 9);
+    for (const char* at : {"1%", "60%"}) {
+      TRasterManager copy(raster->Provider(), raster->CacheSize(), nullptr);
+      copy.CopyFrom(*raster);
+      files.Status().CancelWhenShown(2, at);
+      EXPECT_THROW(CalibrateRaster(*raster, grid, copy), ECancelled) << at;
+      EXPECT_EQ(Pixels(*raster), before) << at << " " << stable;
+      EXPECT_EQ(Pixels(copy), before);
+      EXPECT_EQ(files.Status().Info()->SavedCount(), 0);
+    }
+    files.Status().CancelWhenShown(-1, {});
+    TRasterManager copy(raster->Provider(), raster->CacheSize(), nullptr);
+    copy.CopyFrom(*raster);
+    CalibrateRaster(*raster, grid, copy);
+    EXPECT_EQ(Pixels(copy), before);
+    TRasterManager reference(raster->Provider(), raster->CacheSize(), nullptr);
+    reference.CopyFrom(copy);
+    ReferenceCalibrate(reference, grid);
+    EXPECT_EQ(Pixels(*raster), Pixels(reference));
   }
 }
