@@ -477,11 +477,13 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
                         .arg(FRaster->XPelsPerMeter())
                         .arg(FRaster->YPelsPerMeter()));
   TGridPaperParams params = GridToPaper(FGrid, rx, ry);
+  std::optional<TGridMap> map = FGrid.Map;
   if (!ShowGridParamsDialog(params.Left, params.Top, params.Width, params.Height, params.CellsX,
-                            params.CellsY, parent))
+                            params.CellsY, map, parent))
     return false;
   TGridInfo edited = FGrid;
   ApplyPaperParams(edited, params, rx, ry);
+  edited.Map = map;
   ForgetSearch();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
