@@ -20,6 +20,9 @@ constexpr double kClosurePixels = 10;
 // than this many pixels.
 constexpr double kSeedReach = 0.3;
 constexpr int kMaxRadius = 320;
+// The middle patch is first looked at this close to the lattice, as a share of a cell: a grid laid
+// well over the scan is found in windows of a quarter of the area or less.
+constexpr double kNearReach = 0.1;
 // Its sides may differ from the lattice's by this share and these pixels, the lengths of its mean
 // sides by this share (a sheet bends, but it shrinks only a little), opposite sides from each
 // other by this.
@@ -65,7 +68,9 @@ double Distance(const TWorldPoint& a, const TWorldPoint& b) {
 class TSeeder {
  public:
   explicit TSeeder(TNodeFinder& finder);
-  bool Run();
+  // Looks for the first cell at most this far from the lattice, as a share of a cell, in the first
+  // patches of the order, at most so many; forgets what an earlier run saw.
+  bool Run(double reach, size_t patches);
 
  private:
   // The patches' anchors, in the order they are searched.
@@ -234,12 +239,17 @@ int TSeeder::Support(int i, int j, const std::array<const TCrossing*, 4>& corner
   return support;
 }
 
-bool TSeeder::Run() {
-  const std::vector<TBlock> order = Order();
+bool TSeeder::Run(double reach, size_t patches) {
+  std::vector<TBlock> order = Order();
+  order.resize(std::min(order.size(), patches));
+  for (TNodeState& node : FFinder.Nodes()) {
+    node.SeedSearched = false;
+    node.Seen.clear();
+  }
   const double cellX = std::hypot(FLattice.StepAcross.X, FLattice.StepAcross.Y);
   const double cellY = std::hypot(FLattice.StepDown.X, FLattice.StepDown.Y);
-  const int radiusX = std::min(kMaxRadius, static_cast<int>(kSeedReach * cellX));
-  const int radiusY = std::min(kMaxRadius, static_cast<int>(kSeedReach * cellY));
+  const int radiusX = std::min(kMaxRadius, static_cast<int>(reach * cellX));
+  const int radiusY = std::min(kMaxRadius, static_cast<int>(reach * cellY));
   std::vector<TBlock> cells;
   for (size_t first = 0; first < order.size();) {
     // The middle patch first, then the four spread over the grid, then two at a time.
@@ -295,5 +305,6 @@ bool TSeeder::Run() {
 }  // namespace
 
 bool SeedNodes(TNodeFinder& finder) {
-  return TSeeder(finder).Run();
+  TSeeder seeder(finder);
+  return seeder.Run(kNearReach, 1) || seeder.Run(kSeedReach, kMaxPatches);
 }
