@@ -96,6 +96,7 @@ TSheetReport CalibrateSheet(const TBatchSheet& sheet, const TBatchOptions& batch
   CheckOutputIsNoInput(sheet.Output, QStringLiteral("результат"),
                        {{sheet.Grid, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
+  const TSaveOptions save = cli.OutputFormat(sheet.Output);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (sheet.MapX) {
@@ -119,8 +120,7 @@ TSheetReport CalibrateSheet(const TBatchSheet& sheet, const TBatchOptions& batch
   CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   ClipRasterToGridFrame(raster, grid);
-  raster.Save(sheet.Output);
-  if (grid.Map) WriteWorldFiles(sheet.Output, MapGeoTransform(grid), grid.Map->Crs);
+  SaveOnTheMap(raster, grid, sheet.Output, save);
   if (!report.Missed.empty()) {
     report.Status = TSheetStatus::Check;
     report.Message = QStringLiteral("не найдено узлов: %1").arg(report.Missed.size());

@@ -27,9 +27,7 @@ int RunCalibrate(const QStringList& args) {
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
   if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
-  raster.Save(options.Positional[1], save);
-  // The picture is regular in the sheet's centimetres now: one affine transform places it.
-  if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
+  SaveOnTheMap(raster, grid, options.Positional[1], save);
   return 0;
 }
 
