@@ -2,6 +2,7 @@
 #include "CliBatchSheets.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
+#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
 #include "FileUtils.h"
 #include "FindNodes.h"

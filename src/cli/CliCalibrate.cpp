@@ -2,6 +2,7 @@
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
+#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
 #include "RasterManagers.h"
 #include "WorldFiles.h"

@@ -1,8 +1,5 @@
 #include "CliFindNodes.h"
 
-#include "CoordinateSystems.h"
-#include "WorldFiles.h"
-
 #include "CliCommands.h"
 #include "CliRasterOptions.h"
 #include "FindNodes.h"
@@ -25,16 +22,6 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) 
                         .arg(PluralForm(bits, QStringLiteral("бите"), QStringLiteral("битах"),
                                         QStringLiteral("битах"))));
   return MakeGrid(gridFile, raster);
-}
-
-void SaveOnTheMap(TRasterManager& raster, const TGridInfo& grid, const QString& fileName,
-                  TSaveOptions save) {
-  if (grid.Map && save.Format == TRasterFormat::Tiff)
-    save.Georeference = TGeoReference{
-        MapGeoTransform(grid), {}, CoordinateSystemWkt(grid.Map->Crs, TWktDialect::Standard)};
-  raster.Save(fileName, save);
-  if (grid.Map && save.Format == TRasterFormat::Bmp)
-    WriteWorldFiles(fileName, MapGeoTransform(grid), grid.Map->Crs);
 }
 
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "GridInfo.h"
-#include "RasterFiles.h"
 
 class TCliRaster;
 class TRasterManager;
@@ -14,9 +13,3 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options);
 // Finds the crossings of the scan's grid near the grid's nodes and moves the nodes found onto them.
 // Unless quiet, prints how many were found and every node that was not, on standard output.
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options);
-
-// Saves a calibrated raster placed on the map when the grid has map coordinates: the picture is
-// regular in the sheet's centimetres, so one affine transform places it. A TIFF carries it as a
-// GeoTIFF; a BMP gets its world files beside it.
-void SaveOnTheMap(TRasterManager& raster, const TGridInfo& grid, const QString& fileName,
-                  TSaveOptions save);
