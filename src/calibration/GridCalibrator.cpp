@@ -478,8 +478,8 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
                             params.CellsY, map, parent))
     return false;
   TGridInfo edited = FGrid;
-  ApplyPaperParams(edited, params, rx, ry);
   edited.Map = map;
+  ApplyPaperParams(edited, params, rx, ry);
   FMissed.clear();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
