@@ -231,8 +231,11 @@ void RunChildren(const TBatchOptions& batch, const std::vector<int>& pending, in
       queue.pop_front();
       running.push_back(std::move(child));
     }
-    running.front()->waitForFinished(-1);
-    running.erase(running.begin());
+    // Whichever ends first makes room for the next sheet.
+    running.front()->waitForFinished(100);
+    std::erase_if(running, [](const std::unique_ptr<QProcess>& child) {
+      return child->state() == QProcess::NotRunning;
+    });
   }
 }
 
