@@ -233,6 +233,8 @@ void RunChildren(const TBatchOptions& batch, const std::vector<int>& pending, in
     }
     // Whichever ends first makes room for the next sheet.
     running.front()->waitForFinished(100);
+    // The others learn of their end from the event loop.
+    QCoreApplication::processEvents();
     std::erase_if(running, [](const std::unique_ptr<QProcess>& child) {
       return child->state() == QProcess::NotRunning;
     });
