@@ -144,7 +144,7 @@ struct TGeoReference {
 struct TSaveOptions {
   TRasterFormat Format = TRasterFormat::Bmp;
   TTiffCompression Compression = TTiffCompression::Deflate;
-  std::optional<TGeoReference> Georeference;
+  std::optional<TGeoReference> Georeference{};
 };
 
 // What a file that holds drawn pages rather than pixels (PDF) is opened with: the page, and the
