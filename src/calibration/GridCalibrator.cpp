@@ -200,7 +200,7 @@ void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
   }
   Commit(std::move(edited));
   // A node placed by hand is no longer one the search missed.
-  if (state == dsMoveNode || state == dsResetNode) std::erase(FMissed, TPoint{i, j});
+  if (state == dsMoveNode || state == dsResetNode) ForgetNode(i, j);
   ShowStatus();
   Repaint();
 }
@@ -324,7 +324,8 @@ void TGridCalibrator::Notify(int kind) {
   if (kind == nkAttached) {
     FLoupe = std::make_unique<TLoupe>(*GetValidOwner());
     FLoupe->OnPaintOver = [this](TDeviceInfo& device, TCanvas& canvas) {
-      PaintGrid(device, canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
+      PaintGrid(device, canvas, *FOptions,
+                TGridShown{FGrid, FMissed, FDisagreeing, FSureness, FFolded, FSelected});
       DrawFeedback(device, canvas);
     };
   } else if (kind == nkDetaching) {
@@ -367,12 +368,14 @@ void TGridCalibrator::SelectNext(bool forward) {
 }
 
 bool TGridCalibrator::SelectNextMissed() {
-  if (FMissed.empty()) return false;
+  if (FMissed.empty() && FDisagreeing.empty()) return false;
   std::vector<TPoint> missed = FMissed;
+  missed.insert(missed.end(), FDisagreeing.begin(), FDisagreeing.end());
   const auto order = [](const TPoint& a, const TPoint& b) {
     return a.Y != b.Y ? a.Y < b.Y : a.X < b.X;
   };
   std::sort(missed.begin(), missed.end(), order);
+  missed.erase(std::unique(missed.begin(), missed.end()), missed.end());
   auto next = missed.begin();
   if (FSelected) {
     next = std::upper_bound(missed.begin(), missed.end(), *FSelected, order);
@@ -416,7 +419,7 @@ void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
   const TPoint ref = edited.RefPos(i, j);
   edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
   Commit(std::move(edited));
-  std::erase(FMissed, TPoint{i, j});
+  ForgetNode(i, j);
   ShowStatus();
   Repaint();
 }
@@ -454,7 +457,8 @@ void TGridCalibrator::ShowStatus() {
 // --- Painting ---
 
 void TGridCalibrator::Paint(TCanvas& canvas) {
-  PaintGrid(Device(), canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
+  PaintGrid(Device(), canvas, *FOptions,
+            TGridShown{FGrid, FMissed, FDisagreeing, FSureness, FFolded, FSelected});
 }
 
 void TGridCalibrator::Repaint() {
@@ -480,7 +484,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
   TGridInfo edited = FGrid;
   edited.Map = map;
   ApplyPaperParams(edited, params, rx, ry);
-  FMissed.clear();
+  ForgetSearch();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
   FUIContext->CellYN->SetValue(params.CellsY);
@@ -490,7 +494,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
 
 void TGridCalibrator::ResetGrid() {
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   TGridInfo reset = FGrid;
   reset.ResetNodes();
   Commit(std::move(reset));
@@ -524,7 +528,7 @@ void TGridCalibrator::Calibrate() {
       CalibrateRaster(*calibrated, grid, source);
     });
     FHistory.Push({TEditKind::ekCalibration, FGrid, PutRaster(std::move(calibrated))});
-    FMissed.clear();
+    ForgetSearch();
     Repaint();
     DoRasterChanged();
   }
@@ -533,7 +537,7 @@ void TGridCalibrator::Calibrate() {
 
 void TGridCalibrator::ClipToGrid() {
   // The grid is a cell of another size now: what the search missed is no longer there.
-  if (Clip(FirstCellClip(FGrid))) FMissed.clear();
+  if (Clip(FirstCellClip(FGrid))) ForgetSearch();
 }
 
 void TGridCalibrator::ClipToGridFrame() {
@@ -577,7 +581,7 @@ std::unique_ptr<TRasterManager> TGridCalibrator::PutRaster(std::unique_ptr<TRast
 
 void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   if (grid == FGrid) return;
   const TGridInfo previous = std::exchange(FGrid, grid);
   SetCellCounts(previous);
@@ -586,7 +590,7 @@ void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   Repaint();
 }
 
-TAppliedNodes TGridCalibrator::FindNodes() {
+TNodeSearch TGridCalibrator::FindNodes() {
   SetDragState(dsIdle);
   const TGridInfo grid = FGrid;
   TRasterManager& raster = *FRaster;
@@ -594,11 +598,28 @@ TAppliedNodes TGridCalibrator::FindNodes() {
   RunWork(QStringLiteral("поиск узлов"),
           [&search, &raster, &grid] { search = FindGridNodes(raster, grid); });
   TGridInfo found = FGrid;
-  TAppliedNodes applied = ApplyFoundNodes(found, search);
+  const TAppliedNodes applied = ApplyFoundNodes(found, search);
   Commit(std::move(found));
   FMissed = applied.NotFound;
+  FDisagreeing = applied.Disagreeing;
+  FSureness.assign(search.Nodes.size(), -1);
+  for (size_t k = 0; k < search.Nodes.size(); ++k)
+    if (search.Nodes[k].Finding == TNodeFinding::Found) FSureness[k] = search.Nodes[k].Confidence;
   Repaint();
-  return applied;
+  return search;
+}
+
+void TGridCalibrator::ForgetSearch() {
+  FMissed.clear();
+  FDisagreeing.clear();
+  FSureness.clear();
+}
+
+void TGridCalibrator::ForgetNode(int32_t i, int32_t j) {
+  std::erase(FMissed, TPoint{i, j});
+  std::erase(FDisagreeing, TPoint{i, j});
+  const size_t k = static_cast<size_t>(i) + static_cast<size_t>(j) * FGrid.NX;
+  if (k < FSureness.size()) FSureness[k] = -1;
 }
 
 void TGridCalibrator::DoRasterChanged() {
@@ -632,7 +653,7 @@ void TGridCalibrator::Redo() {
 }
 
 TCalibratorHistory::TStep TGridCalibrator::Revert(TCalibratorHistory::TStep step) {
-  FMissed.clear();
+  ForgetSearch();
   TCalibratorHistory::TStep back{step.Kind, std::exchange(FGrid, std::move(step.Grid)), nullptr};
   if (step.Raster) back.Raster = PutRaster(std::move(step.Raster));
   SetCellCounts(back.Grid);

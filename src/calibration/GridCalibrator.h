@@ -84,8 +84,12 @@ class TGridCalibrator : public TEditor {
   // Looks for the scan's crossings of the nodes the user has not moved: the found nodes move onto
   // them as one step that can be undone, the others are marked until they are moved or the grid
   // changes as a whole.
-  TAppliedNodes FindNodes();
+  TNodeSearch FindNodes();
   const std::vector<TPoint>& MissedNodes() const { return FMissed; }
+  // The nodes the last search found at odds with the grid's other crossings, and how sure it is
+  // of each node it found (below 0 for the others; empty after a change of the whole grid).
+  const std::vector<TPoint>& DisagreeingNodes() const { return FDisagreeing; }
+  const std::vector<double>& Sureness() const { return FSureness; }
   // The cells that folded (see FoldedCells), marked in the view; the calibration refuses them.
   const std::vector<TPoint>& Folded() const { return FFolded; }
 
@@ -94,8 +98,8 @@ class TGridCalibrator : public TEditor {
   void Select(const std::optional<TPoint>& node);
   // The next node (or the previous one) in rows, from the selected one, round the grid.
   void SelectNext(bool forward);
-  // The next node the last search missed after the selected one, shown at a working zoom; false
-  // when it missed none.
+  // The next node the last search missed or found at odds with the others, after the selected
+  // one, shown at a working zoom; false when there is none.
   bool SelectNextMissed();
   // Centres the view on a node, zoomed in to at least kWorkingZoom logical pixels per raster pixel
   // when asked.
@@ -183,5 +187,10 @@ class TGridCalibrator : public TEditor {
   std::unique_ptr<TLoupe> FLoupe;
   std::vector<TPoint> FFolded;
   TCalibratorHistory FHistory;
+  // What the last search made of the nodes, shown until a node is moved or the grid changes whole.
+  void ForgetSearch();
+  void ForgetNode(int32_t i, int32_t j);
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
+  std::vector<TPoint> FDisagreeing;
+  std::vector<double> FSureness;
 };
