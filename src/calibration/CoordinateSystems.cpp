@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr qsizetype kMaxDefinition = 20000;
+
 // A context of its own for each use: contexts are not to be shared between threads, and PROJ's
 // own messages (in English, on standard error) are silenced; ours say what went wrong.
 struct TProjContext {
@@ -49,6 +51,10 @@ TPjPtr CreateCrs(PJ_CONTEXT* context, const QString& text) {
 TCoordinateSystem FindCoordinateSystem(const QString& text) {
   const QString trimmed = text.trimmed();
   if (trimmed.isEmpty()) throw Exception(QStringLiteral("не задана"));
+  // The longest definitions of the database run to a few kilobytes of WKT.
+  if (trimmed.size() > kMaxDefinition)
+    throw Exception(
+        QStringLiteral("задана слишком длинным текстом: не больше %1 знаков").arg(kMaxDefinition));
   TProjContext context;
   // A bound transformation around a CRS (a PROJ string with +towgs84) is the CRS underneath.
   TPjPtr crs = CreateCrs(context.Context, trimmed);

@@ -482,8 +482,8 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
                             params.CellsY, map, parent))
     return false;
   TGridInfo edited = FGrid;
-  ApplyPaperParams(edited, params, rx, ry);
   edited.Map = map;
+  ApplyPaperParams(edited, params, rx, ry);
   ForgetSearch();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);

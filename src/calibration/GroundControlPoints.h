@@ -1,19 +1,11 @@
 #pragma once
 
 #include "GridInfo.h"
+#include "RasterFiles.h"
 
 #include <QString>
 
 #include <vector>
-
-// A point of the scan whose map coordinates are known: for a georeferencer that warps the scan
-// itself. Pixel coordinates run from the raster's top-left corner, x to the right, y down.
-struct TGroundControlPoint {
-  double PixelX = 0;
-  double PixelY = 0;
-  double MapX = 0;
-  double MapY = 0;
-};
 
 // Every node of a grid with map coordinates: the centre of the pixel the node stands on (where
 // the user or the search put it) and the node's place on the map.

@@ -2,6 +2,7 @@
 #include "CliBatchSheets.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
+#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
 #include "FileUtils.h"
 #include "FindNodes.h"
@@ -96,6 +97,7 @@ TSheetReport CalibrateSheet(const TBatchSheet& sheet, const TBatchOptions& batch
   CheckOutputIsNoInput(sheet.Output, QStringLiteral("результат"),
                        {{sheet.Grid, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
+  const TSaveOptions save = cli.OutputFormat(sheet.Output);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (sheet.MapX) {
@@ -119,8 +121,7 @@ TSheetReport CalibrateSheet(const TBatchSheet& sheet, const TBatchOptions& batch
   CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   ClipRasterToGridFrame(raster, grid);
-  raster.Save(sheet.Output);
-  if (grid.Map) WriteWorldFiles(sheet.Output, MapGeoTransform(grid), grid.Map->Crs);
+  SaveOnTheMap(raster, grid, sheet.Output, save);
   if (!report.Missed.empty()) {
     report.Status = TSheetStatus::Check;
     report.Message = QStringLiteral("не найдено узлов: %1").arg(report.Missed.size());
@@ -230,8 +231,13 @@ void RunChildren(const TBatchOptions& batch, const std::vector<int>& pending, in
       queue.pop_front();
       running.push_back(std::move(child));
     }
-    running.front()->waitForFinished(-1);
-    running.erase(running.begin());
+    // Whichever ends first makes room for the next sheet.
+    running.front()->waitForFinished(100);
+    // The others learn of their end from the event loop.
+    QCoreApplication::processEvents();
+    std::erase_if(running, [](const std::unique_ptr<QProcess>& child) {
+      return child->state() == QProcess::NotRunning;
+    });
   }
 }
 

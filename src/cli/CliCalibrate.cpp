@@ -2,6 +2,7 @@
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
+#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
 #include "RasterManagers.h"
 #include "WorldFiles.h"
@@ -35,14 +36,14 @@ int RunCalibrate(const QStringList& args) {
     // The grid moves with the picture only where the clip cut anything, as the steps move it.
     TRect kept;
     if (clip && raster.ClipRect(clip->Rect, kept)) grid = std::move(clip->Grid);
+    // The picture is regular in the sheet's centimetres now: one affine transform places it.
+    if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
   } else {
     CalibrateRaster(raster, grid);
     if (options.Clip) ClipRasterToGrid(raster, grid);
     if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
-    raster.Save(options.Positional[1], save);
+    SaveOnTheMap(raster, grid, options.Positional[1], save);
   }
-  // The picture is regular in the sheet's centimetres now: one affine transform places it.
-  if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "CliCommands.h"
 #include "CliFindNodes.h"
 #include "CliRasterOptions.h"
+#include "CoordinateSystems.h"
 #include "GroundControlPoints.h"
 #include "RasterManagers.h"
 
@@ -15,38 +16,53 @@ int RunGeoref(const QStringList& args) {
   if (options.Clip || options.ClipFrame)
     throw ECliUsage(QStringLiteral("опорные точки пишутся для растра как он есть, без обрезки"));
   const QString& output = options.Positional[1];
-  if (QFileInfo(output).suffix().compare(QStringLiteral("points"), Qt::CaseInsensitive) != 0)
-    throw ECliUsage(QStringLiteral("файл опорных точек должен называться *.points"));
+  const bool points =
+      QFileInfo(output).suffix().compare(QStringLiteral("points"), Qt::CaseInsensitive) == 0;
   CheckOutputIsNoInput(output, QStringLiteral("файл опорных точек"),
                        {{options.Positional[0], QStringLiteral("растр")},
                         {options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
+  // Anything but a .points file is a copy of the scan that carries the points: a GeoTIFF.
+  TSaveOptions save;
+  if (!points) {
+    save = cli.OutputFormat(output);
+    if (save.Format != TRasterFormat::Tiff)
+      throw ECliUsage(QStringLiteral("опорные точки пишутся в OUT.points или в GeoTIFF OUT.tif"));
+  }
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (!grid.Map)
     throw Exception(QStringLiteral("В файле сетки %1 нет координат на карте (\"map\"): узлам "
                                    "нечего сопоставить")
                         .arg(options.GridFile));
   if (options.FindNodes) FindAndPlaceNodes(cli.Raster(), grid, options);
-  WriteQgisPoints(output, GridControlPoints(grid), grid.Map->Crs);
+  if (points) {
+    WriteQgisPoints(output, GridControlPoints(grid), grid.Map->Crs);
+    return 0;
+  }
+  save.Georeference = TGeoReference{std::nullopt, GridControlPoints(grid),
+                                    CoordinateSystemWkt(grid.Map->Crs, TWktDialect::Standard)};
+  cli.Raster().Save(output, save);
   return 0;
 }
 
 }  // namespace
 
 TCliCommand CliGeorefCommand() {
-  return {QStringLiteral("georef"),
-          QStringLiteral("georef IN OUT.points --grid GRID.json [--find-nodes] [--cache KB]"),
-          QStringLiteral("записать узлы сетки как опорные точки для привязки растра в ГИС"),
-          QStringLiteral(
-              "Для растра, который не калибруется здесь, а трансформируется в ГИС: читает растр\n"
-              "и сетку с координатами на карте (\"map\") из GRID.json и записывает каждый узел\n"
-              "как опорную точку: центр пикселя, на котором стоит узел, и его координаты на\n"
-              "карте. OUT.points - файл опорных точек модуля привязки QGIS (в первой строке\n"
-              "система координат). Файл записывается через временный файл.\n"
-              "  --grid FILE   файл сетки (JSON), как у calibrate, с полем \"map\"\n"
-              "  --find-nodes  сначала найти пересечения линий сетки у узлов, как find-nodes\n"
-              "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-              "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-              "  --quiet       не показывать ход работы и ненайденные узлы"),
-          &RunGeoref};
+  return {
+      QStringLiteral("georef"),
+      QStringLiteral("georef IN OUT.points|OUT.tif --grid GRID.json [--find-nodes] [--cache KB]"),
+      QStringLiteral("записать узлы сетки как опорные точки для привязки растра в ГИС"),
+      QStringLiteral(
+          "Для растра, который не калибруется здесь, а трансформируется в ГИС: читает растр\n"
+          "и сетку с координатами на карте (\"map\") из GRID.json и записывает каждый узел\n"
+          "как опорную точку: центр пикселя, на котором стоит узел, и его координаты на\n"
+          "карте. OUT.points - файл опорных точек модуля привязки QGIS (в первой строке\n"
+          "система координат); OUT.tif - копия растра в GeoTIFF с опорными точками,\n"
+          "которую трансформирует gdalwarp. Файл записывается через временный файл.\n"
+          "  --grid FILE   файл сетки (JSON), как у calibrate, с полем \"map\"\n"
+          "  --find-nodes  сначала найти пересечения линий сетки у узлов, как find-nodes\n"
+          "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+          "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+          "  --quiet       не показывать ход работы и ненайденные узлы"),
+      &RunGeoref};
 }

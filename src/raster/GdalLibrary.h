@@ -28,7 +28,7 @@
                                   F(GDALGetRasterYSize) F(GDALIdentifyDriverEx) F(GDALOpenEx) F(   \
                                       GDALRegister_GTiff) F(GDALRegister_JPEG) F(GDALRegister_PDF) \
                                       F(GDALRegister_PNG) F(GDALSetCacheMax64)                     \
-                                          F(GDALSetColorEntry) F(GDALSetMetadataItem)              \
+                                          F(GDALSetColorEntry) F(GDALSetGeoTransform) F(GDALSetMetadataItem) F(GDALSetProjection) F(GDALSetGCPs)              \
                                               F(GDALSetRasterColorTable)                           \
                                                   F(VSIAllocFilesystemPluginCallbacksStruct)       \
                                                       F(VSIFreeFilesystemPluginCallbacksStruct)    \

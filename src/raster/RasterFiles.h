@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -121,9 +122,29 @@ enum class TRasterFormat { Bmp, Tiff };
 enum class TTiffCompression { Deflate, Lzw, None };
 
 // What a save writes: the format and, for TIFF, the compression.
+// A point of the picture whose map coordinates are known; pixel coordinates from the picture's
+// top-left corner.
+struct TGroundControlPoint {
+  double PixelX = 0;
+  double PixelY = 0;
+  double MapX = 0;
+  double MapY = 0;
+};
+
+// Where the picture lies on the map, for a format that carries it (GeoTIFF): GDAL's geotransform
+// (map X = T[0] + px·T[1] + py·T[2], map Y = T[3] + px·T[4] + py·T[5]), or, for a picture still
+// to be warped, ground control points; and the CRS as well-known text.
+struct TGeoReference {
+  std::optional<std::array<double, 6>> Transform;
+  std::vector<TGroundControlPoint> Points;
+  QString Wkt;
+};
+
+// What a save writes: the format and, for TIFF, the compression and the place on the map.
 struct TSaveOptions {
   TRasterFormat Format = TRasterFormat::Bmp;
   TTiffCompression Compression = TTiffCompression::Deflate;
+  std::optional<TGeoReference> Georeference{};
 };
 
 // What a file that holds drawn pages rather than pixels (PDF) is opened with: the page, and the

@@ -429,7 +429,7 @@ int64_t TRasterManager::WriteHeaders(THandleStream& file, int width, int height)
 void TRasterManager::Save(const QString& fileName, const TSaveOptions& options) {
   if (options.Format == TRasterFormat::Tiff) {
     TReplacementFile file(fileName);
-    WriteTiff(*this, file.Stream(), fileName, options.Compression);
+    WriteTiff(*this, file.Stream(), fileName, options);
     file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
     FFileName = fileName;
     FFileFormat = WrittenTiffFormat(options.Compression, FBitsPerPixel);

@@ -169,10 +169,32 @@ int ChunkWidth(int width, int pixelBytes) {
                       .arg(fileName, WithGdalError(QStringLiteral("GDAL не записал TIFF"))));
 }
 
+// The GeoTIFF keys: the place on the map and the CRS, or the ground control points in the CRS.
+void SetGeoreference(GDALDatasetH dataset, const TGeoReference& georeference) {
+  const QByteArray wkt = georeference.Wkt.toUtf8();
+  if (georeference.Transform) {
+    std::array<double, 6> transform = *georeference.Transform;
+    Gdal().GDALSetGeoTransform(dataset, transform.data());
+    Gdal().GDALSetProjection(dataset, wkt.constData());
+    return;
+  }
+  std::vector<GDAL_GCP> points(georeference.Points.size());
+  std::vector<QByteArray> ids(points.size());
+  char empty[] = "";
+  for (size_t k = 0; k < points.size(); ++k) {
+    const TGroundControlPoint& point = georeference.Points[k];
+    ids[k] = QByteArray::number(qulonglong(k + 1));
+    points[k] =
+        GDAL_GCP{ids[k].data(), empty, point.PixelX, point.PixelY, point.MapX, point.MapY, 0};
+  }
+  Gdal().GDALSetGCPs(dataset, static_cast<int>(points.size()), points.data(), wkt.constData());
+}
+
 }  // namespace
 
 void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fileName,
-               TTiffCompression compression) {
+               const TSaveOptions& saveOptions) {
+  const TTiffCompression compression = saveOptions.Compression;
   const TTiffLayout layout = LayoutOf(raster);
   const int width = raster.Width();
   const int height = raster.Height();
@@ -198,6 +220,7 @@ void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fil
   const TBitmapInfoHeader* info = InfoHeaderOf(raster.GetHeader());
   SetResolution(dataset.Get(), info->biXPelsPerMeter, info->biYPelsPerMeter);
   if (layout.Palette) SetColourTable(dataset.Get(), raster.Palette());
+  if (saveOptions.Georeference) SetGeoreference(dataset.Get(), *saveOptions.Georeference);
 
   TProgress progress(raster.StatusInfo(), QStringLiteral("Сохранение растра..."));
   const int pixelBytes = layout.Bands;

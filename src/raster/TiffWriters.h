@@ -12,8 +12,10 @@ class TRasterManager;
 // raster's resolution. 1-, 4- and 8-bit rasters keep their colour table (greys in order are
 // written as greys), 24-bit ones are RGB, and 16- and 32-bit ones are written as RGB too.
 // Reports "Сохранение растра..." with its percentage; fileName names the target in errors.
+// A georeference in the options makes it a GeoTIFF: the geotransform or the ground control
+// points, and the CRS.
 void WriteTiff(TRasterManager& raster, THandleStream& stream, const QString& fileName,
-               TTiffCompression compression);
+               const TSaveOptions& options);
 
 // What a TIFF written so is, for the user.
 TRasterFileFormat WrittenTiffFormat(TTiffCompression compression, int bitsPerPixel);

@@ -82,6 +82,10 @@ TEST(GridMap, BadMapCoordinatesAreRefusedByName) {
               prefix + R"(шаг сетки на местности "map"."step" должен быть больше нуля)");
   EXPECT_EQ(ProblemOf(R"({"crs": "EPSG:28407", "x": 1, "y": 2, "step": [1e9, 1]})"),
             prefix + R"(шаг сетки на местности "map"."step" слишком велик: не больше 1e+08 м)");
+  EXPECT_EQ(
+      ProblemOf(R"({"crs": ")" + QByteArray(20001, 'W') + R"(", "x": 1, "y": 2, "step": [1, 1]})"),
+      prefix + "система координат \"" + QString(40, u'W') +
+          "…\" задана слишком длинным текстом: не больше 20000 знаков");
   // Text of the file that would not show as itself is escaped in the message.
   EXPECT_EQ(ProblemOf(R"({"crs": "\u001b[2J", "x": 1, "y": 2, "step": [1, 1]})"),
             prefix + R"(система координат "\u001B[2J" не найдена в базе PROJ, или этому )"

@@ -168,6 +168,16 @@ TEST_F(CliGeoreference, ABmpWithItsWorldFileLiesOnTheMap) {
   OSRDestroySpatialReference(prj);
 }
 
+TEST_F(CliGeoreference, AGeoTiffLiesOnTheMapWithNothingBesideIt) {
+  WriteSheet(kMap);
+  const TRun run =
+      RunCli({"calibrate", Path("scan.bmp"), Path("flat.tif"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  ExpectCornersOnTheMap(Path("flat.tif"));
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files),
+            QStringList({"flat.tif", "grid.json", "scan.bmp"}));
+}
+
 // Clipped to the first cell, the picture is that cell on the map: its corner pixels' centres are
 // the cell's corners.
 TEST_F(CliGeoreference, AClipTakesTheMapCoordinatesWithIt) {
@@ -249,4 +259,28 @@ TEST_F(CliGeoreference, GeorefWritesTheNodesAsGroundControlPoints) {
   EXPECT_EQ(run.Status, 1);
   EXPECT_TRUE(run.Err.contains("нет координат на карте")) << run.Err.toStdString();
   EXPECT_FALSE(QFile::exists(Path("none.points")));
+}
+
+// A scan to be warped elsewhere, as a GeoTIFF whose ground control points are the nodes.
+TEST_F(CliGeoreference, GeorefWritesAGeoTiffWithTheNodesAsGroundControlPoints) {
+  WriteSheet(kMap);
+  const TRun run =
+      RunCli({"georef", Path("scan.bmp"), Path("scan.tif"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const TGdalDataset dataset(Path("scan.tif"));
+  ASSERT_TRUE(dataset.Handle);
+  EXPECT_EQ(GDALGetRasterXSize(dataset.Handle), 540);
+  ASSERT_EQ(GDALGetGCPCount(dataset.Handle), (kCellsX + 1) * (kCellsY + 1));
+  OGRSpatialReferenceH srs = OSRNewSpatialReference(GDALGetGCPProjection(dataset.Handle));
+  EXPECT_STREQ(OSRGetAuthorityCode(srs, nullptr), "28407");
+  OSRDestroySpatialReference(srs);
+  const GDAL_GCP* points = GDALGetGCPs(dataset.Handle);
+  for (int j = 0; j <= kCellsY; ++j)
+    for (int i = 0; i <= kCellsX; ++i) {
+      const int k = i + j * (kCellsX + 1);
+      EXPECT_EQ(points[k].dfGCPPixel, FMoved[size_t(k)].x() + 0.5);
+      EXPECT_EQ(points[k].dfGCPLine, FMoved[size_t(k)].y() + 0.5);
+      EXPECT_EQ(points[k].dfGCPX, kEasting + i * kMetres);
+      EXPECT_EQ(points[k].dfGCPY, kNorthing - j * kMetres);
+    }
 }
