@@ -5,8 +5,12 @@
 #include "Cursors.h"
 #include "FileUtils.h"
 #include "FormUtils.h"
+#include "GridNodesDocks.h"
 #include "HtmlHelps.h"
+#include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
+#include "RasterMenus.h"
+#include "RecentFiles.h"
 #include "ResVelmora.h"
 #include "StatusSpy.h"
 #include "WhatsThis.h"
@@ -14,6 +18,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QSettings>
@@ -65,6 +71,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FCentral->addWidget(placeholder);
   FCentral->addWidget(FEditWindow);
   setCentralWidget(central);
+  FNodesDock = new TGridNodesDock(this);
+  FOverviewDock = new TOverviewDock(*FEditWindow, this);
+  // The overview beside the raster, the table of the nodes under it, where its columns have room.
+  addDockWidget(Qt::RightDockWidgetArea, FOverviewDock);
+  addDockWidget(Qt::BottomDockWidgetArea, FNodesDock);
   CreateCommands();
   CreateStatusBar();
   setAcceptDrops(true);
@@ -75,6 +86,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   RegisterBmpFormat(FProvider.get());
   FOptions = std::make_unique<TOptions>();
   FOptions->Load();
+  // The open dialog starts where the user last opened or saved a file, in this run or before.
+  if (const QString folder = LastFolder(); !folder.isEmpty())
+    FOpenProposal = folder + QLatin1Char('/');
   FUIContext = std::make_unique<TAppUIContext>();
   FStatusInfo = std::make_unique<TStatusInfo>(
       [this](int slot) { return ReadStatusText(slot); },
@@ -94,6 +108,18 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FNavigator->SetFlipY(true);
   FNavigator->ClearHistory();
   FEditWindow->AttachEditor(new TEditWindowSpy(this));
+  const auto action = [this](const char* name) { return findChild<QAction*>(QLatin1String(name)); };
+  FEditWindow->AttachEditor(
+      new TRasterMenu({action("ZoomInMenu"), action("ZoomOutMenu"), action("ZoomOneInOneMenu"),
+                       action("ZoomAllMenu"), action("ZoomPrevMenu"), nullptr,
+                       action("FindNodesMenu"), action("NextMissedNodeMenu")}));
+  // The tools' word on what is under the pointer: the calibrator's selected or dragged node.
+  FEditWindow->OnShowStatus = [this](TEditWindow*, const QString& text) {
+    FNodePanel->setText(text);
+  };
+  FNodesDock->OnShowNode = [this](int32_t i, int32_t j) {
+    if (FCalibrator) FCalibrator->ShowNode(i, j, true);
+  };
 
   ClearStatus();
   UpdateCaption();
@@ -203,8 +229,19 @@ void TMainForm::CreateCommands() {
   AddMenuItem(file, "PropertiesMenu", QStringLiteral("С&войства растра..."), {},
               &TMainForm::PropertiesMenuClick);
   file->addSeparator();
-  AddMenuItem(file, "ExitMenu", QStringLiteral("В&ыход"), QKeySequence(Qt::ALT | Qt::Key_F4),
-              &TMainForm::ExitMenuClick);
+  QAction* exit = AddMenuItem(file, "ExitMenu", QStringLiteral("В&ыход"),
+                              QKeySequence(Qt::ALT | Qt::Key_F4), &TMainForm::ExitMenuClick);
+  FRecentFiles = new TRecentFiles(file, exit, [this](const QString& name) {
+    try {
+      if (!QFileInfo::exists(name)) {
+        FRecentFiles->Remove(name);
+        throw Exception(QStringLiteral("Файл %1 не найден").arg(QDir::toNativeSeparators(name)));
+      }
+      OpenRaster(name);
+    } catch (const Exception& e) {
+      ShowException(e);
+    }
+  });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
   view->setObjectName(QStringLiteral("ViewMenu"));
@@ -235,6 +272,12 @@ void TMainForm::CreateCommands() {
   view->addSeparator();
   AddMenuItem(view, "RefreshMenu", QStringLiteral("Пе&рерисовать"), QKeySequence(Qt::Key_F5),
               &TMainForm::RefreshMenuClick);
+  view->addSeparator();
+  for (QDockWidget* dock : std::initializer_list<QDockWidget*>{FNodesDock, FOverviewDock}) {
+    QAction* toggle = dock->toggleViewAction();
+    toggle->setObjectName(dock->objectName() + QStringLiteral("Menu"));
+    view->addAction(toggle);
+  }
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Инструменты"));
   tools->setObjectName(QStringLiteral("ToolsMenu"));
@@ -253,8 +296,12 @@ void TMainForm::CreateCommands() {
   AddMenuItem(tools, "CalibrateBeginMenu", QStringLiteral("&Начать калибровку"),
               QKeySequence(Qt::Key_F9), &TMainForm::CalibrateBeginBtnClick, false,
               "CalibrateBeginBtn");
+  AddMenuItem(tools, "NextMissedNodeMenu", QStringLiteral("Сле&дующий ненайденный узел"),
+              QKeySequence(Qt::Key_N), &TMainForm::NextMissedNodeMenuClick);
   AddMenuItem(tools, "ClipImageMenu", QStringLiteral("&Обрезать по сетке"), {},
               &TMainForm::ClipImageBtnClick, false, "ClipImageBtn");
+  AddMenuItem(tools, "ClipFrameMenu", QStringLiteral("Обрезать по &рамке сетки"), {},
+              &TMainForm::ClipFrameMenuClick);
   tools->addSeparator();
   AddMenuItem(tools, "OpenGridMenu", QStringLiteral("Откр&ыть сетку..."),
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TMainForm::OpenGridMenuClick, false,
@@ -337,6 +384,17 @@ void TMainForm::CreateStatusBar() {
     panel->setFrameShadow(QFrame::Sunken);
     bar->addWidget(panel, i + 1 < FPanels.size() ? 0 : 1);
     FPanels[i] = panel;
+    if (i == 1) {
+      // After the pointer's position, the node the keys move: "Узел (12, 7): 1812; 1190 px, ...".
+      // It shares the rest of the bar with the name of long work.
+      FNodePanel = new QLabel;
+      FNodePanel->setObjectName(QStringLiteral("NodeStatusPanel"));
+      FNodePanel->setMinimumWidth(kPanelWidths[3]);
+      FNodePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+      FNodePanel->setFrameShape(QFrame::StyledPanel);
+      FNodePanel->setFrameShadow(QFrame::Sunken);
+      bar->addWidget(FNodePanel, 1);
+    }
   }
 }
 
@@ -353,7 +411,8 @@ void TMainForm::UpdateCaption() {
   } catch (const Exception& e) {
     ShowException(e);
   }
-  if (FRaster) caption += QStringLiteral(" - ") + FRaster->FileName();
+  // A star marks changes of the raster not yet saved.
+  if (FRaster) caption += QStringLiteral(" - ") + FRaster->FileName() + (FModified ? "*" : "");
   setWindowTitle(caption);
   SetApplicationTitle(caption);
 }
@@ -398,6 +457,15 @@ void TMainForm::EditWindowPaint(TDeviceInfo& device, TCanvas& canvas) {
 
 void TMainForm::EditWindowViewChange() {
   if (FUIContext) FUIContext->CanUndoZoom->SetValue(FNavigator->HasHistory());
+  if (FOverviewDock) FOverviewDock->Overview().ViewChanged();
+}
+
+void TMainForm::RasterChanged() {
+  FNavigator->SetLimits(
+      FRaster ? std::optional(TWorldRect{0, 0, double(FRaster->Width()), double(FRaster->Height())})
+              : std::nullopt);
+  FOverviewDock->Overview().SetRaster(FRaster.get());
+  UpdateCaption();
 }
 
 void TMainForm::HelpTopicMenuClick() {
@@ -415,6 +483,7 @@ void TMainForm::OptionsMenuClick() {
 void TMainForm::RegisterGridBindings() {
   FGridCanUndo = FUIContext->AddVar(QStringLiteral("GridCanUndo"));
   FGridCanRedo = FUIContext->AddVar(QStringLiteral("GridCanRedo"));
+  FGridMissed = FUIContext->AddVar(QStringLiteral("GridMissed"));
   const auto find = [this](const char* name) { return findChild<QObject*>(QLatin1String(name)); };
   FUIContext->SetProps({"Enabled", find("UndoMenu")},
                        {"CalibratorInUse and GridCanUndo and not CalibrationInProgress"});
@@ -427,6 +496,10 @@ void TMainForm::RegisterGridBindings() {
                        {"CalibratorInUse and not CalibrationInProgress"});
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")},
                        {"RasterOpened and not CalibrationInProgress and not ClipInProgress"});
+  FUIContext->SetProps({"Enabled", find("ClipFrameMenu")},
+                       {"CalibratorInUse and not CalibrationInProgress and not ClipInProgress"});
+  FUIContext->SetProps({"Enabled", find("NextMissedNodeMenu")},
+                       {"CalibratorInUse and (GridMissed > 0) and not CalibrationInProgress"});
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")}, {"(CellXN = 1) and (CellYN = 1)"});
 }
 

@@ -24,6 +24,9 @@ class QToolBar;
 class QToolButton;
 class TEditWindowSpy;
 class TGridCalibrator;
+class TGridNodesDock;
+class TOverviewDock;
+class TRecentFiles;
 
 // The answers of the closing and saving flows, numbered as the window system numbers them.
 enum TModalResult : int { IDCANCEL = 2, IDYES = 6, IDNO = 7 };
@@ -79,6 +82,10 @@ class TMainForm : public QMainWindow {
   void UndoMenuClick();
   void RedoMenuClick();
   void FindNodesMenuClick();
+  // Selects the next node the search missed and shows it.
+  void NextMissedNodeMenuClick();
+  // Clips the raster to the frame of the whole grid.
+  void ClipFrameMenuClick();
   void OpenGridMenuClick();
   void SaveGridMenuClick();
 
@@ -100,6 +107,9 @@ class TMainForm : public QMainWindow {
   TGridCalibrator* Calibrator() const { return FCalibrator; }
   TAppUIContext& UIContext() const { return *FUIContext; }
   TOptions& Options() const { return *FOptions; }
+  TGridNodesDock* NodesDock() const { return FNodesDock; }
+  TOverviewDock* OverviewDock() const { return FOverviewDock; }
+  TRecentFiles* RecentFiles() const { return FRecentFiles; }
   QString OpenFileProposal() const { return FOpenProposal; }
 
  protected:
@@ -127,6 +137,11 @@ class TMainForm : public QMainWindow {
   // Whether the grid may go: it has no changes, or the user agrees to lose them.
   bool ConfirmGridLoss();
   void GridHistoryChanged();
+  // The raster's pixels, size or resolution changed, or another raster is shown.
+  void RasterChanged();
+  void ShowNodeProperties(int32_t i, int32_t j);
+  // A clip of the calibrator, the view then centred on what is left at the same scale.
+  void RunClip(void (TGridCalibrator::*clip)());
   QString GridFileProposal() const;
   void RegisterGridBindings();
   void CreateCommands();
@@ -160,11 +175,17 @@ class TMainForm : public QMainWindow {
   // Whether the calibrator's grid edits can be undone and redone.
   TUIContextVar* FGridCanUndo = nullptr;
   TUIContextVar* FGridCanRedo = nullptr;
+  // How many nodes the last search missed.
+  TUIContextVar* FGridMissed = nullptr;
   bool FClosingDown = false;
 
   TEditWindow* FEditWindow = nullptr;
   QStackedLayout* FCentral = nullptr;
   std::array<QLabel*, 4> FPanels{};
+  QLabel* FNodePanel = nullptr;  // the selected or dragged node
+  TGridNodesDock* FNodesDock = nullptr;
+  TOverviewDock* FOverviewDock = nullptr;
+  TRecentFiles* FRecentFiles = nullptr;
   QString FOpenProposal;  // the folder and name the open dialog proposes
   QString FGridProposal;  // and the grid file dialogs
   // The grid as last read from or written to a file: it is not lost when the calibrator goes.

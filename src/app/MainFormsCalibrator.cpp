@@ -3,7 +3,10 @@
 #include "FormUtils.h"
 #include "GridCalibrator.h"
 #include "GridFiles.h"
+#include "GridNodesDocks.h"
 #include "MainForms.h"
+#include "NodePropertiesForms.h"
+#include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
 
 #include <QDir>
@@ -29,12 +32,24 @@ void TMainForm::CalibrateMenuClick() {
     FCalibrator = nullptr;
     FFiledGrid.reset();
     FUIContext->CalibratorInUse->SetValue(0);
+    FNodesDock->SetCalibrator(nullptr);
     GridHistoryChanged();
     FEditWindow->Invalidate();
   };
-  calibrator->OnRasterChanged = [this](TGridCalibrator*) { FModified = true; };
-  calibrator->OnGridChange = [this](TGridCalibrator*) { GridHistoryChanged(); };
+  calibrator->OnRasterChanged = [this](TGridCalibrator*) {
+    FModified = true;
+    RasterChanged();
+  };
+  calibrator->OnGridChange = [this](TGridCalibrator*) {
+    GridHistoryChanged();
+    FNodesDock->GridChanged();
+  };
+  calibrator->OnSelectionChange = [this](TGridCalibrator*) { FNodesDock->SelectionChanged(); };
+  calibrator->OnNodeProperties = [this](TGridCalibrator*, int32_t i, int32_t j) {
+    ShowNodeProperties(i, j);
+  };
   FEditWindow->AttachEditor(calibrator);
+  FNodesDock->SetCalibrator(calibrator);
   FEditWindow->Invalidate();
   FUIContext->CalibratorInUse->SetValue(1);
   ReleaseRef(calibrator);
@@ -55,13 +70,31 @@ void TMainForm::CalibrateBeginBtnClick() {
 }
 
 void TMainForm::ClipImageBtnClick() {
+  RunClip(&TGridCalibrator::ClipToGrid);
+}
+
+void TMainForm::ClipFrameMenuClick() {
+  RunClip(&TGridCalibrator::ClipToGridFrame);
+}
+
+void TMainForm::RunClip(void (TGridCalibrator::*clip)()) {
   if (!FCalibrator) return;
   {
     TBusy busy(*this);
-    FCalibrator->ClipToGrid();
+    (FCalibrator->*clip)();
   }
   FNavigator->SetView(TWorldPoint{FRaster->Width() / 2.0, FRaster->Height() / 2.0}, true,
                       FNavigator->GetScale());
+}
+
+void TMainForm::NextMissedNodeMenuClick() {
+  if (FCalibrator) FCalibrator->SelectNextMissed();
+}
+
+void TMainForm::ShowNodeProperties(int32_t i, int32_t j) {
+  if (!FCalibrator) return;
+  TNodePropertiesForm form(*FCalibrator, i, j, this);
+  form.exec();
 }
 
 void TMainForm::UndoMenuClick() {
@@ -130,4 +163,5 @@ bool TMainForm::ConfirmGridLoss() {
 void TMainForm::GridHistoryChanged() {
   FGridCanUndo->SetValue(FCalibrator && FCalibrator->CanUndo());
   FGridCanRedo->SetValue(FCalibrator && FCalibrator->CanRedo());
+  FGridMissed->SetValue(FCalibrator ? static_cast<int>(FCalibrator->MissedNodes().size()) : 0);
 }

@@ -4,6 +4,7 @@
 #include "MainForms.h"
 #include "RasterFileDialogs.h"
 #include "RasterPropertiesForms.h"
+#include "RecentFiles.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -48,6 +49,9 @@ void TMainForm::OpenRaster(const QString& fileName) {
   FModified = false;
   FNameConfirmed = false;
   FOpenProposal = FRaster->FileName();
+  FRecentFiles->Add(fileName);
+  RememberFolder(fileName);
+  RasterChanged();
   ShowEditWindow(true);
   SelectMenuClick();
   ZoomAllMenuClick();
@@ -79,6 +83,7 @@ void TMainForm::PropertiesMenuClick() {
   FRaster->SetXPelsPerMeter(x);
   FRaster->SetYPelsPerMeter(y);
   FModified = true;
+  UpdateCaption();
   FEditWindow->Invalidate();
 }
 
@@ -106,6 +111,7 @@ int TMainForm::CloseRaster(bool ask, bool canCancel) {
   ShowEditWindow(false);
   FNavigator->ClearHistory();
   FRaster.reset();
+  RasterChanged();
   FUIContext->RasterOpened->SetValue(0);
   FUIContext->CanUndoZoom->SetValue(0);
   ClearStatus();
@@ -125,6 +131,8 @@ int TMainForm::SaveRaster(bool saveAs) {
       }
       result = IDYES;
       FOpenProposal = FRaster->FileName();
+      FRecentFiles->Add(name);
+      RememberFolder(name);
     }
   } else {
     TBusy busy(*this);

@@ -125,9 +125,15 @@ void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TP
   SetHandled();
   Track(p);
   // The grid is dragged with the left button; the right one belongs to the view (its drag pans the
-  // picture, its click opens the menu) and ends a drag in progress unapplied.
+  // picture, its click opens the menu) and ends a drag in progress unapplied. The menu it opens
+  // offers what can be done with the node under it.
   if (button != mbLeft) {
     SetDragState(dsIdle);
+    if (button == mbRight) {
+      const THit hit = HitTest(0, p);
+      FMenuNode = hit.State == dsMoveNode ? std::optional(TPoint{hit.I, hit.J}) : std::nullopt;
+      GetValidOwner()->ScheduleMenuRebuild(false);
+    }
     return;
   }
   const THit hit = HitTest(shift, p);
@@ -184,9 +190,10 @@ void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
           TPoint{std::max(1, RoundToInt(double(q.X - edited.Origin.X) / line)), edited.Step.Y});
       break;
   }
-  Commit(std::move(edited));
   // A node placed by hand is no longer one the search missed.
-  if (state == dsMoveNode || state == dsResetNode) std::erase(FMissed, TPoint{i, j});
+  const bool unmarked =
+      (state == dsMoveNode || state == dsResetNode) && std::erase(FMissed, TPoint{i, j}) > 0;
+  if (!Commit(std::move(edited)) && unmarked) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -202,10 +209,11 @@ void TGridCalibrator::Draw(TCanvas& canvas) {
 void TGridCalibrator::DrawFeedback(const TDeviceInfo& device, TCanvas& canvas) {
   // Until the mouse moves, a press shows nothing: it may be a click.
   if (FDragState == dsIdle || FDragState == dsResetNode || !FDragMoved) return;
+  const TNodePlaces places(device);
   TContourLease figure;
   const auto segment = [&](const TPoint& a, const TPoint& b) {
-    figure->MoveTo(NodePlace(device, a));
-    figure->LineTo(NodePlace(device, b));
+    figure->MoveTo(places.Page(a));
+    figure->LineTo(places.Page(b));
   };
   // Every row and column of the reference lattice, shifted by (dx, dy).
   const auto lattice = [&](int32_t dx, int32_t dy) {
@@ -338,6 +346,45 @@ void TGridCalibrator::Select(const std::optional<TPoint>& node) {
   FSelected = node;
   ShowStatus();
   Repaint();
+  if (OnSelectionChange) OnSelectionChange(this);
+}
+
+TGridCalibrator::TNodeInfo TGridCalibrator::NodeInfo(int32_t i, int32_t j) const {
+  for (const TPoint& cell : FFolded)
+    if ((cell.X == i || cell.X + 1 == i) && (cell.Y == j || cell.Y + 1 == j))
+      return TNodeInfo{TNodeState::Folded};
+  if (std::find(FMissed.begin(), FMissed.end(), TPoint{i, j}) != FMissed.end())
+    return TNodeInfo{TNodeState::NotFound};
+  if (FSearch.NX == FGrid.NX && FSearch.NY == FGrid.NY) {
+    const TFoundNode& found = FSearch.At(i, j);
+    if (found.Finding == TNodeFinding::Found && found.Pixel() == FGrid.NodePos(i, j))
+      return TNodeInfo{TNodeState::Found, found.Confidence};
+  }
+  return TNodeInfo{FGrid.NodeAt(i, j).IsMoved() ? TNodeState::ByHand : TNodeState::OnLattice};
+}
+
+void TGridCalibrator::ForgetSearch() {
+  FMissed.clear();
+  FSearch = TNodeSearch{};
+}
+
+void TGridCalibrator::AddContextItems(TContextMenu& menu) {
+  const std::optional<TPoint> node = FMenuNode;
+  const bool moved =
+      node && node->X < FGrid.NX && node->Y < FGrid.NY && FGrid.NodeAt(node->X, node->Y).IsMoved();
+  AddContextItem(
+      menu, QStringLiteral("Свойства узла..."), 0,
+      [this, node](int32_t) {
+        if (node && OnNodeProperties) OnNodeProperties(this, node->X, node->Y);
+      },
+      node ? 0 : ciDisabled, 0, 0, true);
+  AddContextItem(
+      menu, QStringLiteral("Вернуть узел на место"), 0,
+      [this, node](int32_t) {
+        if (node && node->X < FGrid.NX && node->Y < FGrid.NY) ResetNode(node->X, node->Y);
+      },
+      moved ? 0 : ciDisabled, 0, 0, true);
+  AddContextItem(menu, QStringLiteral("-"), 0, nullptr, 0, 0, 0, true);
 }
 
 void TGridCalibrator::SelectNext(bool forward) {
@@ -399,8 +446,8 @@ void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
   TGridInfo edited = FGrid;
   const TPoint ref = edited.RefPos(i, j);
   edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
-  Commit(std::move(edited));
-  std::erase(FMissed, TPoint{i, j});
+  const bool unmarked = std::erase(FMissed, TPoint{i, j}) > 0;
+  if (!Commit(std::move(edited)) && unmarked) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -462,7 +509,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
     return false;
   TGridInfo edited = FGrid;
   ApplyPaperParams(edited, params, rx, ry);
-  FMissed.clear();
+  ForgetSearch();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
   FUIContext->CellYN->SetValue(params.CellsY);
@@ -472,7 +519,7 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
 
 void TGridCalibrator::ResetGrid() {
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   TGridInfo reset = FGrid;
   reset.ResetNodes();
   Commit(std::move(reset));
@@ -485,7 +532,7 @@ void TGridCalibrator::Calibrate() {
   FUIContext->CalibrationInProgress->SetValue(1);
   try {
     CalibrateRaster(*FRaster, FGrid);
-    FMissed.clear();
+    ForgetSearch();
     Repaint();
     DoRasterChanged();
   } catch (...) {
@@ -500,7 +547,7 @@ void TGridCalibrator::Calibrate() {
 
 void TGridCalibrator::ClipToGrid() {
   // The grid is a cell of another size now: what the search missed is no longer there.
-  if (Clip(ClipRasterToGrid)) FMissed.clear();
+  if (Clip(ClipRasterToGrid)) ForgetSearch();
 }
 
 void TGridCalibrator::ClipToGridFrame() {
@@ -531,7 +578,7 @@ bool TGridCalibrator::Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid)
 
 void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   if (grid == FGrid) return;
   PushUndo(std::exchange(FGrid, grid));
   SetCellCounts(FUndo.back());
@@ -541,11 +588,14 @@ void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
 
 TAppliedNodes TGridCalibrator::FindNodes() {
   SetDragState(dsIdle);
-  const TNodeSearch search = FindGridNodes(*FRaster, FGrid);
+  TNodeSearch search = FindGridNodes(*FRaster, FGrid);
   TGridInfo found = FGrid;
   TAppliedNodes applied = ApplyFoundNodes(found, search);
   Commit(std::move(found));
   FMissed = applied.NotFound;
+  FSearch = std::move(search);
+  // What the search found and missed changed, whether the grid did or not.
+  GridChanged();
   Repaint();
   return applied;
 }
@@ -567,16 +617,17 @@ void TGridCalibrator::PushUndo(TGridInfo previous) {
   }
 }
 
-void TGridCalibrator::Commit(TGridInfo edited) {
-  if (edited == FGrid) return;
+bool TGridCalibrator::Commit(TGridInfo edited) {
+  if (edited == FGrid) return false;
   PushUndo(std::exchange(FGrid, std::move(edited)));
   GridChanged();
+  return true;
 }
 
 void TGridCalibrator::Undo() {
   if (FUndo.empty()) return;
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   FRedo.push_back(std::move(FGrid));
   FGrid = std::move(FUndo.back());
   FUndo.pop_back();
@@ -588,7 +639,7 @@ void TGridCalibrator::Undo() {
 void TGridCalibrator::Redo() {
   if (FRedo.empty()) return;
   SetDragState(dsIdle);
-  FMissed.clear();
+  ForgetSearch();
   FUndo.push_back(std::move(FGrid));
   FGrid = std::move(FRedo.back());
   FRedo.pop_back();

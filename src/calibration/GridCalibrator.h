@@ -60,6 +60,8 @@ class TGridCalibrator : public TEditor {
   void KeyDown(uint16_t key, TShiftState shift) override;
   void KeyUp(uint16_t key, TShiftState shift) override;
   void Notify(int kind) override;
+  // The node under the right button's press: its properties and its reset.
+  void AddContextItems(TContextMenu& menu) override;
   void Paint(TCanvas& canvas) override;
   void Cancel() override;
   virtual void DoRasterChanged();
@@ -83,6 +85,18 @@ class TGridCalibrator : public TEditor {
   const std::vector<TPoint>& MissedNodes() const { return FMissed; }
   // The cells that folded (see FoldedCells), marked in the view; the calibration refuses them.
   const std::vector<TPoint>& Folded() const { return FFolded; }
+  // What the last search found, while the grid is the one it searched over (empty otherwise).
+  const TNodeSearch& LastSearch() const { return FSearch; }
+
+  // What became of a node: on its reference place, placed by hand, found by the last search (and
+  // how sure it was; a node moved since is placed by hand), not found by it, or a corner of a
+  // folded cell, which counts first.
+  enum class TNodeState { OnLattice, ByHand, Found, NotFound, Folded };
+  struct TNodeInfo {
+    TNodeState State = TNodeState::OnLattice;
+    double Confidence = 0;
+  };
+  TNodeInfo NodeInfo(int32_t i, int32_t j) const;
 
   // The node the keys move: selected by a click, by Tab, by the walk through the missed nodes.
   const std::optional<TPoint>& Selected() const { return FSelected; }
@@ -123,6 +137,9 @@ class TGridCalibrator : public TEditor {
   std::function<void(TGridCalibrator* sender)> OnRasterChanged;
   // The grid changed, or what can be undone did.
   std::function<void(TGridCalibrator* sender)> OnGridChange;
+  std::function<void(TGridCalibrator* sender)> OnSelectionChange;
+  // The context menu's "Свойства узла..." for node (i, j).
+  std::function<void(TGridCalibrator* sender, int32_t i, int32_t j)> OnNodeProperties;
 
  private:
   void SetDragState(uint8_t state, int32_t i = 0, int32_t j = 0, int32_t line = 0);
@@ -131,8 +148,8 @@ class TGridCalibrator : public TEditor {
   void Track(const TPoint& p);
   // Records the grid as it was before an edit.
   void PushUndo(TGridInfo previous);
-  // Makes an edited grid the grid, as one step that can be undone.
-  void Commit(TGridInfo edited);
+  // Makes an edited grid the grid, as one step that can be undone; whether it differed.
+  bool Commit(TGridInfo edited);
   void GridChanged();
   void Repaint();
   void SetCellCounts(const TGridInfo& previous);
@@ -141,6 +158,8 @@ class TGridCalibrator : public TEditor {
   void UpdateLoupe();
   void DrawFeedback(const TDeviceInfo& device, TCanvas& canvas);
   bool MoveSelected(int32_t dx, int32_t dy);
+  // Forgets what the last search found and missed: the grid is another one now.
+  void ForgetSearch();
   // Runs a clip of the raster and the grid; whether it cut anything.
   bool Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid));
 
@@ -162,4 +181,6 @@ class TGridCalibrator : public TEditor {
   std::vector<TGridInfo> FUndo;
   std::vector<TGridInfo> FRedo;
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
+  TNodeSearch FSearch;
+  std::optional<TPoint> FMenuNode;  // the node under the right button's press
 };

@@ -397,8 +397,8 @@ TEST(MainForm, LongWorkShowsItsProgressAndTheEventLoopGoesOn) {
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     seen.append(form.ReadStatusText(3) + " " + form.ReadStatusText(2));
-    readWhole = readWhole && name->contentsRect().width() >=
-                                 name->fontMetrics().horizontalAdvance(name->text());
+    readWhole = readWhole &&
+                name->contentsRect().width() >= name->fontMetrics().horizontalAdvance(name->text());
   });
   watch.start(0);
   form.OpenRaster(big);

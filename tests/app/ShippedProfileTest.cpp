@@ -1,5 +1,6 @@
 #include "GridCalibratorParams.h"
 #include "MainForms.h"
+#include "NodePropertiesForms.h"
 #include "Options.h"
 #include "ProfileChecks.h"
 #include "RasterPropertiesForms.h"
@@ -39,6 +40,8 @@ TEST(ShippedProfile, GivesEveryControlOfTheMainWindowATopicWithAndWithoutARaster
     EXPECT_TRUE(keys.contains(QLatin1String(control))) << control;
   }
   ExpectProfileCovers(QStringLiteral("TMainForm"), keys);
+  TNodePropertiesForm node(*form.Calibrator(), 0, 0);
+  ExpectProfileCovers(QStringLiteral("TNodePropertiesForm"), ShownKeys(&node));
 }
 
 TEST(ShippedProfile, GivesEveryControlOfTheMainWindowsDialogsATopic) {
