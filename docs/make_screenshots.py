@@ -2,7 +2,8 @@
 """Makes the pictures of the README (docs/*.png) and of the user's help (help/img/*.png) from the
 real program, driven by real input under an X server as the end-to-end tests drive it: a scanned map
 sheet whose grid came out bent is opened, the grid is stated in centimetres, the nodes are found,
-the one under an ink blot is dragged by hand, the sheet is calibrated and clipped. From the
+the one under an ink blot is dragged by hand, the sheet is calibrated and clipped; a large copy of
+the sheet shows long work half done. From the
 repository root, after a build:
 
     /usr/bin/python3 docs/make_screenshots.py build/test/src/app/velmora
@@ -35,8 +36,9 @@ HELP_WIDTH = 560  # what the help window's page shows without scrolling sideways
 # The README's strip of the search: the same part of the sheet zoomed in, before, found, calibrated.
 STRIP_CENTRE = (965, 320)
 STRIP_PANEL = (420, 320)
-# The tool buttons "Сбросить изменения в сетке" and "Обрезать растр по первой ячейке сетки".
-RESET_BUTTON, CLIP_BUTTON = 12, 15
+# The tool buttons "Сбросить изменения в сетке", "Начать калибровку" and "Обрезать растр по первой
+# ячейке сетки".
+RESET_BUTTON, CALIBRATE_BUTTON, CLIP_BUTTON = 12, 14, 15
 
 
 def russian_environment(work):
@@ -46,9 +48,10 @@ def russian_environment(work):
                LC_ALL="ru_RU.UTF-8")
     if "ru_RU.utf8" not in run("locale", "-a", check=False).split():
         locales = os.path.join(work, "locales")
-        os.makedirs(locales)
-        subprocess.run(["localedef", "-i", "ru_RU", "-f", "UTF-8",
-                        os.path.join(locales, "ru_RU.UTF-8")], check=True)
+        if not os.path.isdir(locales):
+            os.makedirs(locales)
+            subprocess.run(["localedef", "-i", "ru_RU", "-f", "UTF-8",
+                            os.path.join(locales, "ru_RU.UTF-8")], check=True)
         env["LOCPATH"] = locales
     return env
 
@@ -227,19 +230,20 @@ def main():
     os.makedirs(HELP, exist_ok=True)
     manager = start_window_manager()
     try:
-        make_pictures(Session(program, work))
+        make_pictures(Session(program, work), program)
     finally:
         if manager:
             manager.terminate()
 
 
-def make_pictures(s):
+def make_pictures(s, program):
     panels = opened_and_stated(s)
     panels.append(nodes_found(s))
     node_dragged(s)
     panels.append(calibrated_and_clipped(s))
     save(strip(panels), os.path.join(DOCS, "find_nodes.png"))
     dialogs_and_help(s)
+    long_work(program, s.work)
 
 
 def opened_and_stated(s):
@@ -356,6 +360,29 @@ def dialogs_and_help(s):
     run("xdotool", "windowactivate", "--sync", help_window, check=False)
     s.keys("alt+F4")
     assert v.close() == 0
+
+
+def long_work(program, work):
+    """A calibration of a large scan (the sheet twelve times larger each way) under way: its
+    percentage, its name and the button that stops it, with a tool button's hint beside them."""
+    scale = 12
+    large = os.path.join(work, "N-37-14-Б-600dpi.bmp")
+    map_sheet.make_scan().resize((map_sheet.WIDTH * scale, map_sheet.HEIGHT * scale),
+                                 Image.NEAREST).save(large, dpi=(1200, 1200))
+    v = Program(program, large, env=russian_environment(work), size=(640, 460))
+    run("xdotool", "windowmove", v.window, "40", "40")
+    v.wait_title("N-37-14-Б-600dpi.bmp")
+    client = window_picture(v.window)
+    ox, oy = client_origin(v.screenshot(), client)
+    x, y = toolbar_buttons(client)[CALIBRATE_BUTTON]
+    v.move(ox + x, oy + y)
+    run("xdotool", "click", "1")
+    v.settle(0.3)
+    save(window_picture(v.window, frame=True), os.path.join(HELP, "work.png"))
+    # Whether the calibration was stopped or has ended, nothing of it is kept.
+    v.process.kill()
+    v.process.wait()
+    os.remove(large)
 
 
 def strip(panels):

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -412,6 +414,47 @@ void TReplacementFile::Commit(const QString& renameError) {
   SyncDirectoryOf(FTarget);
 }
 
+TWatchedFile::TWatchedFile(const QString& fileName) : TFileStream(fileName, TFileMode::fmOpenRead) {
+  const QByteArray path = QFile::encodeName(fileName);
+  FNotices = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (FNotices >= 0 && ::inotify_add_watch(FNotices, path.constData(), IN_MODIFY) < 0) {
+    ::close(FNotices);
+    FNotices = -1;
+  }
+  // Measured once the watch is set, so that no change falls between the two. The watch is on the
+  // name, which must still lead to the open file.
+  struct stat named;
+  if (::fstat(Handle(), &FOpened) != 0) throw EFOpenError(fileName, errno);
+  if (::stat(path.constData(), &named) != 0 || named.st_dev != FOpened.st_dev ||
+      named.st_ino != FOpened.st_ino)
+    FChanged = true;
+}
+
+TWatchedFile::~TWatchedFile() {
+  if (FNotices >= 0) ::close(FNotices);
+}
+
+void TWatchedFile::CheckIntact() const {
+  if (!FChanged && FNotices >= 0) {
+    alignas(inotify_event) char notices[4096];
+    // Any notice is of a write: only writes are watched.
+    FChanged = ::read(FNotices, notices, sizeof notices) > 0;
+  }
+  struct stat now;
+  if (!FChanged && (::fstat(Handle(), &now) != 0 || now.st_size != FOpened.st_size ||
+                    now.st_mtim.tv_sec != FOpened.st_mtim.tv_sec ||
+                    now.st_mtim.tv_nsec != FOpened.st_mtim.tv_nsec ||
+                    now.st_ctim.tv_sec != FOpened.st_ctim.tv_sec ||
+                    now.st_ctim.tv_nsec != FOpened.st_ctim.tv_nsec))
+    FChanged = true;
+  if (FChanged)
+    throw Exception(QStringLiteral("Файл %1 изменила другая программа, пока он читался: "
+                                   "прочитанное может смешать прежнее и новое содержимое, поэтому "
+                                   "чтение прервано. Откройте файл снова, когда его перестанут "
+                                   "менять")
+                        .arg(FileName()));
+}
+
 // The lease-break notices of the system arrive as a signal, which may interrupt any thread; its
 // handler only passes the descriptor on through a pipe. A thread of its own reads the pipe and
 // copies the file, so that the other program is held back only as long as the copy takes, whatever
@@ -435,17 +478,25 @@ class TStableFileWatcher {
   }
 
  private:
+  // Without a thread of its own (the system will not start one) it takes no leases: files are then
+  // read as those whose lease is refused.
   TStableFileWatcher() {
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0) return;
-    GWritePipe.store(pipe[1]);
     FReadPipe = pipe[0];
+    try {
+      std::thread([this] { Watch(); }).detach();
+    } catch (const std::system_error&) {
+      ::close(pipe[0]);
+      ::close(pipe[1]);
+      return;
+    }
+    GWritePipe.store(pipe[1]);
     struct sigaction action = {};
     action.sa_sigaction = &OnLeaseBreak;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&action.sa_mask);
     if (::sigaction(Signal(), &action, nullptr) != 0) return;
-    std::thread([this] { Watch(); }).detach();
     FStarted = true;
   }
 

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -68,7 +70,7 @@ class TStableFile : public THandleStream {
   bool Copied() const { return FState.load() == kCopied; }
   // Raises when the bytes could not be kept (the copy failed: a full disk). Bytes read from the
   // mapping before this check passes are then zeros, not the other program's.
-  void CheckIntact() const;
+  void CheckIntact() const override;
   // The whole file mapped for reading, FileSize() bytes; null where the system cannot map it. It
   // stays at this address while the stream lives, and reading it is safe from any thread.
   const uint8_t* Mapped() const {
@@ -93,6 +95,26 @@ class TStableFile : public THandleStream {
   int64_t FSize = 0;
   uint8_t* FMap = nullptr;
   std::atomic<int> FState{kLeased};
+};
+
+// A file opened for reading whose bytes no lease keeps (another owner's file, a file that a writer
+// already has open, a file system without leases): other programs may change it while it is read.
+// Its changes are watched instead: CheckIntact raises once the file may have changed since it was
+// opened, so that all bytes read before a check that passes come from one version of the file.
+// Every write through this system is noticed, whatever program makes it; changes that the system
+// does not report (on another machine of a network file system) are noticed by the file's size
+// and times.
+class TWatchedFile : public TFileStream {
+ public:
+  explicit TWatchedFile(const QString& fileName);
+  ~TWatchedFile() override;
+
+  void CheckIntact() const override;
+
+ private:
+  int FNotices = -1;  // the system's notices of writes to the file; none where it gives none
+  struct stat FOpened = {};
+  mutable bool FChanged = false;
 };
 
 // A file that takes the place of its target only once it is complete: it is written under a

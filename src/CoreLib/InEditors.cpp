@@ -447,15 +447,7 @@ void TEditWindow::InvalidateRect(const TRect& r) {
 }
 
 void TEditWindow::Update() {
-  if (FRenderSuspended == 0) Render();
-}
-
-void TEditWindow::SuspendRendering() {
-  ++FRenderSuspended;
-}
-
-void TEditWindow::ResumeRendering() {
-  if (FRenderSuspended > 0 && --FRenderSuspended == 0) ScheduleRender();
+  Render();
 }
 
 void TEditWindow::ScheduleRender() {
@@ -485,6 +477,8 @@ void TEditWindow::Render() {
     throw;
   }
   EndPaintLock();
+  // What was painted goes to the screen; the overlays send only what they touched.
+  for (const QRect& r : pieces) UpdateScreen(r);
 }
 
 void TEditWindow::PaintRect(const TRect& r) {

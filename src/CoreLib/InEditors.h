@@ -202,10 +202,6 @@ class TEditWindow : public QWidget {
     Update();
   }
   const QRegion& InvalidRegion() const { return FInvalid; }
-  // While rendering is suspended (during a long operation that changes the picture's source) the
-  // screen is served from the surface as it stands and invalidated areas wait.
-  void SuspendRendering();
-  void ResumeRendering();
   const QImage& Surface() const { return FSurface; }
 
   // The state of the event being routed.
@@ -302,7 +298,6 @@ class TEditWindow : public QWidget {
   qreal FPixelRatio = 1;
   QRegion FInvalid;
   bool FRenderPosted = false;
-  int32_t FRenderSuspended = 0;
   std::unique_ptr<TCanvas> FDCCanvas;
   int32_t FDCCanvasUses = 0;
 };

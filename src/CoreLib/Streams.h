@@ -58,6 +58,9 @@ class THandleStream : public TStream {
   void CopyRangeTo(int64_t offset, THandleStream& target, int64_t targetOffset, int64_t count);
   // Makes the written data durable (fsync); raises on failure.
   void Flush();
+  // Raises when the bytes read so far may not all be the file's as it was when opened: another
+  // program changed it meanwhile. A stream that cannot tell never raises.
+  virtual void CheckIntact() const {}
 
  protected:
   THandleStream() = default;

@@ -3,6 +3,7 @@
 #include "RecArrays.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -17,9 +18,15 @@ thread_local int GRunAtStart = 0;
 
 }  // namespace
 
-TWorkers::TWorkers(int threads) : FCount(std::max(1, threads)) {
-  for (int thread = 1; thread < FCount; ++thread)
-    FThreads.emplace_back([this, thread] { Work(thread); });
+TWorkers::TWorkers(int threads) {
+  for (int thread = 1; thread < threads; ++thread) {
+    try {
+      FThreads.emplace_back([this, thread] { Work(thread); });
+    } catch (const std::system_error&) {
+      break;
+    }
+    FCount = thread + 1;
+  }
 }
 
 TWorkers::~TWorkers() {

@@ -17,7 +17,9 @@ class TWorkers {
   // one's own).
   using TJob = std::function<void(int piece, int thread)>;
 
-  // threads: how many run a job, the caller included; at least 1.
+  // threads: how many run a job, the caller included; at least 1. Helpers that the system will
+  // not start (a process limit, a container's) are done without: Count() tells how many run, and
+  // with none the caller runs every job alone.
   explicit TWorkers(int threads);
   ~TWorkers();
   TWorkers(const TWorkers&) = delete;
@@ -54,7 +56,7 @@ class TWorkers {
   // Takes and runs pieces of the current job until none is left.
   void RunPieces(int thread);
 
-  const int FCount;
+  int FCount = 1;
   std::vector<std::thread> FThreads;
   std::mutex FRunLock;  // held from Start to Finish: one job at a time
 

@@ -144,7 +144,11 @@ QString THtmlHelp::Popup(const THelpTopic& topic) {
 }
 
 THelpWindow& THtmlHelp::OpenWindow() {
-  if (!FWindow) FWindow = new THelpWindow(Engine(), FileUrl(QString::fromLatin1(kDefaultHelpPage)));
+  if (!FWindow) {
+    FWindow = new THelpWindow(Engine(), FileUrl(QString::fromLatin1(kDefaultHelpPage)));
+    // The program ends with its main window, whether the help is open, minimised or not.
+    FWindow->setAttribute(Qt::WA_QuitOnClose, false);
+  }
   FWindow->setWindowState(FWindow->windowState() & ~Qt::WindowMinimized);
   FWindow->show();
   FWindow->raise();
@@ -173,7 +177,9 @@ void THtmlHelp::ShowTopic(const THelpTopic& topic, const QPoint& globalPos) {
       ShowPage(topic.File);
       break;
     case THelpTopic::tkPopup:
-      QWhatsThis::showText(globalPos, Qt::convertFromPlainText(Popup(topic)));
+      // As plain text the popup wraps at word boundaries; made rich text, its width is rounded
+      // down and the last word of a line could break in two.
+      QWhatsThis::showText(globalPos, Popup(topic));
       break;
   }
 }
@@ -187,17 +193,26 @@ void THtmlHelp::CloseWindows() {
   QWhatsThis::hideText();
 }
 
+namespace {
+
+THtmlHelp* GProgramHelp = nullptr;
+
+}  // namespace
+
 THtmlHelp& ProgramHelp() {
-  static THtmlHelp* help = nullptr;
-  if (!help) {
-    help = new THtmlHelp(ProgramHelpFile(QStringLiteral(".qch")));
+  if (!GProgramHelp) {
+    GProgramHelp = new THtmlHelp(ProgramHelpFile(QStringLiteral(".qch")));
     // Widgets must not outlive the application object, so the help goes with it.
     qAddPostRoutine([] {
-      delete help;
-      help = nullptr;
+      delete GProgramHelp;
+      GProgramHelp = nullptr;
     });
   }
-  return *help;
+  return *GProgramHelp;
+}
+
+void CloseHelpWindows() {
+  if (GProgramHelp) GProgramHelp->CloseWindows();
 }
 
 void ShowHelpContents() {

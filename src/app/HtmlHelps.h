@@ -92,3 +92,6 @@ void ShowHelpContents();
 // A value of the context-help profile shown from the program's help, a popup at globalPos. A
 // failure goes to the program's error handler, as above.
 void ShowHelpTopic(const QString& value, const QPoint& globalPos);
+// Closes the help window and any popup, when the program's help has opened them: they go with
+// the main window.
+void CloseHelpWindows();

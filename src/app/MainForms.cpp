@@ -1,17 +1,21 @@
 #include "MainForms.h"
 
 #include "AboutForms.h"
+#include "BackgroundWorks.h"
 #include "BmpFiles.h"
 #include "Cursors.h"
 #include "FileUtils.h"
 #include "FormUtils.h"
+#include "GridCalibrator.h"
 #include "GridNodesDocks.h"
 #include "HtmlHelps.h"
 #include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
 #include "RasterMenus.h"
+#include "RasterSnapshots.h"
 #include "RecentFiles.h"
 #include "ResVelmora.h"
+#include "StatusPanels.h"
 #include "StatusSpy.h"
 #include "WhatsThis.h"
 
@@ -22,6 +26,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMetaObject>
 #include <QSettings>
 #include <QStackedLayout>
 #include <QStatusBar>
@@ -30,10 +35,6 @@
 
 namespace {
 
-// The status panels: width and alignment of the cursor's pixel, its centimetres, the percentage
-// of long work and the work's name.
-constexpr std::array<int, 4> kPanelWidths{115, 115, 70, 100};
-
 // The window's first client size, below its menu bar.
 constexpr QSize kFirstSize(738, 469);
 
@@ -41,18 +42,32 @@ const QString kLayoutGroup = QStringLiteral("MainWindow");
 
 }  // namespace
 
-TMainForm::TBusy::TBusy(TMainForm& form) : FForm(form) {
-  if (FForm.FBusyCount++ == 0) {
-    FForm.FEditWindow->SuspendRendering();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    FForm.FSinceAlive.invalidate();
+TMainForm::TWorkScope::TWorkScope(TMainForm& form, const QString& name) : FForm(form) {
+  FForm.FWorkName = name;
+  // A drag of the grid in progress ends unapplied: the grid stays as the work found it.
+  if (FForm.FCalibrator) FForm.FCalibrator->Cancel();
+  // The raster's last picture stands in for it while the work holds it.
+  if (FForm.FRaster && FForm.FEditWindow->isVisible()) {
+    TEditWindow& window = *FForm.FEditWindow;
+    FForm.FSnapshot = std::make_unique<TRasterSnapshot>(
+        window.Device(), window.Surface().size(), window.Color(),
+        [&form](TDeviceInfo& device, TCanvas& canvas) { form.PaintRaster(device, canvas); });
   }
+  FForm.FUIContext->WorkInProgress->SetValue(1);
+  FForm.FCancelWorkButton->show();
+  QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 
-TMainForm::TBusy::~TBusy() {
-  if (--FForm.FBusyCount == 0) {
-    QApplication::restoreOverrideCursor();
-    FForm.FEditWindow->ResumeRendering();
+TMainForm::TWorkScope::~TWorkScope() {
+  QApplication::restoreOverrideCursor();
+  FForm.FCancelWorkButton->hide();
+  FForm.FUIContext->WorkInProgress->SetValue(0);
+  FForm.FSnapshot.reset();
+  FForm.FEditWindow->Invalidate();
+  if (FForm.FCloseAfterWork) {
+    FForm.FCloseAfterWork = false;
+    // The flow that ran the work unwinds first.
+    QMetaObject::invokeMethod(&FForm, &QWidget::close, Qt::QueuedConnection);
   }
 }
 
@@ -79,6 +94,10 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   CreateCommands();
   CreateStatusBar();
   setAcceptDrops(true);
+  FStatusInfo = std::make_unique<TStatusInfo>(
+      [this](int slot) { return ReadStatusText(slot); },
+      [this](int slot, const QString& text) { ShowStatusText(slot, text); });
+  FWork = new TBackgroundWork(*FStatusInfo, this);
 
   FProvider = std::make_unique<TLocalFileProvider>([this](const QString& filter, QString& name) {
     return RunOpenFileDialog(filter, name, this, QStringLiteral("Выбор растрового файла"));
@@ -90,9 +109,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   if (const QString folder = LastFolder(); !folder.isEmpty())
     FOpenProposal = folder + QLatin1Char('/');
   FUIContext = std::make_unique<TAppUIContext>();
-  FStatusInfo = std::make_unique<TStatusInfo>(
-      [this](int slot) { return ReadStatusText(slot); },
-      [this](int slot, const QString& text) { ShowStatusText(slot, text); });
 
   ShowEditWindow(false);
   FEditWindow->SetColor(QColorToColor(palette().color(QPalette::Base)));
@@ -126,7 +142,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
   RegisterAppBindings(*FUIContext,
                       [this](const QString& name) { return findChild<QObject*>(name); });
-  RegisterGridBindings();
+  RegisterWindowBindings();
   FUIContext->UpdateAll();
 
   FNavigator->OnStateChange = [this](TEditWindowNavigator* sender) {
@@ -163,6 +179,8 @@ TMainForm::~TMainForm() {
 void TMainForm::Run(void (TMainForm::*handler)()) {
   try {
     (this->*handler)();
+  } catch (const ECancelled&) {
+    // The user stopped the work: nothing to tell.
   } catch (const Exception& e) {
     ShowException(e);
   } catch (const std::bad_alloc&) {
@@ -310,10 +328,12 @@ void TMainForm::CreateCommands() {
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), &TMainForm::SaveGridMenuClick, false,
               "GridSaveBtn");
   tools->addSeparator();
-  AddMenuItem(tools, "UndoMenu", QStringLiteral("Отменить изменение се&тки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::UndoMenuClick, false, "GridUndoBtn");
-  AddMenuItem(tools, "RedoMenu", QStringLiteral("&Вернуть изменение сетки"),
-              QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::RedoMenuClick, false, "GridRedoBtn");
+  FUndoMenu = AddMenuItem(tools, "UndoMenu", QStringLiteral("Отменит&ь изменение сетки"),
+                          QKeySequence(Qt::CTRL | Qt::Key_Z), &TMainForm::UndoMenuClick, false,
+                          "GridUndoBtn");
+  FRedoMenu = AddMenuItem(tools, "RedoMenu", QStringLiteral("&Вернуть изменение сетки"),
+                          QKeySequence(Qt::CTRL | Qt::Key_Y), &TMainForm::RedoMenuClick, false,
+                          "GridRedoBtn");
   tools->addSeparator();
   AddMenuItem(tools, "OptionsMenu", QStringLiteral("П&араметры..."), {},
               &TMainForm::OptionsMenuClick);
@@ -368,34 +388,29 @@ void TMainForm::CreateCommands() {
 void TMainForm::CreateStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setObjectName(QStringLiteral("StatusBar"));
-  for (size_t i = 0; i < FPanels.size(); ++i) {
-    auto* panel = new QLabel;
-    panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    // The last panel takes the rest of the bar, as a status bar's last part does, so that the
-    // names of long work ("Поиск узлов сетки...") are read whole; its text never widens the window.
-    if (i + 1 < FPanels.size()) {
-      panel->setFixedWidth(kPanelWidths[i]);
-    } else {
-      panel->setMinimumWidth(kPanelWidths[i]);
-      panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    }
-    panel->setAlignment((i == 2 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    panel->setFrameShape(QFrame::StyledPanel);
-    panel->setFrameShadow(QFrame::Sunken);
-    bar->addWidget(panel, i + 1 < FPanels.size() ? 0 : 1);
-    FPanels[i] = panel;
-    if (i == 1) {
-      // After the pointer's position, the node the keys move: "Узел (12, 7): 1812; 1190 px, ...".
-      // It shares the rest of the bar with the name of long work.
-      FNodePanel = new QLabel;
-      FNodePanel->setObjectName(QStringLiteral("NodeStatusPanel"));
-      FNodePanel->setMinimumWidth(kPanelWidths[3]);
-      FNodePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-      FNodePanel->setFrameShape(QFrame::StyledPanel);
-      FNodePanel->setFrameShadow(QFrame::Sunken);
-      bar->addWidget(FNodePanel, 1);
-    }
-  }
+  FStatusPanels = new TStatusPanels(bar);
+  FCancelWorkButton = new QToolButton;
+  FCancelWorkButton->setObjectName(QStringLiteral("CancelWorkBtn"));
+  FCancelWorkButton->setText(QStringLiteral("Отменить"));
+  FCancelWorkButton->setToolTip(QStringLiteral("Прервать работу (Esc)"));
+  FCancelWorkButton->setAutoRaise(true);
+  FCancelWorkButton->hide();
+  connect(FCancelWorkButton, &QToolButton::clicked, this, &TMainForm::CancelWork);
+  bar->addPermanentWidget(FCancelWorkButton);
+  // Esc stops long work wherever the focus is in the window; otherwise it stays the tools' key.
+  auto* cancel = new QAction(this);
+  cancel->setObjectName(QStringLiteral("CancelWorkAction"));
+  cancel->setShortcut(QKeySequence(Qt::Key_Escape));
+  cancel->setEnabled(false);
+  connect(cancel, &QAction::triggered, this, &TMainForm::CancelWork);
+  addAction(cancel);
+  // After the pointer's position, the node the keys move: "Узел (12, 7): 1812; 1190 px, ...".
+  FNodePanel = new QLabel;
+  FNodePanel->setObjectName(QStringLiteral("NodeStatusPanel"));
+  FNodePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  FNodePanel->setFrameShape(QFrame::StyledPanel);
+  FNodePanel->setFrameShadow(QFrame::Sunken);
+  bar->addWidget(FNodePanel, 1);
 }
 
 void TMainForm::ShowEditWindow(bool visible) {
@@ -418,41 +433,48 @@ void TMainForm::UpdateCaption() {
 }
 
 void TMainForm::ShowStatusText(int slot, const QString& text) {
-  if (slot < 0 || slot >= static_cast<int>(FPanels.size())) return;
-  FPanels[slot]->setText(text);
-  if (FBusyCount > 0) {
-    // The work runs on this thread: show the text now, not when the work is over.
-    FPanels[slot]->repaint();
-    KeepAlive(slot == TStatusInfo::OperationSlot && !text.isEmpty());
-  }
+  FStatusPanels->Show(slot, text);
 }
 
 QString TMainForm::ReadStatusText(int slot) const {
-  if (slot < 0 || slot >= static_cast<int>(FPanels.size())) return {};
-  return FPanels[slot]->text();
+  return FStatusPanels->Read(slot);
 }
 
 void TMainForm::ClearStatus() {
-  for (int slot = 0; slot < 4; ++slot) ShowStatusText(slot, QString());
+  for (int slot = 0; slot < TStatusPanels::Count; ++slot) ShowStatusText(slot, QString());
   FStatusInfo->ClearSaved();
 }
 
-void TMainForm::KeepAlive(bool now) {
-  // Now and then during long work: repaint what was exposed (from the edit window's surface) and
-  // answer the window system, which would otherwise take the program for hung. Input waits.
-  if (!now && FSinceAlive.isValid() && FSinceAlive.elapsed() < 50) return;
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  FSinceAlive.start();
+void TMainForm::RunWork(const QString& name, const std::function<void()>& job) {
+  TWorkScope scope(*this, name);
+  FWork->Run(job);
+}
+
+bool TMainForm::WorkRunning() const {
+  return FWork->Running();
+}
+
+void TMainForm::CancelWork() {
+  FWork->Cancel();
 }
 
 void TMainForm::EditWindowPaint(TDeviceInfo& device, TCanvas& canvas) {
   if (!FRaster) return;
   ResetCanvas(canvas);
-  FRaster->Draw(device, canvas);
+  // While long work holds the raster, its pixels are not read here; its size does not change.
+  if (FSnapshot)
+    FSnapshot->Draw(device, canvas);
+  else
+    FRaster->Draw(device, canvas);
   TContourLease border;
   border->AddRect(TWorldRect{0, 0, double(FRaster->Width()), double(FRaster->Height())}, true);
   DrawWorldContour(device, canvas, *border, HollowFill,
                    MakeLineStyle(psSolid, FOptions->RasterBorderColor, pmCopy, 0, 0));
+}
+
+void TMainForm::PaintRaster(TDeviceInfo& device, TCanvas& canvas) {
+  ResetCanvas(canvas);
+  FRaster->Draw(device, canvas);
 }
 
 void TMainForm::EditWindowViewChange() {
@@ -480,27 +502,59 @@ void TMainForm::OptionsMenuClick() {
   if (FOptions->Edit(this)) FEditWindow->Invalidate();
 }
 
-void TMainForm::RegisterGridBindings() {
+void TMainForm::RegisterWindowBindings() {
   FGridCanUndo = FUIContext->AddVar(QStringLiteral("GridCanUndo"));
   FGridCanRedo = FUIContext->AddVar(QStringLiteral("GridCanRedo"));
   FGridMissed = FUIContext->AddVar(QStringLiteral("GridMissed"));
   const auto find = [this](const char* name) { return findChild<QObject*>(QLatin1String(name)); };
-  FUIContext->SetProps({"Enabled", find("UndoMenu")},
-                       {"CalibratorInUse and GridCanUndo and not CalibrationInProgress"});
-  FUIContext->SetProps({"Enabled", find("RedoMenu")},
-                       {"CalibratorInUse and GridCanRedo and not CalibrationInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("UndoMenu")},
+      {"CalibratorInUse and GridCanUndo and not CalibrationInProgress and not WorkInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("RedoMenu")},
+      {"CalibratorInUse and GridCanRedo and not CalibrationInProgress and not WorkInProgress"});
   // The calibrator's menu items follow their buttons' conditions.
   FUIContext->SetProps({"Enabled", find("CalibrateParamsMenu"), find("CalibrateResetMenu"),
                         find("CalibrateBeginMenu"), find("FindNodesMenu"), find("FindNodesBtn"),
                         find("OpenGridMenu"), find("SaveGridMenu")},
-                       {"CalibratorInUse and not CalibrationInProgress"});
+                       {"CalibratorInUse and not CalibrationInProgress and not WorkInProgress"});
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")},
-                       {"RasterOpened and not CalibrationInProgress and not ClipInProgress"});
-  FUIContext->SetProps({"Enabled", find("ClipFrameMenu")},
-                       {"CalibratorInUse and not CalibrationInProgress and not ClipInProgress"});
+                       {"RasterOpened and not CalibrationInProgress and not ClipInProgress and not "
+                        "WorkInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("ClipFrameMenu")},
+      {"CalibratorInUse and not CalibrationInProgress and not ClipInProgress and not "
+       "WorkInProgress"});
   FUIContext->SetProps({"Enabled", find("NextMissedNodeMenu")},
-                       {"CalibratorInUse and (GridMissed > 0) and not CalibrationInProgress"});
+                       {"CalibratorInUse and (GridMissed > 0) and not CalibrationInProgress and "
+                        "not WorkInProgress"});
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")}, {"(CellXN = 1) and (CellYN = 1)"});
+  FUIContext->SetProps({"Enabled", find("CancelWorkAction"), find("CancelWorkBtn")},
+                       {"WorkInProgress"});
+  // The docks follow too: no node is typed in and no recent file opened, and the overview does not
+  // read the raster while the work holds it.
+  TUICondition* idle =
+      FUIContext->SetProps({"Enabled", find("GridNodesTable")}, {"not WorkInProgress"});
+  auto docks = std::make_unique<TUIConditionClient>();
+  docks->OnApply = [this](int32_t idle) {
+    FRecentFiles->SetEnabled(idle != 0);
+    FOverviewDock->Overview().SetHeld(idle == 0);
+  };
+  idle->AddChanger(std::move(docks));
+  // While long work runs, nothing may change or replace the raster or the grid. These conditions
+  // come after the program's own over the same controls and include theirs, so that whichever
+  // variable changes, the later word is the right one.
+  FUIContext->SetProps({"Enabled", find("OpenMenu"), find("OpenBtn")}, {"not WorkInProgress"});
+  FUIContext->SetProps({"Enabled", find("CloseMenu"), find("SaveMenu"), find("SaveBtn"),
+                        find("SaveAsMenu"), find("PropertiesMenu")},
+                       {"RasterOpened and not WorkInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("CalibrateMenu"), find("CalibrateBtn"), find("ClipImageBtn")},
+      {"RasterOpened and not CalibrationInProgress and not ClipInProgress and not "
+       "WorkInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("CalibrateParamsBtn"), find("CalibrateResetBtn"), find("CalibrateBeginBtn")},
+      {"CalibratorInUse and not CalibrationInProgress and not WorkInProgress"});
 }
 
 void TMainForm::RestoreLayout() {

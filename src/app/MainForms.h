@@ -9,10 +9,9 @@
 #include "RasterManagers.h"
 #include "StatusInfo.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 
-#include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,11 +21,14 @@ class QMenu;
 class QStackedLayout;
 class QToolBar;
 class QToolButton;
+class TBackgroundWork;
 class TEditWindowSpy;
 class TGridCalibrator;
 class TGridNodesDock;
 class TOverviewDock;
 class TRecentFiles;
+class TRasterSnapshot;
+class TStatusPanels;
 
 // The answers of the closing and saving flows, numbered as the window system numbers them.
 enum TModalResult : int { IDCANCEL = 2, IDYES = 6, IDNO = 7 };
@@ -94,10 +96,21 @@ class TMainForm : public QMainWindow {
   void AboutMenuClick();
 
   void UpdateCaption();
-  // The status bar: panels 0 and 1 the mouse's position, 2 and 3 the progress of long work.
+  // The status bar: panels 0 and 1 the mouse's position, 2 and 3 the progress of long work. Long
+  // work shows its progress from its own thread.
   void ShowStatusText(int slot, const QString& text);
   QString ReadStatusText(int slot) const;
   void ClearStatus();
+
+  // Long work: runs the job on a thread of its own while the window stays alive, and raises its
+  // error here. Meanwhile WorkInProgress disables whatever could change or replace the raster or
+  // the grid, drops are refused, the window shows the raster's last picture, and Esc or the status
+  // bar's "Отменить" stops the work. The name completes the question "Прервать …?" asked when the
+  // window is closed meanwhile ("калибровку"). All the window's long work passes through here.
+  virtual void RunWork(const QString& name, const std::function<void()>& job);
+  bool WorkRunning() const;
+  // Asks the long work to stop.
+  void CancelWork();
 
   TRasterManager* Raster() const { return FRaster.get(); }
   bool Modified() const { return FModified; }
@@ -115,18 +128,17 @@ class TMainForm : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
-  // Long work on the user-interface thread: the status bar shows its progress, the window
-  // repaints from what it showed, the window system keeps seeing a live program, and the user's
-  // input waits until the work ends.
-  class TBusy {
+  // Sets the window up for long work and back when it ends, also when it fails.
+  class TWorkScope {
    public:
-    explicit TBusy(TMainForm& form);
-    ~TBusy();
-    TBusy(const TBusy&) = delete;
-    TBusy& operator=(const TBusy&) = delete;
+    TWorkScope(TMainForm& form, const QString& name);
+    ~TWorkScope();
+    TWorkScope(const TWorkScope&) = delete;
+    TWorkScope& operator=(const TWorkScope&) = delete;
 
    private:
     TMainForm& FForm;
@@ -143,7 +155,8 @@ class TMainForm : public QMainWindow {
   // A clip of the calibrator, the view then centred on what is left at the same scale.
   void RunClip(void (TGridCalibrator::*clip)());
   QString GridFileProposal() const;
-  void RegisterGridBindings();
+  // The window's own conditions: its grid commands, and what long work disables.
+  void RegisterWindowBindings();
   void CreateCommands();
   void CreateStatusBar();
   // A menu item; with a glyph name it shows that button's glyph too.
@@ -156,9 +169,11 @@ class TMainForm : public QMainWindow {
   void Run(void (TMainForm::*handler)());
   void ShowEditWindow(bool visible);
   void EditWindowPaint(TDeviceInfo& device, TCanvas& canvas);
+  void PaintRaster(TDeviceInfo& device, TCanvas& canvas);
   void EditWindowViewChange();
-  // Lets the event loop turn: at once for a new operation's name, else at most every 50 ms.
-  void KeepAlive(bool now);
+  // Whether the window may be closed now; during long work it asks to stop the work and closes
+  // once it has ended.
+  bool MayCloseDuringWork();
   void RestoreLayout();
   void SaveLayout() const;
 
@@ -166,6 +181,12 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TOptions> FOptions;
   std::unique_ptr<TAppUIContext> FUIContext;
   std::unique_ptr<TStatusInfo> FStatusInfo;
+  TStatusPanels* FStatusPanels = nullptr;
+  QToolButton* FCancelWorkButton = nullptr;
+  TBackgroundWork* FWork = nullptr;
+  std::unique_ptr<TRasterSnapshot> FSnapshot;
+  QString FWorkName;
+  bool FCloseAfterWork = false;
   TMatrixProjectionNavigator* FNavigator = nullptr;
   std::unique_ptr<TRasterManager> FRaster;
   bool FModified = false;
@@ -177,11 +198,12 @@ class TMainForm : public QMainWindow {
   TUIContextVar* FGridCanRedo = nullptr;
   // How many nodes the last search missed.
   TUIContextVar* FGridMissed = nullptr;
+  QAction* FUndoMenu = nullptr;
+  QAction* FRedoMenu = nullptr;
   bool FClosingDown = false;
 
   TEditWindow* FEditWindow = nullptr;
   QStackedLayout* FCentral = nullptr;
-  std::array<QLabel*, 4> FPanels{};
   QLabel* FNodePanel = nullptr;  // the selected or dragged node
   TGridNodesDock* FNodesDock = nullptr;
   TOverviewDock* FOverviewDock = nullptr;
@@ -190,6 +212,4 @@ class TMainForm : public QMainWindow {
   QString FGridProposal;  // and the grid file dialogs
   // The grid as last read from or written to a file: it is not lost when the calibrator goes.
   std::optional<TGridInfo> FFiledGrid;
-  int FBusyCount = 0;
-  QElapsedTimer FSinceAlive;
 };

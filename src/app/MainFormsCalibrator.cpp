@@ -8,6 +8,7 @@
 #include "NodePropertiesForms.h"
 #include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
+#include "ReadOnlyFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -40,6 +41,13 @@ void TMainForm::CalibrateMenuClick() {
     FModified = true;
     RasterChanged();
   };
+  calibrator->OnRunWork = [this](const QString& name, const std::function<void()>& job) {
+    RunWork(name, job);
+  };
+  calibrator->OnReplaceRaster = [this](std::unique_ptr<TRasterManager> raster) {
+    FRaster.swap(raster);
+    return raster;
+  };
   calibrator->OnGridChange = [this](TGridCalibrator*) {
     GridHistoryChanged();
     FNodesDock->GridChanged();
@@ -55,18 +63,18 @@ void TMainForm::CalibrateMenuClick() {
   ReleaseRef(calibrator);
 }
 
+// The calibrator's commands do nothing while long work runs: a key pressed twice, or a command
+// that was waiting, must not start the work again.
 void TMainForm::CalibrateParamsBtnClick() {
-  if (FCalibrator) FCalibrator->EditGridParams(this);
+  if (FCalibrator && !WorkRunning()) FCalibrator->EditGridParams(this);
 }
 
 void TMainForm::CalibrateResetBtnClick() {
-  if (FCalibrator) FCalibrator->ResetGrid();
+  if (FCalibrator && !WorkRunning()) FCalibrator->ResetGrid();
 }
 
 void TMainForm::CalibrateBeginBtnClick() {
-  if (!FCalibrator) return;
-  TBusy busy(*this);
-  FCalibrator->Calibrate();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Calibrate();
 }
 
 void TMainForm::ClipImageBtnClick() {
@@ -78,40 +86,33 @@ void TMainForm::ClipFrameMenuClick() {
 }
 
 void TMainForm::RunClip(void (TGridCalibrator::*clip)()) {
-  if (!FCalibrator) return;
-  {
-    TBusy busy(*this);
-    (FCalibrator->*clip)();
-  }
+  if (!FCalibrator || WorkRunning()) return;
+  (FCalibrator->*clip)();
   FNavigator->SetView(TWorldPoint{FRaster->Width() / 2.0, FRaster->Height() / 2.0}, true,
                       FNavigator->GetScale());
 }
 
 void TMainForm::NextMissedNodeMenuClick() {
-  if (FCalibrator) FCalibrator->SelectNextMissed();
+  if (FCalibrator && !WorkRunning()) FCalibrator->SelectNextMissed();
 }
 
 void TMainForm::ShowNodeProperties(int32_t i, int32_t j) {
-  if (!FCalibrator) return;
+  if (!FCalibrator || WorkRunning()) return;
   TNodePropertiesForm form(*FCalibrator, i, j, this);
   form.exec();
 }
 
 void TMainForm::UndoMenuClick() {
-  if (FCalibrator) FCalibrator->Undo();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Undo();
 }
 
 void TMainForm::RedoMenuClick() {
-  if (FCalibrator) FCalibrator->Redo();
+  if (FCalibrator && !WorkRunning()) FCalibrator->Redo();
 }
 
 void TMainForm::FindNodesMenuClick() {
-  if (!FCalibrator) return;
-  TAppliedNodes applied;
-  {
-    TBusy busy(*this);
-    applied = FCalibrator->FindNodes();
-  }
+  if (!FCalibrator || WorkRunning()) return;
+  const TAppliedNodes applied = FCalibrator->FindNodes();
   const int searched = applied.Found + static_cast<int>(applied.NotFound.size());
   QString report = QStringLiteral("Найдено %1 из %2 узлов").arg(applied.Found).arg(searched);
   if (!applied.NotFound.empty())
@@ -121,22 +122,27 @@ void TMainForm::FindNodesMenuClick() {
 }
 
 void TMainForm::OpenGridMenuClick() {
-  if (!FCalibrator) return;
+  if (!FCalibrator || WorkRunning()) return;
   QString name = GridFileProposal();
   if (!RunOpenFileDialog(kGridFilter, name, this, QStringLiteral("Открытие сетки"))) return;
+  TGridFile file;
+  RunWork(QStringLiteral("чтение сетки"), [&file, &name] { file = ReadGridFile(name); });
   // A file that does not fit the raster is refused whole: the grid stays as it was.
-  FCalibrator->ReplaceGrid(MakeGrid(ReadGridFile(name), *FRaster));
+  FCalibrator->ReplaceGrid(MakeGrid(file, *FRaster));
   FGridProposal = name;
   FFiledGrid = FCalibrator->Grid();
 }
 
 void TMainForm::SaveGridMenuClick() {
-  if (!FCalibrator) return;
+  if (!FCalibrator || WorkRunning()) return;
   QString name = GridFileProposal();
   if (!RunSaveFileDialog(kGridFilter, QStringLiteral("json"), name, this,
-                         QStringLiteral("Сохранение сетки")))
+                         QStringLiteral("Сохранение сетки")) ||
+      !MayReplace(name, this))
     return;
-  WriteGridFile(name, FCalibrator->Grid());
+  const TReplaceableFile replaceable(name);
+  const TGridInfo grid = FCalibrator->Grid();
+  RunWork(QStringLiteral("запись сетки"), [&name, &grid] { WriteGridFile(name, grid); });
   FGridProposal = name;
   FFiledGrid = FCalibrator->Grid();
 }
@@ -164,4 +170,14 @@ void TMainForm::GridHistoryChanged() {
   FGridCanUndo->SetValue(FCalibrator && FCalibrator->CanUndo());
   FGridCanRedo->SetValue(FCalibrator && FCalibrator->CanRedo());
   FGridMissed->SetValue(FCalibrator ? static_cast<int>(FCalibrator->MissedNodes().size()) : 0);
+  // The items say what they undo and redo.
+  static const QString undo[] = {QStringLiteral("Отменит&ь изменение сетки"),
+                                 QStringLiteral("Отменит&ь калибровку"),
+                                 QStringLiteral("Отменит&ь обрезку")};
+  static const QString redo[] = {QStringLiteral("&Вернуть изменение сетки"),
+                                 QStringLiteral("&Вернуть калибровку"),
+                                 QStringLiteral("&Вернуть обрезку")};
+  const auto kind = [](TEditKind k) { return static_cast<size_t>(k); };
+  FUndoMenu->setText(undo[kind(FCalibrator ? FCalibrator->UndoKind() : TEditKind::ekGrid)]);
+  FRedoMenu->setText(redo[kind(FCalibrator ? FCalibrator->RedoKind() : TEditKind::ekGrid)]);
 }

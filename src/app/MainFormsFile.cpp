@@ -1,9 +1,11 @@
 // The file commands of the main window: open, close, save, the raster's properties, and the
 // flows that close a raster or the window.
 #include "FormUtils.h"
+#include "HtmlHelps.h"
 #include "MainForms.h"
 #include "RasterFileDialogs.h"
 #include "RasterPropertiesForms.h"
+#include "ReadOnlyFiles.h"
 #include "RecentFiles.h"
 
 #include <QCloseEvent>
@@ -34,6 +36,8 @@ void TMainForm::OpenMenuClick() {
 }
 
 void TMainForm::OpenRaster(const QString& fileName) {
+  // A file dropped or named while long work runs must wait for nothing: it is not opened.
+  if (WorkRunning()) return;
   // A modified raster whose changes could not be kept (the save was cancelled or failed) stays
   // open, and the new one is not opened.
   if (CloseRaster(true, false) == IDCANCEL) return;
@@ -41,10 +45,8 @@ void TMainForm::OpenRaster(const QString& fileName) {
       std::make_unique<TRasterManager>(FProvider.get(), FOptions->RasterCache, FStatusInfo.get());
   // The reduced copies made while the parts are read show the fitted view at once.
   raster->Pictures();
-  {
-    TBusy busy(*this);
-    raster->Open(fileName);
-  }
+  TRasterManager& opened = *raster;
+  RunWork(QStringLiteral("открытие растра"), [&opened, &fileName] { opened.Open(fileName); });
   FRaster = std::move(raster);
   FModified = false;
   FNameConfirmed = false;
@@ -92,6 +94,8 @@ void TMainForm::ExitMenuClick() {
 }
 
 int TMainForm::CloseRaster(bool ask, bool canCancel) {
+  // The raster stays while long work holds it.
+  if (WorkRunning()) return IDCANCEL;
   int result = IDNO;
   // Nodes placed by hand are an hour's work: they go only when the user agrees.
   if (FRaster && ask && !ConfirmGridLoss()) return IDCANCEL;
@@ -120,24 +124,22 @@ int TMainForm::CloseRaster(bool ask, bool canCancel) {
 }
 
 int TMainForm::SaveRaster(bool saveAs) {
+  if (WorkRunning()) return IDNO;
   int result = IDNO;
-  if (saveAs || !FNameConfirmed) {
-    QString name = FRaster->FileName();
-    if (RunSaveFileDialog(kSaveFilter, QStringLiteral("bmp"), name, this,
-                          QStringLiteral("Сохранение растра"))) {
-      {
-        TBusy busy(*this);
-        FRaster->Save(name);
-      }
-      result = IDYES;
+  QString name = FRaster->FileName();
+  const bool ask = saveAs || !FNameConfirmed;
+  if ((!ask || RunSaveFileDialog(kSaveFilter, QStringLiteral("bmp"), name, this,
+                                 QStringLiteral("Сохранение растра"))) &&
+      MayReplace(name, this)) {
+    const TReplaceableFile replaceable(name);
+    TRasterManager& raster = *FRaster;
+    RunWork(QStringLiteral("сохранение растра"), [&raster, &name] { raster.Save(name); });
+    result = IDYES;
+    if (ask) {
       FOpenProposal = FRaster->FileName();
       FRecentFiles->Add(name);
       RememberFolder(name);
     }
-  } else {
-    TBusy busy(*this);
-    FRaster->Save(FRaster->FileName());
-    result = IDYES;
   }
   if (result == IDYES) {
     FModified = false;
@@ -147,9 +149,21 @@ int TMainForm::SaveRaster(bool saveAs) {
   return result;
 }
 
+bool TMainForm::MayCloseDuringWork() {
+  if (!WorkRunning()) return true;
+  // The work ends first: a file is never left half written. Asked to stop, it stops at its next
+  // report, and the window closes then, asking as ever about what is not saved.
+  if (AskQuestion(ApplicationTitle(), QStringLiteral("Прервать %1?").arg(FWorkName), false, this) ==
+          QMessageBox::Yes &&
+      WorkRunning()) {
+    FCloseAfterWork = true;
+    CancelWork();
+  }
+  return false;
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) {
-  // The window system's close comes in while long work runs, too: the work ends first.
-  if (FBusyCount > 0) {
+  if (!MayCloseDuringWork()) {
     event->ignore();
     return;
   }
@@ -158,6 +172,9 @@ void TMainForm::closeEvent(QCloseEvent* event) {
       event->ignore();
       return;
     }
+  } catch (const ECancelled&) {
+    event->ignore();
+    return;
   } catch (const Exception& e) {
     // The changes could not be saved: the window and the raster stay.
     ShowException(e);
@@ -165,21 +182,35 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   SaveLayout();
+  CloseHelpWindows();
   event->accept();
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
-  if (!DroppedRaster(event->mimeData()).isEmpty()) event->acceptProposedAction();
+  dragMoveEvent(event);
+}
+
+void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
+  // Each move asks again, for long work may begin or end while the drag lasts. While it runs, a
+  // raster cannot be replaced: the pointer shows that the drop is refused.
+  if (!WorkRunning() && !DroppedRaster(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
   const QString name = DroppedRaster(event->mimeData());
-  if (name.isEmpty()) return;
+  if (name.isEmpty() || WorkRunning()) {
+    event->ignore();
+    return;
+  }
   event->acceptProposedAction();
   // The drag ends before the open flow asks its questions.
   QTimer::singleShot(0, this, [this, name] {
     try {
       OpenRaster(name);
+    } catch (const ECancelled&) {
     } catch (const Exception& e) {
       ShowException(e);
     }

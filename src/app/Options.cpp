@@ -45,6 +45,24 @@ void ReadValue(const QSettings& settings, const QString& name, T& field, Convert
   }
 }
 
+// A stored number beyond what the option can take is refused as one that is no number.
+template <typename T>
+T InRange(T value, const QString& text, T min, T max) {
+  if (!(value >= min && value <= max))
+    throw EConvertError(QStringLiteral("'%1' вне допустимых пределов: от %2 до %3")
+                            .arg(text, FloatToStr(min), FloatToStr(max)));
+  return value;
+}
+
+int32_t CacheOf(const QString& text) {
+  return InRange(StrToInt(text), text, TOptions::kMinRasterCache, TOptions::kMaxRasterCache);
+}
+
+double RadiusOf(const QString& text) {
+  return InRange(StrToFloatAnySep(text), text, TOptions::kMinGridNodeRadius,
+                 TOptions::kMaxGridNodeRadius);
+}
+
 // Colours keep only their three bytes, so that what was read is always written back readable.
 TColor ColorOf(const QString& text) {
   return static_cast<TColor>(StrToInt(text)) & 0xFFFFFF;
@@ -87,8 +105,8 @@ void TOptions::Load() {
   const std::unique_ptr<QSettings> settings = UserSettings();
   settings->beginGroup(kGroup);
   try {
-    ReadValue(*settings, QStringLiteral("RasterCache"), RasterCache, StrToInt);
-    ReadValue(*settings, QStringLiteral("GridNodeRadius"), GridNodeRadius, StrToFloatAnySep);
+    ReadValue(*settings, QStringLiteral("RasterCache"), RasterCache, CacheOf);
+    ReadValue(*settings, QStringLiteral("GridNodeRadius"), GridNodeRadius, RadiusOf);
     ReadValue(*settings, QStringLiteral("RasterBorderColor"), RasterBorderColor, ColorOf);
     ReadValue(*settings, QStringLiteral("SrcGridColor"), SrcGridColor, ColorOf);
     ReadValue(*settings, QStringLiteral("DstGridColor"), DstGridColor, ColorOf);
@@ -221,13 +239,15 @@ TOptions TOptionsForm::ReadValues() {
     if (kilobytes > kMaxRasterCacheKb)
       throw Exception(
           QStringLiteral("Размер кэша не может быть больше %1 Кб").arg(kMaxRasterCacheKb));
-    // A cache below a megabyte would only slow every raster down.
-    values.RasterCache = static_cast<int32_t>(std::max<qlonglong>(kilobytes, 1024) * 1024);
+    values.RasterCache = static_cast<int32_t>(
+        std::max<qlonglong>(kilobytes, TOptions::kMinRasterCache / 1024) * 1024);
 
     field = GridNodeRadiusEdit;
     const double millimetres = StrToFloatAnySep(GridNodeRadiusEdit->text().trimmed());
-    // A node must stay visible and within reach of the mouse.
-    values.GridNodeRadius = std::max(millimetres, 0.01) / 1000;
+    if (millimetres > kMaxGridNodeRadiusMm)
+      throw Exception(QStringLiteral("Радиус узла сетки не может быть больше %1 мм")
+                          .arg(FloatToStr(kMaxGridNodeRadiusMm)));
+    values.GridNodeRadius = std::max(millimetres / 1000, TOptions::kMinGridNodeRadius);
   } catch (const Exception&) {
     Pages->setCurrentWidget(field == RasterCacheEdit ? CommonSheet : GridSheet);
     field->setFocus();

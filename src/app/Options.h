@@ -22,14 +22,22 @@ std::unique_ptr<QSettings> UserSettings();
 // name, numbers in decimal, the radius with the user's decimal separator (read back with either).
 class TOptions : public TGridCalibratorOptions {
  public:
+  // The values the options take, in their units. A smaller cache only slows every raster down,
+  // and a larger one would not fit 32 bits; a node too small cannot be seen or reached with the
+  // mouse, and one too large hides its neighbours and catches every click.
+  static constexpr int32_t kMinRasterCache = 1024 * 1024;
+  static constexpr int32_t kMaxRasterCache = INT32_MAX / 1024 * 1024;
+  static constexpr double kMinGridNodeRadius = 0.00001;
+  static constexpr double kMaxGridNodeRadius = 0.1;
+
   // The cache of raster parts given to each newly opened raster, in bytes.
   int32_t RasterCache = 5242880;
   // The pen colour of the raster's outer border.
   TColor RasterBorderColor = 0xFF0000;
 
   // Reads the stored values over the defaults. A value that cannot be read (not text, not a
-  // number) stops the reading there: it is reported through the standard error handling, the
-  // values read before it stay, the rest keep their defaults.
+  // number, a number beyond the limits above) stops the reading there: it is reported through the
+  // standard error handling, the values read before it stay, the rest keep their defaults.
   void Load();
   // Writes the five values; a failure to write them is raised.
   void Save();
@@ -39,14 +47,15 @@ class TOptions : public TGridCalibratorOptions {
 };
 
 // The options dialog "Параметры". Confirming it checks both numbers before anything changes: a
-// field that is not a number, or a cache too large, is reported, the dialog stays open and the
-// options stay as they were.
+// field that is not a number, a cache or a radius too large, is reported, the dialog stays open
+// and the options stay as they were; values below the floors are raised to them.
 class TOptionsForm : public QDialog {
   Q_OBJECT
 
  public:
-  // The cache is counted in kilobytes in the dialog; its bytes must fit the options' field.
-  static constexpr int32_t kMaxRasterCacheKb = INT32_MAX / 1024;
+  // The cache is counted in kilobytes in the dialog, the radius in millimetres.
+  static constexpr int32_t kMaxRasterCacheKb = TOptions::kMaxRasterCache / 1024;
+  static constexpr double kMaxGridNodeRadiusMm = TOptions::kMaxGridNodeRadius * 1000;
 
   explicit TOptionsForm(TOptions& options, QWidget* parent = nullptr);
 

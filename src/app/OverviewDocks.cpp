@@ -10,6 +10,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -38,7 +39,16 @@ void TOverview::ViewChanged() {
   update();
 }
 
+void TOverview::SetHeld(bool held) {
+  FHeld = held;
+  if (!held && std::exchange(FStale, false)) RasterChanged();
+}
+
 void TOverview::Render() {
+  if (FHeld) {
+    FStale = true;
+    return;
+  }
   const qreal ratio = devicePixelRatioF();
   const int w = std::max(1, qRound(width() * ratio));
   const int h = std::max(1, qRound(height() * ratio));

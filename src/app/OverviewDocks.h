@@ -21,6 +21,9 @@ class TOverview : public QWidget {
   void RasterChanged();
   // The edit window's view moved: the rectangle follows.
   void ViewChanged();
+  // While long work holds the raster its pixels are not read: the picture keeps what it showed,
+  // and is made again once the raster is free, if it was asked for meanwhile.
+  void SetHeld(bool held);
 
   // The picture of the raster and where the view's rectangle lies on it, in device pixels.
   const QImage& Picture() const { return FPicture; }
@@ -47,6 +50,8 @@ class TOverview : public QWidget {
   QImage FPicture;
   double FPixelsPerUnit = 0;  // device pixels of the picture per raster pixel
   QPointF FOrigin;            // where raster (0, 0) lies in the picture, in device pixels
+  bool FHeld = false;
+  bool FStale = false;  // a picture was asked for while the raster was held
   bool FDragging = false;
   QPointF FGrab;  // from the pointer to the rectangle's middle while it is dragged
 };

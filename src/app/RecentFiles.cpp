@@ -43,6 +43,11 @@ void TRecentFiles::Remove(const QString& fileName) {
   Rebuild();
 }
 
+void TRecentFiles::SetEnabled(bool enabled) {
+  FEnabled = enabled;
+  for (QAction* item : FItems) item->setEnabled(enabled);
+}
+
 void TRecentFiles::Save() const {
   UserSettings()->setValue(kGroup + QLatin1Char('/') + kRecent, FFiles);
 }
@@ -63,6 +68,7 @@ void TRecentFiles::Rebuild() {
     item->setObjectName(QStringLiteral("RecentFileMenu"));
     item->setStatusTip(QDir::toNativeSeparators(file));
     item->setToolTip(QDir::toNativeSeparators(file));
+    item->setEnabled(FEnabled);
     connect(item, &QAction::triggered, this, [this, file] { FOnOpen(file); });
     FMenu->insertAction(FBefore, item);
     FItems.push_back(item);

@@ -22,6 +22,8 @@ class TRecentFiles : public QObject {
   // A file opened or saved goes to the top; a file that cannot be opened leaves the list.
   void Add(const QString& fileName);
   void Remove(const QString& fileName);
+  // While long work runs the items are greyed: no other raster may be opened then.
+  void SetEnabled(bool enabled);
 
  private:
   void Save() const;
@@ -31,6 +33,7 @@ class TRecentFiles : public QObject {
   QAction* FBefore;
   std::function<void(const QString& file)> FOnOpen;
   QStringList FFiles;
+  bool FEnabled = true;
   std::vector<QAction*> FItems;  // the separator, then the files' items
 };
 

@@ -702,12 +702,8 @@ void TCalibration::RestoreWritten() {
   }
 }
 
-}  // namespace
-
-void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
-  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
-  TRasterManager copy(raster.Provider(), raster.CacheSize(), raster.StatusInfo());
-  copy.CopyFrom(raster);
+void CalibrateFromCopy(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy,
+                       TProgress& progress) {
   TCalibration calibration(raster, grid, copy, progress);
   try {
     calibration.Run();
@@ -717,21 +713,48 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
   }
 }
 
+}  // namespace
+
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid) {
+  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
+  TRasterManager copy(raster.Provider(), raster.CacheSize(), raster.StatusInfo());
+  copy.CopyFrom(raster);
+  CalibrateFromCopy(raster, grid, copy, progress);
+}
+
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy) {
+  TProgress progress(raster.StatusInfo(), QStringLiteral("Калибровка..."));
+  CalibrateFromCopy(raster, grid, copy, progress);
+}
+
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid) {
-  const TRect cell{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X,
-                   grid.Origin.Y + grid.Step.Y};
-  if (!raster.Clip(cell)) return false;
-  grid.SetOrigin(TPoint{0, 0});
-  grid.SetStep(TPoint{cell.Right - cell.Left, cell.Bottom - cell.Top});
+  TGridClip clip = FirstCellClip(grid);
+  if (!raster.Clip(clip.Rect)) return false;
+  grid = std::move(clip.Grid);
   return true;
 }
 
 bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid) {
-  const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
-  const TRect frame{grid.Origin.X, grid.Origin.Y, last.X, last.Y};
-  if (!raster.Clip(frame)) return false;
-  // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
-  grid.Origin =
-      TPoint{grid.Origin.X - std::max(0, frame.Left), grid.Origin.Y - std::max(0, frame.Top)};
+  TGridClip clip = FrameClip(grid);
+  if (!raster.Clip(clip.Rect)) return false;
+  grid = std::move(clip.Grid);
   return true;
+}
+
+TGridClip FirstCellClip(const TGridInfo& grid) {
+  TGridClip clip{
+      TRect{grid.Origin.X, grid.Origin.Y, grid.Origin.X + grid.Step.X, grid.Origin.Y + grid.Step.Y},
+      grid};
+  // The cell's corner becomes the raster's; moved nodes keep their raster coordinates.
+  clip.Grid.SetOrigin(TPoint{0, 0});
+  return clip;
+}
+
+TGridClip FrameClip(const TGridInfo& grid) {
+  const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
+  TGridClip clip{TRect{grid.Origin.X, grid.Origin.Y, last.X, last.Y}, grid};
+  // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
+  clip.Grid.Origin = TPoint{grid.Origin.X - std::max(0, clip.Rect.Left),
+                            grid.Origin.Y - std::max(0, clip.Rect.Top)};
+  return clip;
 }

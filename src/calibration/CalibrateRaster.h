@@ -32,6 +32,9 @@ TWorldPoint MapPoint(const TCellTransform& t, const TWorldPoint& p);
 // access, a palette without the colour) the raster is given back its pixels and the error
 // propagates.
 void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid);
+// The same from a copy the caller made of the raster (CopyFrom) just before: the copy is only read,
+// and afterwards, whether the calibration ends or fails, it still holds the raster as it was.
+void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManager& copy);
 
 // Cuts the raster to the grid's first cell and moves the lattice with it (origin (0, 0), the
 // cell's size as the step); moved nodes keep their raster coordinates. False when there was
@@ -42,3 +45,12 @@ bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
 // (right and bottom exclusive, as cells are), and moves the grid with the picture: the lattice
 // and every node, moved or not, keep their places on it. False when there was nothing to cut.
 bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid);
+
+// What a clip to the grid keeps (right and bottom exclusive), and the grid on the clipped picture.
+struct TGridClip {
+  TRect Rect;
+  TGridInfo Grid;
+};
+// The clip of ClipRasterToGrid and that of ClipRasterToGridFrame, worked out beforehand.
+TGridClip FirstCellClip(const TGridInfo& grid);
+TGridClip FrameClip(const TGridInfo& grid);

@@ -15,9 +15,6 @@
 
 namespace {
 
-// Snapshots of the grid kept for undoing, counted in nodes: a few megabytes at most.
-constexpr int64_t kUndoNodeBudget = 4 << 20;
-
 // The cursors of the drags, in the order of the drag states 1 … 6.
 constexpr int kDragCursors[] = {
     GridCursorBase + 3,  // CR_NODEMOVE
@@ -32,9 +29,17 @@ constexpr int kDragCursors[] = {
 // within them is a click, which selects and changes nothing.
 constexpr int kClickSlop = 2;
 
-int64_t NodeCount(const TGridInfo& grid) {
-  return int64_t(grid.NX) * grid.NY;
-}
+// A state variable set to 1 while a command runs, back to 0 whatever happens.
+class TFlagScope {
+ public:
+  explicit TFlagScope(TUIContextVar* flag) : FFlag(flag) { FFlag->SetValue(1); }
+  ~TFlagScope() { FFlag->SetValue(0); }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+ private:
+  TUIContextVar* FFlag;
+};
 
 }  // namespace
 
@@ -110,6 +115,12 @@ void TGridCalibrator::UpdateCursor(uint8_t state) {
   GetValidOwner()->SetEditorCursor(state == dsIdle ? crDefault : kDragCursors[state - 1]);
 }
 
+bool TGridCalibrator::WorkRunning() const {
+  return FUIContext->WorkInProgress->Value() != 0 ||
+         FUIContext->CalibrationInProgress->Value() != 0 ||
+         FUIContext->ClipInProgress->Value() != 0;
+}
+
 void TGridCalibrator::Track(const TPoint& p) {
   RedrawOverlay();
   SetPos(p);
@@ -122,6 +133,10 @@ void TGridCalibrator::Track(const TPoint& p) {
 }
 
 void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) {
+  if (WorkRunning()) {
+    FMenuNode.reset();
+    return;
+  }
   SetHandled();
   Track(p);
   // The grid is dragged with the left button; the right one belongs to the view (its drag pans the
@@ -144,6 +159,7 @@ void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TP
 }
 
 void TGridCalibrator::MouseMove(TShiftState shift, const TPoint& p) {
+  if (WorkRunning()) return;
   SetHandled();
   Track(p);
   UpdateCursor(FDragState != dsIdle ? FDragState : HitTest(shift, p).State);
@@ -151,6 +167,7 @@ void TGridCalibrator::MouseMove(TShiftState shift, const TPoint& p) {
 }
 
 void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
+  if (WorkRunning()) return;
   SetHandled();
   Track(p);
   const uint8_t state = FDragState;
@@ -261,6 +278,8 @@ void TGridCalibrator::DrawFeedback(const TDeviceInfo& device, TCanvas& canvas) {
 // --- Keys and the loupe ---
 
 void TGridCalibrator::KeyDown(uint16_t key, TShiftState shift) {
+  // While long work runs the keys belong to the view: the grid stays as it is.
+  if (WorkRunning()) return;
   const TShiftState modifiers = shift & ssModifiers;
   const int32_t step = modifiers & ssShift ? 10 : 1;
   switch (key) {
@@ -369,7 +388,8 @@ void TGridCalibrator::ForgetSearch() {
 }
 
 void TGridCalibrator::AddContextItems(TContextMenu& menu) {
-  const std::optional<TPoint> node = FMenuNode;
+  // While long work runs the grid stays as it is: the node's items are there, greyed.
+  const std::optional<TPoint> node = WorkRunning() ? std::nullopt : FMenuNode;
   const bool moved =
       node && node->X < FGrid.NX && node->Y < FGrid.NY && FGrid.NodeAt(node->X, node->Y).IsMoved();
   AddContextItem(
@@ -443,6 +463,7 @@ bool TGridCalibrator::MoveSelected(int32_t dx, int32_t dy) {
 }
 
 void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
+  if (WorkRunning()) return;
   TGridInfo edited = FGrid;
   const TPoint ref = edited.RefPos(i, j);
   edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
@@ -526,69 +547,102 @@ void TGridCalibrator::ResetGrid() {
   Repaint();
 }
 
+void TGridCalibrator::RunWork(const QString& name, const std::function<void()>& job) {
+  if (OnRunWork)
+    OnRunWork(name, job);
+  else
+    job();
+}
+
 void TGridCalibrator::Calibrate() {
   // A folded cell would come out mirrored: the user puts its nodes right first.
   CheckGridCalibrates(FGrid);
-  FUIContext->CalibrationInProgress->SetValue(1);
-  try {
-    CalibrateRaster(*FRaster, FGrid);
+  SetDragState(dsIdle);
+  {
+    TFlagScope flag(FUIContext->CalibrationInProgress);
+    // The calibration writes a copy of the raster, so that the raster is whole whatever happens
+    // to the work, and afterwards stays as it was, for an undo.
+    TRasterManager& source = *FRaster;
+    auto calibrated = std::make_unique<TRasterManager>(source.Provider(), source.CacheSize(),
+                                                       source.StatusInfo());
+    const TGridInfo grid = FGrid;
+    RunWork(QStringLiteral("калибровку"), [&source, &calibrated, &grid] {
+      TProgress progress(source.StatusInfo(), QStringLiteral("Калибровка..."));
+      calibrated->CopyFrom(source);
+      // Pictures made while the parts are written show the calibrated view at once.
+      calibrated->Pictures();
+      CalibrateRaster(*calibrated, grid, source);
+    });
+    FHistory.Push({TEditKind::ekCalibration, FGrid, PutRaster(std::move(calibrated))});
     ForgetSearch();
     Repaint();
     DoRasterChanged();
-  } catch (...) {
-    FUIContext->CalibrationInProgress->SetValue(0);
-    throw;
   }
-  FUIContext->CalibrationInProgress->SetValue(0);
-  FUndo.clear();
-  FRedo.clear();
   GridChanged();
 }
 
 void TGridCalibrator::ClipToGrid() {
   // The grid is a cell of another size now: what the search missed is no longer there.
-  if (Clip(ClipRasterToGrid)) ForgetSearch();
+  if (Clip(FirstCellClip(FGrid))) ForgetSearch();
 }
 
 void TGridCalibrator::ClipToGridFrame() {
-  Clip(ClipRasterToGridFrame);
+  Clip(FrameClip(FGrid));
 }
 
-bool TGridCalibrator::Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid)) {
+bool TGridCalibrator::Clip(const TGridClip& clip) {
   SetDragState(dsIdle);
-  FUIContext->ClipInProgress->SetValue(1);
-  bool clipped = false;
-  try {
-    clipped = clip(*FRaster, FGrid);
-    if (clipped) {
-      Repaint();
-      DoRasterChanged();
-      // The earlier grids lie on the raster as it was.
-      FUndo.clear();
-      FRedo.clear();
-      GridChanged();
-    }
-  } catch (...) {
-    FUIContext->ClipInProgress->SetValue(0);
-    throw;
-  }
-  FUIContext->ClipInProgress->SetValue(0);
-  return clipped;
+  TFlagScope flag(FUIContext->ClipInProgress);
+  // The clip goes into a raster of its own, so that the raster is whole whatever happens to the
+  // work, and afterwards stays as it was, for an undo.
+  TRasterManager& source = *FRaster;
+  auto clipped =
+      std::make_unique<TRasterManager>(source.Provider(), source.CacheSize(), source.StatusInfo());
+  // Its pictures are made while its parts are filled: the clipped view shows at once.
+  clipped->Pictures();
+  bool cut = false;
+  RunWork(QStringLiteral("обрезку растра"), [&] { cut = clipped->ClipFrom(source, clip.Rect); });
+  if (!cut) return false;
+  FHistory.Push(
+      {TEditKind::ekClip, std::exchange(FGrid, clip.Grid), PutRaster(std::move(clipped))});
+  Repaint();
+  DoRasterChanged();
+  GridChanged();
+  return true;
+}
+
+std::unique_ptr<TRasterManager> TGridCalibrator::PutRaster(std::unique_ptr<TRasterManager> raster) {
+  CheckInternal(static_cast<bool>(OnReplaceRaster), QStringLiteral("TGridCalibrator.PutRaster"),
+                QStringLiteral("растр некому заменить"));
+  // The name and the resolution belong to the document: a save or the raster's properties after
+  // the step are not undone with it.
+  raster->SetFileName(FRaster->FileName());
+  const TBitmapInfoHeader* current = InfoHeaderOf(FRaster->HeaderData());
+  TBitmapInfoHeader* incoming = InfoHeaderOf(raster->HeaderData());
+  incoming->biXPelsPerMeter = current->biXPelsPerMeter;
+  incoming->biYPelsPerMeter = current->biYPelsPerMeter;
+  FRaster = raster.get();
+  return OnReplaceRaster(std::move(raster));
 }
 
 void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   SetDragState(dsIdle);
   ForgetSearch();
   if (grid == FGrid) return;
-  PushUndo(std::exchange(FGrid, grid));
-  SetCellCounts(FUndo.back());
+  const TGridInfo previous = std::exchange(FGrid, grid);
+  SetCellCounts(previous);
+  PushUndo(previous);
   GridChanged();
   Repaint();
 }
 
 TAppliedNodes TGridCalibrator::FindNodes() {
   SetDragState(dsIdle);
-  TNodeSearch search = FindGridNodes(*FRaster, FGrid);
+  const TGridInfo grid = FGrid;
+  TRasterManager& raster = *FRaster;
+  TNodeSearch search;
+  RunWork(QStringLiteral("поиск узлов"),
+          [&search, &raster, &grid] { search = FindGridNodes(raster, grid); });
   TGridInfo found = FGrid;
   TAppliedNodes applied = ApplyFoundNodes(found, search);
   Commit(std::move(found));
@@ -607,14 +661,7 @@ void TGridCalibrator::DoRasterChanged() {
 // --- Undo ---
 
 void TGridCalibrator::PushUndo(TGridInfo previous) {
-  FUndo.push_back(std::move(previous));
-  FRedo.clear();
-  int64_t nodes = 0;
-  for (const TGridInfo& g : FUndo) nodes += NodeCount(g);
-  while (FUndo.size() > 1 && nodes > kUndoNodeBudget) {
-    nodes -= NodeCount(FUndo.front());
-    FUndo.erase(FUndo.begin());
-  }
+  FHistory.Push({TEditKind::ekGrid, std::move(previous), nullptr});
 }
 
 bool TGridCalibrator::Commit(TGridInfo edited) {
@@ -625,27 +672,27 @@ bool TGridCalibrator::Commit(TGridInfo edited) {
 }
 
 void TGridCalibrator::Undo() {
-  if (FUndo.empty()) return;
+  if (!FHistory.CanUndo()) return;
   SetDragState(dsIdle);
-  ForgetSearch();
-  FRedo.push_back(std::move(FGrid));
-  FGrid = std::move(FUndo.back());
-  FUndo.pop_back();
-  SetCellCounts(FRedo.back());
+  FHistory.PutRedo(Revert(FHistory.TakeUndo()));
   GridChanged();
-  Repaint();
 }
 
 void TGridCalibrator::Redo() {
-  if (FRedo.empty()) return;
+  if (!FHistory.CanRedo()) return;
   SetDragState(dsIdle);
-  ForgetSearch();
-  FUndo.push_back(std::move(FGrid));
-  FGrid = std::move(FRedo.back());
-  FRedo.pop_back();
-  SetCellCounts(FUndo.back());
+  FHistory.PutUndo(Revert(FHistory.TakeRedo()));
   GridChanged();
+}
+
+TCalibratorHistory::TStep TGridCalibrator::Revert(TCalibratorHistory::TStep step) {
+  ForgetSearch();
+  TCalibratorHistory::TStep back{step.Kind, std::exchange(FGrid, std::move(step.Grid)), nullptr};
+  if (step.Raster) back.Raster = PutRaster(std::move(step.Raster));
+  SetCellCounts(back.Grid);
   Repaint();
+  if (back.Raster) DoRasterChanged();
+  return back;
 }
 
 void TGridCalibrator::SetCellCounts(const TGridInfo& previous) {

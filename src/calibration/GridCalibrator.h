@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CalibratorHistories.h"
 #include "Canvases.h"
 #include "FindNodes.h"
 #include "GridInfo.h"
@@ -12,6 +13,7 @@
 #include <vector>
 
 class TAppUIContext;
+struct TGridClip;
 class TLoupe;
 class TRasterManager;
 class QWidget;
@@ -66,7 +68,10 @@ class TGridCalibrator : public TEditor {
   void Cancel() override;
   virtual void DoRasterChanged();
 
-  // The commands. The calibration and the clip keep their state variable set while they run.
+  // The commands. The calibration and the clip keep their state variable set while they run. The
+  // long ones (the calibration, the clip, the search for the nodes) run their work through
+  // OnRunWork and work on a copy of the grid: while the work runs the tool paints, and drags
+  // nothing.
   bool EditGridParams(QWidget* parent = nullptr);
   void ResetGrid();
   void Calibrate();
@@ -112,10 +117,13 @@ class TGridCalibrator : public TEditor {
   static constexpr double kWorkingZoom = 4;
   const TLoupe* Loupe() const { return FLoupe.get(); }
 
-  // Edits of the grid (drags, resets, parameters) can be undone and redone while the tool lives;
-  // a calibration and a clip are final and forget them.
-  bool CanUndo() const { return !FUndo.empty(); }
-  bool CanRedo() const { return !FRedo.empty(); }
+  // Edits of the grid (drags, resets, parameters, searches), calibrations and clips can be undone
+  // and redone, in order, while the tool lives. Undoing a calibration or a clip puts back the
+  // raster as it was, with its grid; the raster keeps the name and the resolution it goes by now.
+  bool CanUndo() const { return FHistory.CanUndo(); }
+  bool CanRedo() const { return FHistory.CanRedo(); }
+  TEditKind UndoKind() const { return FHistory.UndoKind(); }
+  TEditKind RedoKind() const { return FHistory.RedoKind(); }
   void Undo();
   void Redo();
   // The grid differs from the one the tool starts with: moved nodes or another lattice.
@@ -133,6 +141,15 @@ class TGridCalibrator : public TEditor {
   const TPoint& LastPos() const { return FLastPos; }
   TRasterManager* Raster() const { return FRaster; }
 
+  // Whether long work runs, the tool's own or another's: the grid cannot be dragged meanwhile.
+  bool WorkRunning() const;
+
+  // Runs a long work; the name says what it does ("калибровку"). Unassigned, the work runs at once.
+  std::function<void(const QString& name, const std::function<void()>& job)> OnRunWork;
+  // Puts a raster that a command made (a calibration's, a clip's, an undo's) in the owner's place
+  // and gives back the one it replaced. Only the owner holds the raster.
+  std::function<std::unique_ptr<TRasterManager>(std::unique_ptr<TRasterManager> raster)>
+      OnReplaceRaster;
   std::function<void(TGridCalibrator* sender)> OnDestroy;
   std::function<void(TGridCalibrator* sender)> OnRasterChanged;
   // The grid changed, or what can be undone did.
@@ -143,6 +160,7 @@ class TGridCalibrator : public TEditor {
 
  private:
   void SetDragState(uint8_t state, int32_t i = 0, int32_t j = 0, int32_t line = 0);
+  void RunWork(const QString& name, const std::function<void()>& job);
   void UpdateCursor(uint8_t state);
   // Follows the pointer: the overlay and the loupe, and whether a press has become a drag.
   void Track(const TPoint& p);
@@ -150,6 +168,11 @@ class TGridCalibrator : public TEditor {
   void PushUndo(TGridInfo previous);
   // Makes an edited grid the grid, as one step that can be undone; whether it differed.
   bool Commit(TGridInfo edited);
+  // Puts the step's grid and raster in place and gives back the step that puts back what was there.
+  TCalibratorHistory::TStep Revert(TCalibratorHistory::TStep step);
+  // Puts the raster in the owner's place with the name and resolution the raster goes by now, and
+  // gives back the one it replaced.
+  std::unique_ptr<TRasterManager> PutRaster(std::unique_ptr<TRasterManager> raster);
   void GridChanged();
   void Repaint();
   void SetCellCounts(const TGridInfo& previous);
@@ -161,7 +184,7 @@ class TGridCalibrator : public TEditor {
   // Forgets what the last search found and missed: the grid is another one now.
   void ForgetSearch();
   // Runs a clip of the raster and the grid; whether it cut anything.
-  bool Clip(bool (*clip)(TRasterManager& raster, TGridInfo& grid));
+  bool Clip(const TGridClip& clip);
 
   TRasterManager* FRaster;
   const TGridCalibratorOptions* FOptions;
@@ -178,8 +201,7 @@ class TGridCalibrator : public TEditor {
   std::optional<TPoint> FSelected;
   std::unique_ptr<TLoupe> FLoupe;
   std::vector<TPoint> FFolded;
-  std::vector<TGridInfo> FUndo;
-  std::vector<TGridInfo> FRedo;
+  TCalibratorHistory FHistory;
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
   TNodeSearch FSearch;
   std::optional<TPoint> FMenuNode;  // the node under the right button's press

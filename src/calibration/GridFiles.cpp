@@ -8,9 +8,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -30,8 +34,42 @@ constexpr int64_t kMaxValues = 200000;
 // Text of the file quoted in a message is cut to this many characters.
 constexpr int kMaxQuoted = 40;
 
+// Whether a character would not show as itself where the message is read: control characters
+// (escape sequences of a terminal, NUL), direction overrides and other invisible formatting, line
+// separators, lone halves of a surrogate pair.
+bool Unprintable(char32_t c) {
+  switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Text of the file as a message quotes it: cut short, with the characters that would not show as
+// themselves written as "\uXXXX", and the quote and the backslash escaped, as JSON writes them.
 QString Quoted(const QString& text) {
-  return text.size() <= kMaxQuoted ? text : text.left(kMaxQuoted) + QStringLiteral("…");
+  qsizetype end = std::min<qsizetype>(text.size(), kMaxQuoted);
+  if (end < text.size() && text[end - 1].isHighSurrogate()) --end;
+  QString quoted;
+  for (qsizetype i = 0; i < end; ++i) {
+    const bool pair = text[i].isHighSurrogate() && i + 1 < end && text[i + 1].isLowSurrogate();
+    const char32_t c = pair ? QChar::surrogateToUcs4(text[i], text[i + 1]) : text[i].unicode();
+    if (Unprintable(c)) {
+      for (qsizetype k = i; k <= i + pair; ++k)
+        quoted += QStringLiteral("\\u") +
+                  QString::number(text[k].unicode(), 16).toUpper().rightJustified(4, u'0');
+    } else {
+      if (c == u'"' || c == u'\\') quoted += u'\\';
+      quoted += text.mid(i, 1 + pair);
+    }
+    i += pair;
+  }
+  return end < text.size() ? quoted + QStringLiteral("…") : quoted;
 }
 
 QString JsonErrorText(QJsonParseError::ParseError error) {
@@ -67,6 +105,107 @@ QString JsonErrorText(QJsonParseError::ParseError error) {
     default:
       return QStringLiteral("ошибка разбора");
   }
+}
+
+// A key that one object of a JSON text holds twice, which a JSON document keeps only once (the
+// last), with where it stands: "" at the top, "в \"paper\"" in the object under a key, "в узле"
+// in an object of "nodes".
+struct TDuplicateKey {
+  QString Key;
+  QString Where;
+};
+
+// The text of a JSON string whose opening quote is at start, escapes decoded, and where it ends.
+QString JsonString(const QByteArray& text, qsizetype start, qsizetype& end) {
+  end = start + 1;
+  while (text[end] != '"') end += text[end] == '\\' ? 2 : 1;
+  const QString raw = QString::fromUtf8(text.constData() + start + 1, end - start - 1);
+  QString decoded;
+  for (qsizetype i = 0; i < raw.size(); ++i) {
+    if (raw[i] != u'\\') {
+      decoded += raw[i];
+      continue;
+    }
+    const QChar kind = raw[++i];
+    switch (kind.unicode()) {
+      case 'b':
+        decoded += u'\b';
+        break;
+      case 'f':
+        decoded += u'\f';
+        break;
+      case 'n':
+        decoded += u'\n';
+        break;
+      case 'r':
+        decoded += u'\r';
+        break;
+      case 't':
+        decoded += u'\t';
+        break;
+      case 'u':
+        decoded += QChar(raw.mid(i + 1, 4).toUShort(nullptr, 16));
+        i += 4;
+        break;
+      default:
+        decoded += kind;
+    }
+  }
+  return decoded;
+}
+
+// The first key held twice by one object of a text that is valid JSON, if any.
+std::optional<TDuplicateKey> FindDuplicateKey(const QByteArray& text) {
+  struct TFrame {
+    bool Object;
+    QString Key;  // under which the object or list stands
+    QSet<QString> Keys;
+    bool KeyNext;
+  };
+  std::vector<TFrame> frames;
+  QString key;  // the key whose value comes next
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case '{':
+      case '[':
+        frames.push_back({text[i] == '{', key, {}, text[i] == '{'});
+        key.clear();
+        break;
+      case '}':
+      case ']':
+        frames.pop_back();
+        key.clear();
+        break;
+      case ',':
+        if (frames.back().Object) frames.back().KeyNext = true;
+        key.clear();
+        break;
+      case '"': {
+        qsizetype end;
+        const QString string = JsonString(text, i, end);
+        i = end;
+        TFrame& frame = frames.back();
+        if (!frame.Object || !frame.KeyNext) break;
+        frame.KeyNext = false;
+        if (frame.Keys.contains(string)) {
+          const TFrame* list = frames.size() > 1 ? &frames[frames.size() - 2] : nullptr;
+          const QString where = frames.size() == 1 ? QString()
+                                : !frame.Key.isEmpty()
+                                    ? QStringLiteral("в \"%1\"").arg(Quoted(frame.Key))
+                                : list && !list->Object && list->Key == QLatin1String("nodes")
+                                    ? QStringLiteral("в узле")
+                                    : QStringLiteral("в элементе \"%1\"").arg(Quoted(list->Key));
+          return TDuplicateKey{string, where};
+        }
+        frame.Keys.insert(string);
+        key = string;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return std::nullopt;
 }
 
 class TGridFileReader {
@@ -178,6 +317,9 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
              .arg(JsonErrorText(error.error))
              .arg(error.offset));
   if (!document.isObject()) Fail(QStringLiteral("ожидался объект JSON { ... }"));
+  if (const std::optional<TDuplicateKey> twice = FindDuplicateKey(text))
+    Fail(QStringLiteral("поле \"%1\" указано дважды%2")
+             .arg(Quoted(twice->Key), twice->Where.isEmpty() ? QString() : u' ' + twice->Where));
   const QJsonObject root = document.object();
   CheckKeys(root, {"cells", "origin", "step", "paper", "nodes"}, QString());
 
@@ -215,8 +357,16 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
              .arg(kMaxNodes));
   if (root.contains("nodes")) {
     if (!root["nodes"].isArray()) Fail(QStringLiteral("\"nodes\" должно быть списком узлов"));
-    for (const QJsonValue& node : root["nodes"].toArray())
-      grid.Nodes.push_back(Node(node, cells.X, cells.Y));
+    QSet<int64_t> listed;
+    for (const QJsonValue& value : root["nodes"].toArray()) {
+      const TGridFile::TNode node = Node(value, cells.X, cells.Y);
+      // A node listed again would silently take the place of the first.
+      const int64_t index = int64_t{node.J} * (cells.X + 1) + node.I;
+      if (listed.contains(index))
+        Fail(QStringLiteral("узел (%1, %2) указан дважды").arg(node.I).arg(node.J));
+      listed.insert(index);
+      grid.Nodes.push_back(node);
+    }
   }
   return grid;
 }

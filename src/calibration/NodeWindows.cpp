@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -739,7 +740,14 @@ std::vector<std::vector<TCrossing>> FindCrossingsAround(
     for (std::thread& thread : threads) thread.join();
   };
   try {
-    for (size_t k = 0; k < helpers; ++k) threads.emplace_back(work);
+    // Helpers the system will not start leave their share to the others and to this thread.
+    for (size_t k = 0; k < helpers; ++k) {
+      try {
+        threads.emplace_back(work);
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
     for (size_t k = 0; k < n; ++k) {
       {
         // Too many windows waiting: this thread analyses too before it reads on.

@@ -145,11 +145,10 @@ void TBmpFile::Open(const QString& fileName) {
   FFileName = fileName;
   FHeader.clear();
   FStable = Provider()->OpenStableStream(QStringLiteral("TBmpFile.Open"), fileName);
-  std::unique_ptr<THandleStream> ownStream;
-  if (!FStable) ownStream = Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
-  THandleStream* const stream = FStable ? FStable.get() : ownStream.get();
-  const int64_t fileSize = stream->Size();
-  TFileHeaders h = ReadHeaders(*stream, fileSize, fileName);
+  if (!FStable) FOpen = Provider()->OpenStream(QStringLiteral("TBmpFile.Open"), fileName);
+  FStream = FStable ? FStable.get() : FOpen.get();
+  const int64_t fileSize = FStream->Size();
+  TFileHeaders h = ReadHeaders(*FStream, fileSize, fileName);
   CheckFormat(h, fileName);
   TBitmapInfoHeader& info = h.Info;
   const int bpp = info.biBitCount;
@@ -199,17 +198,18 @@ void TBmpFile::Open(const QString& fileName) {
   std::vector<uint8_t> header(BitmapInfoHeaderSize + maskBytes + held * 4, 0);
   std::memcpy(header.data(), &info, sizeof info);
   if (h.MaskBytesAfterHeader > 0)
-    stream->ReadBufferAt(masksStart, header.data() + BitmapInfoHeaderSize, maskBytes);
+    FStream->ReadBufferAt(masksStart, header.data() + BitmapInfoHeaderSize, maskBytes);
   else if (maskBytes > 0)
     std::memcpy(header.data() + BitmapInfoHeaderSize, h.Masks, maskBytes);
   uint8_t* palette = header.data() + BitmapInfoHeaderSize + maskBytes;
   if (h.PaletteEntrySize == 4) {
-    stream->ReadBufferAt(paletteStart, palette, held * 4);
+    FStream->ReadBufferAt(paletteStart, palette, held * 4);
   } else {
     std::vector<uint8_t> triples(held * 3);
-    stream->ReadBufferAt(paletteStart, triples.data(), held * 3);
+    FStream->ReadBufferAt(paletteStart, triples.data(), held * 3);
     for (int64_t i = 0; i < held; ++i) std::memcpy(palette + 4 * i, triples.data() + 3 * i, 3);
   }
+  FStream->CheckIntact();
   FHeader = std::move(header);
   FBitsOffset = h.BitsOffset;
   FRowSize = rowSize;
@@ -261,12 +261,6 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
                   QStringLiteral("TBmpFile.GetDibSection"), QStringLiteral("столбцы вне растра"));
   const int bpp = Info().biBitCount;
   const bool topDown = Info().biHeight < 0;
-  std::unique_ptr<THandleStream> ownStream;
-  if (FStable)
-    FStable->CheckIntact();
-  else
-    ownStream = Provider()->OpenStream(QStringLiteral("TBmpFile.GetDibSection"), FFileName);
-  THandleStream& stream = FStable ? *FStable : *ownStream;
 
   std::vector<std::unique_ptr<TRasterFileDib>> dibs;
   struct TSpan {
@@ -295,7 +289,9 @@ std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
       std::memset(row + spans[c].Bytes, 0, spans[c].DibRow - spans[c].Bytes);
     }
   }
-  Provider()->ReadPieces(stream, pieces);
+  Provider()->ReadPieces(*FStream, pieces);
+  // Bytes read after a failed copy, or from a file without a lease, may be another program's.
+  FStream->CheckIntact();
   return dibs;
 }
 
@@ -303,10 +299,10 @@ bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targ
   if (!FStable || Info().biHeight < 0) return false;
   CheckInternal(y >= 0 && height > 0 && y <= GetHeight() - height,
                 QStringLiteral("TBmpFile.CopyRowsTo"), QStringLiteral("строки вне растра"));
-  FStable->CheckIntact();
   const int64_t firstFileRow = GetHeight() - (y + height);
   FStable->CopyRangeTo(FBitsOffset + firstFileRow * FRowSize, target, targetOffset,
                        height * FRowSize);
+  FStable->CheckIntact();
   return true;
 }
 

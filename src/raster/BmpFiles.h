@@ -36,9 +36,13 @@ class TBmpFile : public TRasterFile {
   std::unique_ptr<TRasterFileDib> NewDib(const TDibColumn& column, int height) const;
 
   QString FFileName;
-  // Held open from Open on when the provider can keep the file's bytes as they were; every read
-  // then goes through it. Otherwise each read opens the file anew.
+  // Held open from Open on when the provider can keep the file's bytes as they were. Otherwise the
+  // file is held open as it is (FOpen): each read is then checked afterwards for a change by
+  // another program, so that what was read comes from one version of the file. FStream is the
+  // one of the two that is open; every read goes through it.
   std::unique_ptr<TStableFile> FStable;
+  std::unique_ptr<THandleStream> FOpen;
+  THandleStream* FStream = nullptr;
   std::vector<uint8_t> FHeader;
   int64_t FBitsOffset = 0;  // where the pixel rows start in the file
   int64_t FRowSize = 0;     // bytes of a stored row

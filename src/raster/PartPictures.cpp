@@ -506,6 +506,11 @@ void TPartPictures::PixelsAvailable(TRasterPart& part, const uint8_t* bits) {
   }
 }
 
+void TPartPictures::ReleaseFine() {
+  for (TEntry& entry : FEntries)
+    for (int level = 0; level < FCoarseLevel; ++level) DropFine(entry, level);
+}
+
 void TPartPictures::EndPaint() {
   if (FFineBytes <= FFineBudget) return;
   // Least recently drawn first; the pictures of the paint just ended stay whatever they cost.

@@ -83,6 +83,8 @@ class TPartPictures {
   // file's rows, on every core.
   void PicturesFromFile(const std::vector<TRasterPart*>& parts, TRasterFile& file);
 
+  // Lets every fine picture go; the reduced copies of the coarse levels stay.
+  void ReleaseFine();
   // Brackets one paint: its pictures stay until it ends, then the fine ones beyond the budget go.
   void BeginPaint() { ++FPaint; }
   void EndPaint();

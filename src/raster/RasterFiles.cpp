@@ -193,7 +193,7 @@ bool TLocalFileProvider::SelectFile(QString& fileName) {
 
 std::unique_ptr<THandleStream> TLocalFileProvider::OpenStream(const QString&,
                                                               const QString& fileName) {
-  return std::make_unique<TFileStream>(fileName, TFileMode::fmOpenRead);
+  return std::make_unique<TWatchedFile>(fileName);
 }
 
 std::unique_ptr<TStableFile> TRasterFileProvider::OpenStableStream(const QString&, const QString&) {

@@ -188,7 +188,8 @@ class TRasterFileProvider {
 
   // Lets the user choose a file; the name goes in as the proposal and comes out as the choice.
   virtual bool SelectFile(QString& fileName) = 0;
-  // A read stream on the file; purpose names the caller for providers that report it.
+  // A read stream on the file; purpose names the caller for providers that report it. Its
+  // CheckIntact raises, where the provider can tell, once another program has changed the file.
   virtual std::unique_ptr<THandleStream> OpenStream(const QString& purpose,
                                                     const QString& fileName) = 0;
   // A read stream that keeps showing the file's bytes as they were when it was opened, or none

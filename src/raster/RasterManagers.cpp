@@ -237,14 +237,18 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   }
 }
 
-void TRasterManager::CopyFrom(TRasterManager& source) {
-  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.CopyFrom"),
-                QStringLiteral("растр уже заполнен"));
+void TRasterManager::TakeHeaderOf(TRasterManager& source) {
   FFileName = source.FFileName;
   FBitsPerPixel = source.FBitsPerPixel;
   const uint8_t* header = source.GetHeader();
   SetHeader(std::vector<uint8_t>(header, header + source.HeaderSize()));
   FBottomUp = source.FBottomUp;
+}
+
+void TRasterManager::CopyFrom(TRasterManager& source) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.CopyFrom"),
+                QStringLiteral("растр уже заполнен"));
+  TakeHeaderOf(source);
   FSource = source.FSource;
   SetSize(source.FWidth, source.FHeight);
   TProgress progress(FStatusInfo, QStringLiteral("Копирование растра..."));
@@ -255,23 +259,43 @@ void TRasterManager::CopyFrom(TRasterManager& source) {
   }
 }
 
-bool TRasterManager::Clip(const TRect& rect) {
+bool TRasterManager::KeptRect(const TRect& rect, TRect& kept) const {
   if (rect.Left >= rect.Right || rect.Top >= rect.Bottom) return false;
   if (rect.Left <= 0 && rect.Top <= 0 && rect.Right >= FWidth && rect.Bottom >= FHeight)
     return false;
-  const TRect kept{std::max(0, rect.Left), std::max(0, rect.Top), std::min(rect.Right, FWidth),
-                   std::min(rect.Bottom, FHeight)};
+  kept = TRect{std::max(0, rect.Left), std::max(0, rect.Top), std::min(rect.Right, FWidth),
+               std::min(rect.Bottom, FHeight)};
   if (kept.Left >= kept.Right || kept.Top >= kept.Bottom) return false;
   // Pixels move through colours; a depth without colour access is refused before anything
   // changes, instead of leaving an emptied raster behind.
   if (FBitsPerPixel != 1 && FBitsPerPixel != 4 && FBitsPerPixel != 8 && FBitsPerPixel != 24)
     throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
+  return true;
+}
 
+bool TRasterManager::Clip(const TRect& rect) {
+  TRect kept;
+  if (!KeptRect(rect, kept)) return false;
   TRasterManager copy(FProvider, FCacheSize, FStatusInfo);
   copy.CopyFrom(*this);
   FParts.clear();
   FCache.ResetSwap();
   FSource.reset();
+  FillClipped(copy, kept);
+  return true;
+}
+
+bool TRasterManager::ClipFrom(TRasterManager& source, const TRect& rect) {
+  CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.ClipFrom"),
+                QStringLiteral("растр уже заполнен"));
+  TRect kept;
+  if (!source.KeptRect(rect, kept)) return false;
+  TakeHeaderOf(source);
+  FillClipped(source, kept);
+  return true;
+}
+
+void TRasterManager::FillClipped(TRasterManager& source, const TRect& kept) {
   SetSize(kept.Width(), kept.Height());
   TProgress progress(FStatusInfo, QStringLiteral("Инициализация"));
   for (int row = 0; row < FPartsDown; ++row) {
@@ -282,23 +306,27 @@ bool TRasterManager::Clip(const TRect& rect) {
   }
   progress.SetOperation(QStringLiteral("Отсечение растра ..."));
   TPixelProgress pixels(progress, int64_t{FWidth} * FHeight);
-  // Part by part, and within a part row by row in runs that stay inside one part of the copy:
+  // Part by part, and within a part row by row in runs that stay inside one part of the source:
   // every part is fetched once per run, and neither cache reloads a part per row.
   for (const std::unique_ptr<TRasterPart>& part : FParts) {
     const int right = part->Left() + part->Width();
     for (int y = part->Top(); y < part->Top() + part->Height(); ++y) {
       const int sourceY = y + kept.Top;
       for (int x = part->Left(); x < right;) {
-        TRasterPart* source = copy.PartAt(x + kept.Left, sourceY);
-        const int runEnd = std::min(right, source->Left() + source->Width() - kept.Left);
+        TRasterPart* from = source.PartAt(x + kept.Left, sourceY);
+        const int runEnd = std::min(right, from->Left() + from->Width() - kept.Left);
         for (int runX = x; runX < runEnd; ++runX)
-          part->SetPixel(runX, y, source->GetPixel(runX + kept.Left, sourceY));
+          part->SetPixel(runX, y, from->GetPixel(runX + kept.Left, sourceY));
         pixels.Advance(runEnd - x);
         x = runEnd;
       }
     }
   }
-  return true;
+}
+
+void TRasterManager::SetAside() {
+  while (!FCache.LoadedParts().empty()) FCache.Unload(*FCache.LoadedParts().back());
+  if (FPictures) FPictures->ReleaseFine();
 }
 
 uint8_t* TRasterManager::GetHeader() {

@@ -38,8 +38,16 @@ class TRasterManager {
   // Makes this empty manager a copy of the source, with its own swap file and budget.
   void CopyFrom(TRasterManager& source);
   // Keeps only the rectangle (right and bottom exclusive). False when there is nothing to cut:
-  // an empty rectangle, one that holds the whole raster, or one wholly outside it.
+  // an empty rectangle, one that holds the whole raster, or one wholly outside it. A clip that
+  // fails half done leaves the raster emptied: where it must survive, clip into another manager.
   bool Clip(const TRect& rect);
+  // Makes this empty manager the rectangle of the source, as Clip would leave the source, and
+  // leaves the source as it is, also when the clip fails or is cancelled. False, and this manager
+  // still empty, when there is nothing to cut.
+  bool ClipFrom(TRasterManager& source, const TRect& rect);
+  // Lets every part's pixels leave memory (changed ones into the swap file) and the pictures keep
+  // only their reduced copies: a raster kept aside, for an undo, costs no memory of the cache.
+  void SetAside();
   // Paints the parts that meet the device's clip area, through its projection (RasterDraw.cpp).
   void Draw(TDeviceInfo& device, TCanvas& canvas);
   // The pictures that drawing keeps of the parts, made on first use with the budgets given then.
@@ -79,6 +87,8 @@ class TRasterManager {
   TRasterFileProvider* Provider() const { return FProvider; }
   TStatusInfo* StatusInfo() const { return FStatusInfo; }
   const QString& FileName() const { return FFileName; }
+  // The name the document goes by, for a manager that takes another's place.
+  void SetFileName(const QString& fileName) { FFileName = fileName; }
   int64_t CacheSize() const { return FCacheSize; }
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
@@ -101,6 +111,12 @@ class TRasterManager {
   TBitmapInfoHeader& Info() const;
   void SetHeader(std::vector<uint8_t> header);
   void SetSize(int width, int height);
+  // The name, depth and header of the source, with its resolution.
+  void TakeHeaderOf(TRasterManager& source);
+  // The part of the rectangle within the raster, when the rectangle cuts anything off.
+  bool KeptRect(const TRect& rect, TRect& kept) const;
+  // Makes the parts of the rectangle of the source and moves their pixels over.
+  void FillClipped(TRasterManager& source, const TRect& kept);
   int PartWidth(int column) const;
   int PartHeight(int row) const;
   // The end of the band of parts from firstColumn whose pixels stay within the band bound.

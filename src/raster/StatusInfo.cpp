@@ -1,5 +1,7 @@
 #include "StatusInfo.h"
 
+ECancelled::ECancelled() : Exception(QStringLiteral("Операция прервана")) {}
+
 TStatusInfo::TStatusInfo(TReadHandler readHandler, TShowHandler showHandler)
     : FReadHandler(std::move(readHandler)), FShowHandler(std::move(showHandler)) {}
 

@@ -10,7 +10,8 @@ TAppUIContext::TAppUIContext()
       CanUndoZoom(AddVar(QStringLiteral("CanUndoZoom"))),
       ClipInProgress(AddVar(QStringLiteral("ClipInProgress"))),
       CellXN(AddVar(QStringLiteral("CellXN"))),
-      CellYN(AddVar(QStringLiteral("CellYN"))) {}
+      CellYN(AddVar(QStringLiteral("CellYN"))),
+      WorkInProgress(AddVar(QStringLiteral("WorkInProgress"))) {}
 
 namespace {
 

@@ -18,6 +18,9 @@ class TAppUIContext : public TUIContext {
   TUIContextVar* const ClipInProgress;
   TUIContextVar* const CellXN;
   TUIContextVar* const CellYN;
+  // Long work runs: nothing that could change or replace the raster or the grid may start. The
+  // ten bindings below leave it to the window, which adds conditions of its own.
+  TUIContextVar* const WorkInProgress;
 };
 
 // Finds a control of the main window by its component name ("SaveMenu", "SaveBtn"), or null.

@@ -286,6 +286,30 @@ TEST(StableFile, AFileOpenForWritingGetsNoPromise) {
   EXPECT_THROW(TStableFile::Open(dir.filePath("missing.bmp")), EFOpenError);
 }
 
+// A change by another program, of the bytes or of the file's times, is noticed after the read that
+// it may have spoiled; a file nobody touches reads as it is.
+TEST(WatchedFile, AChangeByAnotherProgramIsNoticedAfterTheRead) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath("scan.bmp");
+  for (const char* change : {"printf 'the changed bytes.' > \"$0\"", "printf '!' >> \"$0\"",
+                             "touch -d '2001-01-01' \"$0\""}) {
+    WriteText(name, "the original bytes");
+    TWatchedFile file(name);
+    EXPECT_EQ(ReadAt(file, 4, 8), QByteArray("original"));
+    EXPECT_NO_THROW(file.CheckIntact());
+    ASSERT_EQ(RunOtherProgram({"/bin/sh", "-c", change, name}), 0);
+    EXPECT_EQ(MessageOf([&] { file.CheckIntact(); }),
+              "Файл " + name +
+                  " изменила другая программа, пока он читался: прочитанное может смешать прежнее "
+                  "и новое содержимое, поэтому чтение прервано. Откройте файл снова, когда его "
+                  "перестанут менять")
+        << change;
+    // Once changed, always changed.
+    EXPECT_THROW(file.CheckIntact(), Exception);
+  }
+  EXPECT_THROW(TWatchedFile(dir.filePath("missing.bmp")), EFOpenError);
+}
+
 namespace {
 
 QByteArray ReadText(const QString& name) {

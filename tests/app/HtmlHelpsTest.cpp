@@ -14,12 +14,16 @@ namespace {
 
 const QString kHelpFile = QStringLiteral(VELMORA_HELP_FILE);
 
-// Whether QWhatsThis shows its popup.
-bool PopupShowing() {
+// The popup that QWhatsThis shows, or null.
+QWidget* ShownPopup() {
   for (QWidget* widget : QApplication::topLevelWidgets()) {
-    if (widget->inherits("QWhatsThat") && widget->isVisible()) return true;
+    if (widget->inherits("QWhatsThat") && widget->isVisible()) return widget;
   }
-  return false;
+  return nullptr;
+}
+
+bool PopupShowing() {
+  return ShownPopup() != nullptr;
 }
 
 }  // namespace
@@ -128,4 +132,19 @@ TEST(HtmlHelps, AFailedHelpCallGoesToTheProgramsErrorHandler) {
                                       ProgramHelpFile(QStringLiteral(".qch")),
                                   "Ошибка справочной системы: неверная ссылка на подсказку «#x»"}));
   EXPECT_EQ(ProgramHelp().Window(), nullptr);
+}
+
+TEST(HtmlHelps, PopupsBreakTheirLinesBetweenWordsOnly) {
+  THtmlHelp help(kHelpFile);
+  const auto height = [&](const char* topic) {
+    help.ShowTopic(ParseHelpTopic(QLatin1String(topic)), QPoint(30, 40));
+    QWidget* popup = ShownPopup();
+    return popup ? popup->height() : -1;
+  };
+  // "Название программы." fits on one line, as "Закрывает окно." does: shown as rich text, the
+  // popup's width was rounded down and "программы." broke in two.
+  const int oneLine = height("#3 popups.txt");
+  ASSERT_GT(oneLine, 0);
+  EXPECT_EQ(height("#5 popups.txt"), oneLine);
+  help.CloseWindows();
 }

@@ -1,4 +1,5 @@
 #include "GridCalibrator.h"
+#include "MainFormTestUtils.h"
 #include "MainForms.h"
 #include "ModalAnswers.h"
 #include "QtPrinters.h"
@@ -22,85 +23,6 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
-
-namespace {
-
-// A scan on disk: grey, with a black line every 10 pixels.
-QString WriteScan(const QString& name, int width, int height, int resolution = 3780,
-                  int bitsPerPixel = 8) {
-  TBmpLayout layout{width, height, bitsPerPixel, GreyPalette(256)};
-  if (bitsPerPixel > 8) layout.Palette.clear();
-  layout.Pixel = [](int x, int y) { return x % 10 == 0 || y % 10 == 0 ? 0u : 200u; };
-  layout.XPelsPerMeter = layout.YPelsPerMeter = resolution;
-  WriteFile(name, BmpBytes(layout));
-  return name;
-}
-
-// The main window, shown, with a scan open.
-struct TForm {
-  explicit TForm(int resolution = 3780) {
-    Scan = WriteScan(Dir.filePath("scan.bmp"), 300, 200, resolution);
-    Form.show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(&Form));
-    Form.OpenRaster(Scan);
-    QCoreApplication::processEvents();
-  }
-  ~TForm() {
-    // Whatever a test left changed is given up: the grid's work is let go, the raster not saved.
-    QTimer giveUp;
-    QObject::connect(&giveUp, &QTimer::timeout, [] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-        box->button(box->text().contains("сетке") ? QMessageBox::Yes : QMessageBox::No)->click();
-    });
-    giveUp.start(5);
-    Form.CloseRaster(true, false);
-  }
-  QTemporaryDir Dir;
-  QString Scan;
-  TMainForm Form;
-};
-
-void Answer(QMessageBox::StandardButton button, QString* text = nullptr,
-            std::function<void()> then = nullptr) {
-  WhenModal<QMessageBox>([=](QMessageBox* box) {
-    if (text) *text = box->text();
-    if (then) then();
-    box->button(button)->click();
-  });
-}
-
-// Chooses a file name in the save dialog, or cancels it for an empty name.
-void AnswerSaveDialog(const QString& name) {
-  WhenModal<QFileDialog>([name](QFileDialog* dialog) {
-    if (name.isEmpty()) {
-      dialog->reject();
-      return;
-    }
-    dialog->selectFile(name);
-    static_cast<QDialog*>(dialog)->accept();
-  });
-}
-
-void MarkModified(TForm& f) {
-  WhenModal<QDialog>([](QDialog* dialog) {
-    Control<QLineEdit>(dialog, "XResPerMeterEdit")->setText("2835");
-    dialog->accept();
-  });
-  f.Form.PropertiesMenuClick();
-  ASSERT_TRUE(f.Form.Modified());
-}
-
-bool Enabled(const TMainForm& form, const char* name) {
-  if (auto* action = form.findChild<QAction*>(QLatin1String(name))) return action->isEnabled();
-  return Control<QToolButton>(&form, name)->isEnabled();
-}
-
-bool Checked(const TMainForm& form, const char* name) {
-  if (auto* action = form.findChild<QAction*>(QLatin1String(name))) return action->isChecked();
-  return Control<QToolButton>(&form, name)->isChecked();
-}
-
-}  // namespace
 
 TEST(MainForm, AnOpenedRasterIsShownWholeWithTheCalibratorOn) {
   TForm f;
@@ -290,7 +212,9 @@ TEST(MainFormCalibrator, TheCalibratorsCommandsAndTheirQuestion) {
   form.CalibrateBeginBtnClick();
   EXPECT_TRUE(form.Modified());
   EXPECT_TRUE(Enabled(form, "CalibrateBeginBtn"));
-  EXPECT_FALSE(Enabled(form, "UndoMenu"));  // a calibration is final
+  EXPECT_EQ(form.Raster(), form.Calibrator()->Raster());
+  EXPECT_TRUE(Enabled(form, "UndoMenu"));  // the calibration is undone first
+  EXPECT_EQ(form.findChild<QAction*>("UndoMenu")->text(), "Отменит&ь калибровку");
 
   // The clip keeps the first cell, the whole raster here, and centres the view on it.
   form.ZoomInMenuClick();
@@ -425,4 +349,79 @@ TEST(MainForm, TheWindowsPlaceAndToolbarsAreRememberedBetweenRuns) {
   TMainForm again;
   EXPECT_EQ(again.size(), QSize(900, 640));
   EXPECT_EQ(again.toolBarArea(Control<QToolBar>(&again, "ViewToolbar")), Qt::LeftToolBarArea);
+}
+
+TEST(MainFormCalibrator, CtrlZUndoesTheClipAndTheCalibrationAndCtrlYRedoesThem) {
+  TForm f;
+  TMainForm& form = f.Form;
+  const auto pixels = [&] {
+    std::vector<uint32_t> all;
+    for (int y = 0; y < form.Raster()->Height(); ++y)
+      for (int x = 0; x < form.Raster()->Width(); ++x) all.push_back(form.Raster()->GetPixel(x, y));
+    return all;
+  };
+  const auto key = [&](Qt::Key k) {
+    QTest::keyClick(form.windowHandle(), k, Qt::ControlModifier);
+    return form.findChild<QAction*>("UndoMenu")->text();
+  };
+  const std::vector<uint32_t> scanned = pixels();
+  TGridInfo grid = form.Calibrator()->Grid();
+  grid.NodeAt(1, 1).Offset = {-30, -20};
+  form.Calibrator()->ReplaceGrid(grid);
+  Control<QToolButton>(&form, "CalibrateBeginBtn")->click();
+  const std::vector<uint32_t> calibrated = pixels();
+  TGridInfo frame;
+  frame.SetSize(2, 2);
+  frame.SetOrigin({20, 10});
+  frame.SetStep({150, 120});
+  form.Calibrator()->ReplaceGrid(frame);
+  form.findChild<QAction*>("ClipImageMenu")->trigger();
+  ASSERT_EQ(form.Raster()->Width(), 150);
+  const std::vector<uint32_t> clipped = pixels();
+  EXPECT_EQ(form.findChild<QAction*>("UndoMenu")->text(), "Отменит&ь обрезку");
+
+  EXPECT_EQ(key(Qt::Key_Z), "Отменит&ь изменение сетки");
+  EXPECT_EQ(pixels(), calibrated);
+  EXPECT_EQ(form.Calibrator()->Grid(), frame);
+  EXPECT_EQ(form.findChild<QAction*>("RedoMenu")->text(), "&Вернуть обрезку");
+  EXPECT_EQ(key(Qt::Key_Z), "Отменит&ь калибровку");
+  EXPECT_EQ(key(Qt::Key_Z), "Отменит&ь изменение сетки");
+  EXPECT_EQ(pixels(), scanned);
+  EXPECT_EQ(form.Raster(), form.Calibrator()->Raster());
+  EXPECT_EQ(form.Raster()->FileName(), f.Scan);
+  for (int k = 0; k < 3; ++k) key(Qt::Key_Y);
+  EXPECT_EQ(pixels(), clipped);
+  EXPECT_EQ(form.Calibrator()->Grid().Origin, (TPoint{0, 0}));
+  EXPECT_FALSE(Enabled(form, "RedoMenu"));
+  EXPECT_TRUE(form.Modified());
+}
+
+TEST(MainForm, SavingOverAReadOnlyFileSaysSoAndAsksFirst) {
+  TForm f;
+  TMainForm& form = f.Form;
+  MarkModified(f);
+  const QString locked = f.Dir.filePath("locked.bmp");
+  WriteFile(locked, "the user's locked file");
+  QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+  // The save dialog's own question about an existing file comes first, then the program's.
+  const auto answers = [](QMessageBox::StandardButton ours, QString* question) {
+    Answer(QMessageBox::Yes, nullptr, [=] { Answer(ours, question); });
+  };
+  QString question;
+  AnswerSaveDialog(locked);
+  answers(QMessageBox::No, &question);
+  EXPECT_EQ(form.SaveRaster(true), IDNO);
+  EXPECT_EQ(question, "Файл " + locked + " доступен только для чтения. Заменить его?");
+  EXPECT_EQ(ReadFile(locked), "the user's locked file");
+  EXPECT_TRUE(form.Modified());
+  AnswerSaveDialog(locked);
+  answers(QMessageBox::Yes, nullptr);
+  EXPECT_EQ(form.SaveRaster(true), IDYES);
+  EXPECT_EQ(FileLe32(ReadFile(locked), 38), 2835u);
+  // Replaced, it stays read-only; a plain save to it asks again.
+  EXPECT_FALSE(QFileInfo(locked).permissions() & QFileDevice::WriteOwner);
+  MarkModified(f);
+  Answer(QMessageBox::No);
+  EXPECT_EQ(form.SaveRaster(false), IDNO);
+  EXPECT_TRUE(form.Modified());
 }

@@ -3,6 +3,7 @@
 // unsaved changes.
 #include "GridCalibrator.h"
 #include "GridNodesDocks.h"
+#include "MainFormTestUtils.h"
 #include "MainForms.h"
 #include "ModalAnswers.h"
 #include "NodePropertiesForms.h"
@@ -25,6 +26,10 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -61,6 +66,7 @@ struct TSheet {
         box->button(box->text().contains("сетке") ? QMessageBox::Yes : QMessageBox::No)->click();
     });
     giveUp.start(5);
+    Form.Before = nullptr;
     Form.CloseRaster(true, false);
   }
   TGridCalibrator& Calibrator() const { return *Form.Calibrator(); }
@@ -84,7 +90,7 @@ struct TSheet {
   QTemporaryDir Dir;
   QString Scan;
   TNoRecentFiles Fresh;
-  TMainForm Form;
+  TWatchedForm Form;
 };
 
 QAction* Action(const TMainForm& form, const char* name) {
@@ -314,4 +320,51 @@ TEST(NodePlacement, TheCaptionMarksUnsavedChangesAndTheFrameClipKeepsTheGrid) {
   });
   s.Form.SaveMenuClick();
   EXPECT_FALSE(s.Form.windowTitle().endsWith("*"));
+}
+
+TEST(NodePlacement, WhileWorkRunsTheNodesTheRecentFilesAndTheOverviewWait) {
+  TSheet s;
+  TGridCalibrator& c = s.Calibrator();
+  TGridInfo wider = c.Grid();
+  wider.SetSize(5, 3);
+  c.ReplaceGrid(wider);
+  c.FindNodes();
+  ASSERT_FALSE(c.MissedNodes().empty());
+  QAbstractItemModel& table = *s.Table().model();
+  TOverview& overview = s.Form.OverviewDock()->Overview();
+  const QImage picture = overview.Picture();
+  std::atomic<bool> go{false};
+  s.Form.Before = [&] {
+    while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
+  bool looked = false;
+  QTimer::singleShot(0, [&] {
+    for (const char* name : {"ClipFrameMenu", "NextMissedNodeMenu"})
+      EXPECT_FALSE(Action(s.Form, name)->isEnabled()) << name;
+    EXPECT_FALSE(s.Table().isEnabled());
+    const QList<QAction*> recent = s.Form.findChildren<QAction*>("RecentFileMenu");
+    EXPECT_FALSE(recent.isEmpty());
+    for (const QAction* item : recent) EXPECT_FALSE(item->isEnabled());
+    // Whatever reaches the calibrator meanwhile leaves the grid as the work found it.
+    const TGridInfo grid = c.Grid();
+    c.PlaceNode(1, 1, TPoint{160, 160});
+    table.setData(table.index(s.RowOfNode(2, 1), TGridNodesModel::cX), 240);
+    s.Form.NextMissedNodeMenuClick();
+    s.Form.ClipFrameMenuClick();
+    EXPECT_EQ(c.Grid(), grid);
+    EXPECT_EQ(c.Selected(), std::nullopt);
+    // The overview reads no pixel of the raster the work holds: resized, it keeps its picture.
+    overview.resize(overview.width() + 30, overview.height() + 20);
+    EXPECT_EQ(overview.Picture(), picture);
+    looked = true;
+    go = true;
+  });
+  s.Form.CalibrateBeginBtnClick();
+  EXPECT_TRUE(looked);
+  EXPECT_EQ(s.Form.Works.back(), "калибровку");
+  EXPECT_TRUE(s.Table().isEnabled());
+  for (const QAction* item : s.Form.findChildren<QAction*>("RecentFileMenu"))
+    EXPECT_TRUE(item->isEnabled());
+  // Free again, the overview shows the calibrated raster at its size.
+  EXPECT_EQ(overview.Picture().size(), overview.size() * overview.devicePixelRatioF());
 }

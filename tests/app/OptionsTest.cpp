@@ -147,13 +147,30 @@ TEST_F(OptionsTest, AValueThatCannotBeReadStopsTheLoadingThere) {
        "2097152 0.002 ff00 8000 ff",
        "Неверный тип значения параметра \"SrcGridColor\" в файле настроек " + file},
       // Unquoted, a decimal comma makes the value a list.
-      {"[Options]\nRasterCache=4096\nGridNodeRadius=0,5\n", "4096 0.001 ff0000 8000 ff",
+      {"[Options]\nRasterCache=4194304\nGridNodeRadius=0,5\n", "4194304 0.001 ff0000 8000 ff",
        "Неверный тип значения параметра \"GridNodeRadius\" в файле настроек " + file},
       {"[Options]\nRasterCache=\"5 MB\"\nGridNodeRadius=0.002\n", kDefaults,
        QStringLiteral("Неверное значение параметра \"RasterCache\" в файле настроек %1: %2")
            .arg(file, EConvertError::NotInteger("5 MB").Message())},
       // A colour keeps its three bytes, so that it is written back readable.
       {"[Options]\nDstGridColor=-1\n", "5242880 0.001 ff0000 8000 ffffff", QString()},
+      // Numbers the options cannot take are refused as those that are no numbers: a mark across
+      // the whole view that catches every click, no mark at all, a cache below a part.
+      {"[Options]\nRasterCache=8388608\nGridNodeRadius=1e308\nSrcGridColor=255\n",
+       "8388608 0.001 ff0000 8000 ff",
+       QStringLiteral("Неверное значение параметра \"GridNodeRadius\" в файле настроек %1: "
+                      "'1e308' вне допустимых пределов: от 0.00001 до 0.1")
+           .arg(file)},
+      {"[Options]\nGridNodeRadius=-1\n", kDefaults,
+       QStringLiteral("Неверное значение параметра \"GridNodeRadius\" в файле настроек %1: "
+                      "'-1' вне допустимых пределов: от 0.00001 до 0.1")
+           .arg(file)},
+      {"[Options]\nRasterCache=-5\n", kDefaults,
+       QStringLiteral("Неверное значение параметра \"RasterCache\" в файле настроек %1: "
+                      "'-5' вне допустимых пределов: от 1048576 до 2147482624")
+           .arg(file)},
+      {"[Options]\nRasterCache=1048576\nGridNodeRadius=0.1\n", "1048576 0.1 ff0000 8000 ff",
+       QString()},
   };
   for (const TCase& c : cases) {
     FErrors.clear();
@@ -217,6 +234,9 @@ TEST_F(OptionsTest, AFieldThatIsNotAnAllowedNumberChangesNothingAndKeepsTheDialo
   };
   const QString tooLarge = QStringLiteral("Размер кэша не может быть больше 2097151 Кб");
   const std::vector<TCase> cases = {
+      // A mark this large would cover the view and take every click.
+      {"2048", "100,5", QStringLiteral("Радиус узла сетки не может быть больше 100 мм"),
+       "GridSheet"},
       // The cache is read first: the radius fails after it.
       {"2048", "1 мм", EConvertError::NotFloat("1 мм").Message(), "GridSheet"},
       {"много", "2", EConvertError::NotInteger("много").Message(), "CommonSheet"},

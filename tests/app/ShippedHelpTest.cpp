@@ -162,6 +162,11 @@ TEST_F(ShippedHelp, EveryControlOfTheHelpsOwnWindowsHasATopic) {
     return !engine.contentModel()->isCreatingContents() &&
            !engine.indexModel()->isCreatingIndex() && engine.indexModel()->rowCount() > 0;
   }));
+  // The lists lay their rows out, and show or hide their scroll bars, at a later turn of the
+  // event loop.
+  window->Contents()->doItemsLayout();
+  window->Index()->doItemsLayout();
+  QCoreApplication::processEvents();
   QSet<QString> keys = ClickableKeys(window);
   window->ShowIndexTab();
   keys += ClickableKeys(window);

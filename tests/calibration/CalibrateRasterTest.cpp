@@ -340,3 +340,33 @@ TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
   // A grid that reaches no pixel has nothing to do, whatever the depth.
   EXPECT_NO_THROW(CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{0, 0})));
 }
+
+// Esc during the calibration: every pixel written so far is given back, and the copy the caller
+// made still holds the raster as it was.
+TEST_F(CalibrateRasterTest, ACancelledCalibrationGivesEveryPixelBack) {
+  for (const bool stable : {true, false}) {
+    TRasterFiles& files = stable ? Files : UnstableFiles;
+    auto raster = files.Open(NoiseLayout(24, 700, 5), 3 * 204800);
+    const std::vector<uint32_t> before = Pixels(*raster);
+    TGridInfo grid = Grid(3, 2, TPoint{20, 30}, TPoint{200, 300});
+    MoveNodesAtRandom(grid, 15, 9);
+    for (const char* at : {"1%", "60%"}) {
+      TRasterManager copy(raster->Provider(), raster->CacheSize(), nullptr);
+      copy.CopyFrom(*raster);
+      files.Status().CancelWhenShown(2, at);
+      EXPECT_THROW(CalibrateRaster(*raster, grid, copy), ECancelled) << at;
+      EXPECT_EQ(Pixels(*raster), before) << at << " " << stable;
+      EXPECT_EQ(Pixels(copy), before);
+      EXPECT_EQ(files.Status().Info()->SavedCount(), 0);
+    }
+    files.Status().CancelWhenShown(-1, {});
+    TRasterManager copy(raster->Provider(), raster->CacheSize(), nullptr);
+    copy.CopyFrom(*raster);
+    CalibrateRaster(*raster, grid, copy);
+    EXPECT_EQ(Pixels(copy), before);
+    TRasterManager reference(raster->Provider(), raster->CacheSize(), nullptr);
+    reference.CopyFrom(copy);
+    ReferenceCalibrate(reference, grid);
+    EXPECT_EQ(Pixels(*raster), Pixels(reference));
+  }
+}

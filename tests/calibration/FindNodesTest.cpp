@@ -339,6 +339,20 @@ TEST(FindGridNodes, ReportsItsProgressAndGivesTheStatusBack) {
   EXPECT_EQ(files.Status().Slot(TStatusInfo::PercentSlot), "");
 }
 
+// Esc during the search: the threads that analyse the windows stop with it, and the status is
+// given back.
+TEST(FindGridNodes, ACancelledSearchStopsAndGivesTheStatusBack) {
+  const TGridScan scan = MakeGridScan(Sheet());
+  TRasterFiles files;
+  auto raster = files.Open(scan.Layout, 64 << 20);
+  files.Status().CancelWhenShown(TStatusInfo::PercentSlot, "0%");
+  EXPECT_THROW(FindGridNodes(*raster, scan.Lattice), ECancelled);
+  EXPECT_EQ(files.Status().Info()->SavedCount(), 0);
+  EXPECT_EQ(files.Status().Slot(TStatusInfo::OperationSlot), "");
+  files.Status().CancelWhenShown(-1, {});
+  EXPECT_EQ(FindGridNodes(*raster, scan.Lattice).FoundCount(), 63);
+}
+
 TEST(FindGridNodes, SearchesNothingWithoutNodesToFindAndRefusesDepthsWithoutPixelAccess) {
   TRasterFiles files;
   TBmpLayout layout;

@@ -28,6 +28,10 @@ struct TCalibratedWindow {
     ShowWindow(View.Window, 420, 320);
     SetPixelView(View.Window, 1, {0, 0});
     Calibrator = new TGridCalibrator(View.Raster.get(), &Options, &UIContext);
+    Calibrator->OnReplaceRaster = [this](std::unique_ptr<TRasterManager> raster) {
+      View.Raster.swap(raster);
+      return raster;
+    };
     Hold = std::make_unique<TRefHolder<TGridCalibrator>>(Calibrator);
     View.Window.AttachEditor(Calibrator);
     TGridInfo grid;
@@ -200,7 +204,7 @@ TEST(GridCalibrator, TheLayersAreDrawnWhereTheyBelong) {
   EXPECT_LT(dotted, 168 - 152 - 2 * r);
 }
 
-TEST(GridCalibrator, UndoAndRedoWalkTheEditsUntilACalibration) {
+TEST(GridCalibrator, UndoAndRedoWalkTheEditsOfTheGrid) {
   TCalibratedWindow w;
   int changes = 0;
   w.Calibrator->OnGridChange = [&](TGridCalibrator*) { ++changes; };
@@ -218,10 +222,7 @@ TEST(GridCalibrator, UndoAndRedoWalkTheEditsUntilACalibration) {
   EXPECT_EQ(changes, 5);
   // The counts of cells are stated only by a grid with other counts.
   EXPECT_EQ(w.UIContext.CellXN->Value(), 3);
-  w.Calibrator->Calibrate();
-  EXPECT_FALSE(w.Calibrator->CanUndo());
-  EXPECT_FALSE(w.Calibrator->CanRedo());
-  EXPECT_EQ(w.UIContext.CalibrationInProgress->Value(), 0);
+  EXPECT_EQ(w.Calibrator->UndoKind(), TEditKind::ekGrid);
 }
 
 TEST(GridCalibrator, FindingNodesMovesTheFoundOnesAsOneStepAndMarksTheRest) {
@@ -469,9 +470,94 @@ TEST(GridCalibrator, AClipToTheGridsFrameKeepsTheGridWithItsNodesOnThePicture) {
   EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
   EXPECT_EQ(w.Grid().NodePos(1, 1), (TPoint{placed.X - 50, placed.Y - 50}));
   EXPECT_EQ(w.View.Raster->GetPixel(placed.X - 50, placed.Y - 50), under);
-  EXPECT_FALSE(c.CanUndo());
+  EXPECT_EQ(c.UndoKind(), TEditKind::ekClip);
   EXPECT_EQ(w.UIContext.ClipInProgress->Value(), 0);
   // The frame is the whole raster now: nothing more to cut.
   c.ClipToGridFrame();
   EXPECT_EQ(changes, 1);
+}
+
+namespace {
+
+std::vector<uint32_t> Pixels(TRasterManager& raster) {
+  std::vector<uint32_t> pixels;
+  for (int y = 0; y < raster.Height(); ++y)
+    for (int x = 0; x < raster.Width(); ++x) pixels.push_back(raster.GetPixel(x, y));
+  return pixels;
+}
+
+}  // namespace
+
+TEST(GridCalibrator, CalibrationsAndClipsAreUndoneAndRedoneInOrderWithTheEditsOfTheGrid) {
+  TCalibratedWindow w;
+  const std::vector<uint32_t> scanned = Pixels(*w.View.Raster);
+  const TGridInfo lattice = w.Grid();
+  TRasterManager* original = w.View.Raster.get();
+  w.Drag({150, 150}, {163, 158});
+  const TGridInfo dragged = w.Grid();
+  w.Calibrator->Calibrate();
+  EXPECT_NE(w.View.Raster.get(), original);
+  EXPECT_EQ(w.Calibrator->Raster(), w.View.Raster.get());
+  const std::vector<uint32_t> calibrated = Pixels(*w.View.Raster);
+  EXPECT_NE(calibrated, scanned);
+  EXPECT_EQ(w.Grid(), dragged);
+  EXPECT_EQ(w.Calibrator->UndoKind(), TEditKind::ekCalibration);
+  // The raster as it was waits aside, none of its pixels in memory.
+  EXPECT_TRUE(original->Cache().LoadedParts().empty());
+
+  TGridInfo frame;
+  frame.SetSize(2, 2);
+  frame.SetOrigin({60, 40});
+  frame.SetStep({200, 150});
+  w.Calibrator->ReplaceGrid(frame);
+  w.Calibrator->ClipToGrid();
+  ASSERT_EQ(w.View.Raster->Width(), 200);
+  const std::vector<uint32_t> clipped = Pixels(*w.View.Raster);
+  const TGridInfo moved = w.Grid();
+  EXPECT_EQ(moved.Origin, (TPoint{0, 0}));
+  EXPECT_EQ(w.Calibrator->UndoKind(), TEditKind::ekClip);
+  // The resolution set afterwards, and the name the raster was saved under, stay with the
+  // document through every undo and redo.
+  w.View.Raster->SetXPelsPerMeter(5000);
+  w.View.Raster->SetFileName("/somewhere/saved.bmp");
+
+  const auto at = [&](const std::vector<uint32_t>& pixels, const TGridInfo& grid) {
+    EXPECT_EQ(Pixels(*w.View.Raster), pixels);
+    EXPECT_EQ(w.Grid(), grid);
+    EXPECT_EQ(w.Calibrator->Raster(), w.View.Raster.get());
+    EXPECT_EQ(w.View.Raster->XPelsPerMeter(), 5000);
+    EXPECT_EQ(w.View.Raster->FileName(), "/somewhere/saved.bmp");
+  };
+  w.Calibrator->Undo();
+  at(calibrated, frame);
+  EXPECT_EQ(w.Calibrator->RedoKind(), TEditKind::ekClip);
+  w.Calibrator->Undo();
+  at(calibrated, dragged);
+  w.Calibrator->Undo();
+  at(scanned, dragged);
+  EXPECT_EQ(w.View.Raster.get(), original);
+  w.Calibrator->Undo();
+  at(scanned, lattice);
+  for (int k = 0; k < 4; ++k) w.Calibrator->Redo();
+  at(clipped, moved);
+  EXPECT_FALSE(w.Calibrator->CanRedo());
+}
+
+TEST(GridCalibrator, TheLastThreeRasterStepsAreKept) {
+  TCalibratedWindow w;
+  std::vector<std::vector<uint32_t>> before;
+  for (int k = 0; k < 4; ++k) {
+    w.Calibrator->ReplaceGrid(MovedNode(w.Grid(), 1, 1, {5 + 3 * k, 4 - k}));
+    before.push_back(Pixels(*w.View.Raster));
+    w.Calibrator->Calibrate();
+  }
+  int undone = 0;
+  while (w.Calibrator->CanUndo()) {
+    w.Calibrator->Undo();
+    if (w.Calibrator->RedoKind() == TEditKind::ekCalibration) {
+      ++undone;
+      EXPECT_EQ(Pixels(*w.View.Raster), before[before.size() - undone]) << undone;
+    }
+  }
+  EXPECT_EQ(undone, TCalibratorHistory::MaxRasters);
 }

@@ -14,11 +14,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -44,6 +50,74 @@ class CliBadInput : public testing::Test {
     EXPECT_LT(peak, kMemoryBound) << peak / (1 << 20) << " MB";
   }
   QTemporaryDir FDir;
+};
+
+// velmora-cli with its standard error going into a pipe that has room for the first progress line
+// only: the program stops at its second line, with the first row of parts of its raster read,
+// until the pipe is read. Meanwhile the test changes the raster as another program would.
+class THeldCli {
+ public:
+  THeldCli(const QStringList& args, bool asNobody) {
+    std::vector<QByteArray> words = {QByteArrayLiteral(VELMORA_CLI_FILE)};
+    for (const QString& arg : args) words.push_back(QFile::encodeName(arg));
+    std::vector<char*> argv;
+    for (QByteArray& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0) return;
+    FErr = pipe[0];
+    ::fcntl(pipe[1], F_SETPIPE_SZ, 4096);
+    const QByteArray first = QStringLiteral("Считывание растра... 0%\n").toUtf8();
+    FFiller = QByteArray(::fcntl(pipe[1], F_GETPIPE_SZ) - first.size(), '#');
+    if (::write(pipe[1], FFiller.constData(), FFiller.size()) != FFiller.size()) return;
+    FPid = ::fork();
+    if (FPid == 0) {
+      ::dup2(pipe[1], 2);
+      if (asNobody) {
+        ::setgroups(0, nullptr);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(125);
+      }
+      ::execv(argv[0], argv.data());
+      ::_exit(126);
+    }
+    ::close(pipe[1]);
+  }
+  ~THeldCli() {
+    if (FPid > 0) {
+      ::kill(FPid, SIGKILL);
+      ::waitpid(FPid, nullptr, 0);
+    }
+    if (FErr >= 0) ::close(FErr);
+  }
+
+  // Whether the program has come to its second line and waits there to write it.
+  bool WaitHeld() {
+    for (int i = 0; i < 6000 && FPid > 0; ++i) {
+      QFile syscall(QStringLiteral("/proc/%1/syscall").arg(FPid));
+      // A write (call 1) to standard error (2).
+      if (syscall.open(QIODevice::ReadOnly) && syscall.readAll().startsWith("1 0x2 ")) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // Lets the program go on, and waits for its end.
+  TRun Finish() {
+    QByteArray err;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(FErr, buffer, sizeof buffer)) != 0;)
+      if (n > 0) err.append(buffer, n);
+    int status = 0;
+    ::waitpid(FPid, &status, 0);
+    FPid = -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, QString(),
+            QString::fromUtf8(err.mid(FFiller.size()))};
+  }
+
+ private:
+  pid_t FPid = -1;
+  int FErr = -1;
+  QByteArray FFiller;
 };
 
 }  // namespace
@@ -239,4 +313,105 @@ TEST_F(CliBadInput, HugeRastersAndGridFilesAreRefusedWithinTheMemoryBound) {
   EXPECT_EQ(run.Err, "velmora-cli calibrate: Файл сетки " + grid + ": неизвестное поле \"" +
                          QString(40, u'k') + "…\"\n");
   EXPECT_EQ(Files(), QStringList({"grid.json", "in.bmp", "wide.bmp"}));
+}
+
+// Under a process limit the system starts no thread: every command does its work on its own thread
+// and writes what it writes with threads, where it once aborted with an English line (status 134)
+// and left its temporary file behind.
+TEST_F(CliBadInput, WithoutAThreadToBeHadEveryCommandWorksOnItsOwnThread) {
+  TBmpLayout layout{600, 500, 24, {}};
+  layout.Pixel = [](int x, int y) {
+    return (x % 40 < 2 || y % 40 < 2) ? 0u : static_cast<uint32_t>(0xF0F0F0 - x - (y << 8));
+  };
+  const QString in = Path("in.bmp");
+  WriteFile(in, BmpBytes(layout));
+  const QString grid = Path("grid.json");
+  WriteFile(grid, R"({"cells": [10, 8], "origin": [80, 80], "step": [40, 40]})");
+  const QByteArray sanitizer = qgetenv("ASAN_OPTIONS");
+  const TRunSetup noThreads{
+      120000,
+      {QStringLiteral("LD_PRELOAD=" VELMORA_NO_THREADS_FILE),
+       // The sanitizer's runtime would have to come first among the libraries.
+       "ASAN_OPTIONS=" + QString::fromLocal8Bit(sanitizer) + ":verify_asan_link_order=0"},
+      {}};
+  for (const QString kind : {"bmp", "json", "png"}) {
+    const auto args = [&](const QString& out) {
+      if (kind == "json") return QStringList{"find-nodes", in, "--grid", grid, out, "--quiet"};
+      if (kind == "png") return QStringList{"render", in, out, "--zoom", "0.3", "--cache", "1"};
+      return QStringList{"calibrate",    in,        out,       "--grid", grid,
+                         "--find-nodes", "--quiet", "--cache", "1"};
+    };
+    const QString threaded = Path("threaded." + kind);
+    const QString alone = Path("alone." + kind);
+    TRun run = RunCli(args(threaded));
+    ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+    run = RunCli(args(alone), noThreads);
+    EXPECT_EQ(run.Status, 0) << kind.toStdString() << ": " << run.Err.toStdString();
+    EXPECT_EQ(ReadFile(alone), ReadFile(threaded)) << kind.toStdString();
+  }
+  const TRun run = RunCli({"convert", in, Path("alone.bmp"), "--cache", "1"}, noThreads);
+  EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
+  EXPECT_EQ(ReadFile(Path("alone.bmp")), ReadFile(in));
+  EXPECT_EQ(Files(), QStringList({"alone.bmp", "alone.json", "alone.png", "grid.json", "in.bmp",
+                                  "threaded.bmp", "threaded.json", "threaded.png"}));
+}
+
+// When the raster cannot be protected by a lease (a writer has it open already; the user does not
+// own it, as on a shared folder) and another program rewrites it while it is read, the result once
+// mixed rows of the old and the new file, with status 0. Now it is one version whole, or the
+// command fails saying why.
+TEST_F(CliBadInput, ARasterRewrittenWhileItIsReadGivesOneVersionOrAClearFailure) {
+  // Ten rows of parts; the two versions differ in every row.
+  TBmpLayout layout{600, 2640, 24, {}};
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 7 + y * 13); };
+  const QByteArray before = BmpBytes(layout);
+  layout.Pixel = [](int x, int y) { return static_cast<uint32_t>(0xFFFFFF - x * 5 - y * 3); };
+  const QByteArray after = BmpBytes(layout);
+  WriteFile(Path("before.bmp"), before);
+  WriteFile(Path("after.bmp"), after);
+  ASSERT_EQ(RunCli({"convert", Path("before.bmp"), Path("expected-before.bmp")}).Status, 0);
+  ASSERT_EQ(RunCli({"convert", Path("after.bmp"), Path("expected-after.bmp")}).Status, 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(FDir.path()).constData(), 0777), 0);
+
+  enum TWriter { HasItOpen, OtherOwnerInPlace, OtherOwnerRenamed };
+  for (const TWriter writer : {HasItOpen, OtherOwnerInPlace, OtherOwnerRenamed}) {
+    SCOPED_TRACE(writer);
+    const QString in = Path("scan.bmp");
+    const QString out = Path("out.bmp");
+    QFile::remove(out);
+    WriteFile(in, before);
+    // A program that already has the file open for writing keeps any lease away.
+    QFile open(in);
+    if (writer == HasItOpen) {
+      ASSERT_TRUE(open.open(QIODevice::ReadWrite));
+    }
+    THeldCli cli({"convert", in, out, "--progress"}, writer != HasItOpen);
+    ASSERT_TRUE(cli.WaitHeld());
+    if (writer == OtherOwnerRenamed) {
+      WriteFile(Path("scan.new"), after);
+      ASSERT_EQ(::rename(QFile::encodeName(Path("scan.new")).constData(),
+                         QFile::encodeName(in).constData()),
+                0);
+    } else {
+      QFile rewrite(in);
+      ASSERT_TRUE(rewrite.open(QIODevice::ReadWrite));
+      ASSERT_EQ(rewrite.write(after), after.size());
+    }
+    const TRun run = cli.Finish();
+    if (run.Status == 0) {
+      const QByteArray result = ReadFile(out);
+      EXPECT_TRUE(result == ReadFile(Path("expected-before.bmp")) ||
+                  result == ReadFile(Path("expected-after.bmp")))
+          << "the rows of both versions are mixed";
+    } else {
+      EXPECT_EQ(run.Status, 1);
+      EXPECT_TRUE(run.Err.endsWith("velmora-cli convert: Файл " + in +
+                                   " изменила другая программа, пока он читался: прочитанное "
+                                   "может смешать прежнее и новое содержимое, поэтому чтение "
+                                   "прервано. Откройте файл снова, когда его перестанут менять\n"))
+          << run.Err.toStdString();
+      EXPECT_FALSE(QFile::exists(out));
+    }
+    EXPECT_EQ(Files().filter("~"), QStringList());
+  }
 }

@@ -249,3 +249,37 @@ class ViewMapping:
 
     def screen(self, x, y):
         return round(self.left + x * self.sx), round(self.top + y * self.sy)
+
+
+class DragSource:
+    """A window that drags a file onto another as a file manager does (e2e_drag_source)."""
+
+    def __init__(self, program, path, at=(1210, 20)):
+        self.process = subprocess.Popen([program, path], stdout=subprocess.PIPE, text=True)
+        end = time.time() + 30
+        while True:
+            found = run("xdotool", "search", "--onlyvisible", "--pid", str(self.process.pid),
+                        check=False)
+            if found:
+                self.window = found.split()[-1]
+                break
+            if time.time() > end:
+                raise RuntimeError("the drag source never showed")
+            time.sleep(0.1)
+        run("xdotool", "windowmove", self.window, str(at[0]), str(at[1]))
+        time.sleep(0.3)
+        self.at = (at[0] + 30, at[1] + 30)
+
+    def drop(self, target, during=None):
+        """Drags the file to the screen point and lets it go there; during() runs while the file
+        hangs over it. Returns "accepted" or "refused", as the target answered."""
+        run("xdotool", "mousemove", str(self.at[0]), str(self.at[1]))
+        run("xdotool", "mousedown", "1")
+        for k in range(1, 9):
+            run("xdotool", "mousemove", str(self.at[0] + (target[0] - self.at[0]) * k // 8),
+                str(self.at[1] + (target[1] - self.at[1]) * k // 8))
+            time.sleep(0.02)
+        if during:
+            during()
+        run("xdotool", "mouseup", "1")
+        return self.process.communicate(timeout=30)[0].strip()

@@ -316,3 +316,74 @@ TEST_F(RasterManager, RowsStillInTheSourceFileAreCopiedWithTheirPaddingZeroed) {
   raster.Save(FFiles.Path("out.bmp"));
   EXPECT_EQ(ReadFile(FFiles.Path("out.bmp")), BmpBytes(layout));
 }
+
+TEST_F(RasterManager, ClipFromCutsAsClipDoesAndLeavesTheSourceAsItWas) {
+  const auto raster = FFiles.Open(Pattern(1000, 700, 24), kOnePart);
+  raster->SetXPelsPerMeter(4321);
+  TRasterManager inPlace(FFiles.Provider(), kOnePart, nullptr);
+  inPlace.CopyFrom(*raster);
+  ASSERT_TRUE(inPlace.Clip({10, 20, 910, 670}));
+  TRasterManager clipped(FFiles.Provider(), kOnePart, FFiles.Status().Info());
+  FFiles.Status().ClearLog();
+  ASSERT_TRUE(clipped.ClipFrom(*raster, {10, 20, 910, 670}));
+  EXPECT_EQ(FFiles.Status().Shown(3),
+            QStringList({"", "Инициализация", "Отсечение растра ...", ""}));
+  ASSERT_EQ(clipped.Width(), inPlace.Width());
+  ASSERT_EQ(clipped.Height(), inPlace.Height());
+  EXPECT_EQ(clipped.XPelsPerMeter(), 4321);
+  EXPECT_EQ(clipped.FileName(), raster->FileName());
+  for (int y = 0; y < clipped.Height(); y += 3)
+    for (int x = 0; x < clipped.Width(); ++x)
+      ASSERT_EQ(clipped.GetPixel(x, y), inPlace.GetPixel(x, y)) << x << ", " << y;
+  EXPECT_EQ(raster->Width(), 1000);
+  raster->Save(FFiles.Path("source.bmp"));
+  TBmpLayout layout = Pattern(1000, 700, 24);
+  layout.XPelsPerMeter = 4321;
+  EXPECT_EQ(DecodeOurBmp(ReadFile(FFiles.Path("source.bmp"))), DecodeOurBmp(BmpBytes(layout)));
+
+  TRasterManager nothing(FFiles.Provider(), kOnePart, nullptr);
+  EXPECT_FALSE(nothing.ClipFrom(*raster, {0, 0, 1000, 700}));
+  EXPECT_TRUE(nothing.Parts().empty());
+}
+
+// Esc during the work, as the window delivers it: the next report raises, and the work unwinds.
+TEST_F(RasterManager, ACancelledClipLeavesTheSourceAsItWas) {
+  const auto raster = FFiles.Open(Pattern(900, 600, 8), kOnePart);
+  for (const char* at : {"50%", "99%"}) {
+    TRasterManager clipped(FFiles.Provider(), kOnePart, FFiles.Status().Info());
+    FFiles.Status().CancelWhenShown(2, at);
+    EXPECT_THROW(clipped.ClipFrom(*raster, {5, 5, 800, 500}), ECancelled);
+    EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
+    EXPECT_EQ(FFiles.Status().Slot(3), "");
+  }
+  FFiles.Status().CancelWhenShown(-1, {});
+  raster->Save(FFiles.Path("after.bmp"));
+  EXPECT_EQ(ReadFile(FFiles.Path("after.bmp")), BmpBytes(Pattern(900, 600, 8)));
+}
+
+TEST_F(RasterManager, ACancelledSaveLeavesTheOldFileAndNoTemporaryFile) {
+  const auto raster = FFiles.Open(Pattern(2000, 1500, 24), kOnePart);
+  raster->SetPixel(0, 0, 0x123456);  // a change, so that not every row comes from the file
+  const QString target = FFiles.Path("target.bmp");
+  WriteFile(target, "the user's old file");
+  for (const char* at : {"0%", "40%", "100%"}) {
+    FFiles.Status().CancelWhenShown(2, at);
+    EXPECT_THROW(raster->Save(target), ECancelled) << at;
+    EXPECT_EQ(ReadFile(target), "the user's old file");
+    EXPECT_FALSE(QFile::exists(FFiles.Path("target.~bm")));
+    EXPECT_EQ(raster->FileName(), FFiles.Path("raster.bmp"));
+    EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
+  }
+  FFiles.Status().CancelWhenShown(-1, {});
+  raster->Save(target);
+  EXPECT_EQ(raster->FileName(), target);
+}
+
+TEST_F(RasterManager, ACancelledOpenLeavesNothingBehind) {
+  WriteFile(FFiles.Path("big.bmp"), BmpBytes(Pattern(1500, 1400, 8)));
+  TRasterManager raster(FFiles.Provider(), kOnePart, FFiles.Status().Info());
+  FFiles.Status().CancelWhenShown(2, "25%");
+  EXPECT_THROW(raster.Open(FFiles.Path("big.bmp")), ECancelled);
+  EXPECT_EQ(FFiles.Status().Info()->SavedCount(), 0);
+  EXPECT_EQ(FFiles.Status().Slot(3), "");
+}

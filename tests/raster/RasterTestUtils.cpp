@@ -198,7 +198,14 @@ TStatusRecorder::TStatusRecorder()
             [this](int slot, const QString& text) {
               FSlots[slot] = text;
               FLog << QStringLiteral("%1:%2").arg(slot).arg(text);
+              if (slot == FCancelSlot && text == FCancelText) FInfo.RequestCancel();
             }) {}
+
+void TStatusRecorder::CancelWhenShown(int slot, const QString& text) {
+  FCancelSlot = slot;
+  FCancelText = text;
+  FInfo.WithdrawCancel();
+}
 
 QStringList TStatusRecorder::Shown(int slot) const {
   QStringList texts;

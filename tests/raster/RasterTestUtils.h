@@ -57,10 +57,15 @@ class TStatusRecorder {
   void ClearLog() { FLog.clear(); }
   // The texts shown in one slot, in order.
   QStringList Shown(int slot) const;
+  // Asks the work to stop as soon as the operation shows the text in the slot: the user's Esc at
+  // that moment.
+  void CancelWhenShown(int slot, const QString& text);
 
  private:
   QString FSlots[4];
   QStringList FLog;
+  QString FCancelText;
+  int FCancelSlot = -1;
   TStatusInfo FInfo;
 };
 

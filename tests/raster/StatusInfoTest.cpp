@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 TEST(StatusInfo, NestedOperationsGiveTheOuterTextsBack) {
   TStatusRecorder status;
@@ -62,4 +64,45 @@ TEST(Progress, PixelProgressShowsWhatAReportAfterEveryPixelWould) {
     }
     EXPECT_EQ(actual.Log(), expected.Log()) << total;
   }
+}
+
+TEST(Progress, ACancelRequestStopsTheWorkAtItsNextReport) {
+  TStatusRecorder status;
+  {
+    TProgress progress(status.Info(), "Сохранение растра...");
+    progress.ShowPercent(5);
+    status.Info()->RequestCancel();
+    // The same number again is not shown, but the request is heard all the same.
+    EXPECT_EQ(MessageOf<ECancelled>([&] { progress.ShowPercent(5); }), "Операция прервана");
+    EXPECT_THROW(progress.CheckCancel(), ECancelled);
+    TPixelProgress pixels(progress, 1000);
+    EXPECT_THROW(pixels.Advance(1), ECancelled);
+    status.Info()->WithdrawCancel();
+    EXPECT_NO_THROW(pixels.Advance(500));
+  }
+  EXPECT_EQ(status.Slot(3), "");
+  // A report that raises shows nothing: the percentages go on where they were.
+  EXPECT_EQ(status.Shown(2).mid(0, 3), QStringList({"", "5%", "0%"}));
+  // Work without a status cannot be asked to stop.
+  TProgress silent(nullptr, "x");
+  EXPECT_NO_THROW(silent.ShowPercent(1));
+}
+
+TEST(Progress, TheRequestMayComeFromAnotherThread) {
+  TStatusRecorder status;
+  std::atomic<int> reports{0};
+  std::thread user([&] {
+    while (reports.load() < 1000) std::this_thread::yield();
+    status.Info()->RequestCancel();
+  });
+  const auto work = [&] {
+    TProgress progress(status.Info(), "Калибровка...");
+    for (;;) {
+      progress.ShowPercent(reports.fetch_add(1) / 100000);
+    }
+  };
+  EXPECT_THROW(work(), ECancelled);
+  user.join();
+  EXPECT_GE(reports.load(), 1000);
+  EXPECT_EQ(status.Info()->SavedCount(), 0);
 }

@@ -94,10 +94,11 @@ class AppBindings : public testing::Test {
 
 }  // namespace
 
-TEST_F(AppBindings, DeclaresTheEightVariablesAndTenConditions) {
-  EXPECT_EQ(Context.Variables().keys(),
-            (QStringList{"CALIBRATIONINPROGRESS", "CALIBRATORINUSE", "CANUNDOZOOM", "CELLXN",
-                         "CELLYN", "CLIPINPROGRESS", "NAVIGATORSTATE", "RASTEROPENED"}));
+TEST_F(AppBindings, DeclaresTheNineVariablesAndTenConditions) {
+  EXPECT_EQ(
+      Context.Variables().keys(),
+      (QStringList{"CALIBRATIONINPROGRESS", "CALIBRATORINUSE", "CANUNDOZOOM", "CELLXN", "CELLYN",
+                   "CLIPINPROGRESS", "NAVIGATORSTATE", "RASTEROPENED", "WORKINPROGRESS"}));
   EXPECT_EQ(Context.Variables().value("NAVIGATORSTATE"), Context.NavigatorState);
   ASSERT_EQ(Context.Conditions().size(), 10u);
   // Rows 1, 2, 3 and 7 read RasterOpened; rows 1 and 2 are separate conditions.
