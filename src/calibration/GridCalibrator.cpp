@@ -705,10 +705,9 @@ void TGridCalibrator::SetCellCounts(const TGridInfo& previous) {
 
 void TGridCalibrator::GridChanged() {
   FFolded = FoldedCells(FGrid);
-  if (FSelected && (FSelected->X >= FGrid.NX || FSelected->Y >= FGrid.NY)) {
-    FSelected.reset();
-    ShowStatus();
-  }
+  if (FSelected && (FSelected->X >= FGrid.NX || FSelected->Y >= FGrid.NY)) FSelected.reset();
+  // The selected node's place and offset as they stand now, after an undo or a reset too.
+  ShowStatus();
   if (OnGridChange) OnGridChange(this);
 }
 

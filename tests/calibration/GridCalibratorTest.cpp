@@ -300,6 +300,7 @@ TEST(GridCalibrator, AClickSelectsANodeAndTheKeysPlaceItToThePixel) {
   EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 151; 159 px, смещение +1; +9"));
   c.Undo();
   EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{1, 10}));
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 151; 160 px, смещение +1; +10"));
   c.Undo();
   c.Undo();
   EXPECT_EQ(w.Grid(), start);
