@@ -303,8 +303,9 @@ def node_dragged(s):
     # The window with the loupe beside the pointer, the table of the nodes and the overview.
     save(s.window(), os.path.join(DOCS, "drag.png"))
     save(s.detail(node, detail), os.path.join(HELP, "drag.png"))
-    save(s.detail((halfway[0] + 60, halfway[1] - 80), (HELP_WIDTH, 300)),
-         os.path.join(HELP, "loupe.png"))
+    # The loupe keeps clear of the pointer on whichever side has room: the picture around the
+    # pointer holds it on every side.
+    save(s.detail(halfway, (HELP_WIDTH, 380)), os.path.join(HELP, "loupe.png"))
     for k in range(1, 9):
         v.move(halfway[0] + (target[0] - halfway[0]) * k // 8,
                halfway[1] + (target[1] - halfway[1]) * k // 8)
