@@ -1,6 +1,7 @@
 #include "FuzzFiles.h"
 
 #include "BmpFiles.h"
+#include "GdalFiles.h"
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 TMemoryFileProvider::TMemoryFileProvider() : FHandle(::memfd_create("fuzz", MFD_CLOEXEC)) {
   if (FHandle < 0) throw EOSError(errno);
   RegisterBmpFormat(this);
+  RegisterGdalFormats(this);
 }
 
 TMemoryFileProvider::~TMemoryFileProvider() {

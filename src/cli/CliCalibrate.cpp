@@ -14,6 +14,7 @@ int RunCalibrate(const QStringList& args) {
   CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
                        {{options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
+  const TSaveOptions save = cli.OutputFormat(options.Positional[1]);
   TRasterManager& raster = cli.Raster();
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
@@ -21,7 +22,7 @@ int RunCalibrate(const QStringList& args) {
   CalibrateRaster(raster, grid);
   if (options.Clip) ClipRasterToGrid(raster, grid);
   if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
-  raster.Save(options.Positional[1]);
+  raster.Save(options.Positional[1], save);
   return 0;
 }
 
@@ -30,15 +31,15 @@ int RunCalibrate(const QStringList& args) {
 TCliCommand CliCalibrateCommand() {
   return {
       QStringLiteral("calibrate"),
-      QStringLiteral(
-          "calibrate IN.bmp OUT.bmp --grid GRID.json [--find-nodes] [--clip | --clip-frame] "
-          "[--cache KB]"),
+      QStringLiteral("calibrate IN OUT.bmp|OUT.tif --grid GRID.json [--find-nodes] "
+                     "[--clip | --clip-frame] [--compress deflate|lzw|none] [--cache KB]"),
       QStringLiteral("выпрямить растр по сетке с перемещёнными узлами и сохранить"),
       QStringLiteral(
-          "Читает растр, накладывает эталонную сетку из файла GRID.json, калибрует растр\n"
-          "так, что перемещённые узлы возвращаются на эталонную сетку, и сохраняет\n"
-          "результат через временный файл рядом с ним (OUT.XXXXXX.~bm). При ошибке файл\n"
-          "результата не создаётся и не меняется.\n"
+          "Читает растр (BMP, TIFF, PNG, JPEG или страницу PDF), накладывает эталонную\n"
+          "сетку из файла GRID.json, калибрует растр так, что перемещённые узлы\n"
+          "возвращаются на эталонную сетку, и сохраняет результат в BMP или TIFF, смотря\n"
+          "по расширению, через временный файл рядом с ним (OUT.XXXXXX.~bm). При ошибке\n"
+          "файл результата не создаётся и не меняется.\n"
           "  --grid FILE   файл сетки (JSON):\n"
           "                { \"cells\": [CX, CY],\n"
           "                  \"origin\": [X, Y], \"step\": [SX, SY],   (в пикселях растра)\n"
@@ -52,8 +53,10 @@ TCliCommand CliCalibrateCommand() {
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
           "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
           "                узла до последнего\n"
-          "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-          "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-          "  --quiet       не показывать ход работы и ненайденные узлы"),
+          "  --compress C  сжатие TIFF: deflate (по умолчанию), lzw или none\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       не показывать ход работы и ненайденные узлы"),
       &RunCalibrate};
 }

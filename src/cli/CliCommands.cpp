@@ -23,7 +23,8 @@ void Print(FILE* stream, const QString& text) {
 QString ProgramHelp() {
   QString text = QStringLiteral(
       "Использование: velmora-cli КОМАНДА [АРГУМЕНТЫ]\n"
-      "Выполняет работу Velmora без окна: над растрами BMP.\n\n"
+      "Выполняет работу Velmora без окна: читает растры BMP, TIFF, PNG, JPEG и страницы\n"
+      "PDF, пишет BMP и TIFF.\n\n"
       "Команды:\n");
   for (const TCliCommand& command : CliCommands())
     text += QStringLiteral("  %1\n      %2\n").arg(command.Synopsis, command.Summary);

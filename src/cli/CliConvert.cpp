@@ -10,30 +10,37 @@ int RunConvert(const QStringList& args) {
   if (options.Positional.size() != 2)
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
   TCliRaster cli(options);
+  const TSaveOptions save = cli.OutputFormat(options.Positional[1]);
   TRasterManager& raster = cli.Raster();
-  raster.Open(options.Positional[0]);
+  cli.Open(options.Positional[0]);
   if (options.Resolution) {
     raster.SetXPelsPerMeter(options.Resolution->first);
     raster.SetYPelsPerMeter(options.Resolution->second);
   }
-  raster.Save(options.Positional[1]);
+  raster.Save(options.Positional[1], save);
   return 0;
 }
 
 }  // namespace
 
 TCliCommand CliConvertCommand() {
-  return {QStringLiteral("convert"),
-          QStringLiteral("convert IN.bmp OUT.bmp [--ppm X Y | --dpi X Y] [--cache KB]"),
-          QStringLiteral("прочитать растр и записать его заново, по желанию с новым разрешением"),
-          QStringLiteral(
-              "Читает растр так же, как программа, и сохраняет его: через временный файл\n"
-              "рядом с результатом (OUT.XXXXXX.~bm), который затем получает имя результата.\n"
-              "При ошибке файл результата не создаётся и не меняется.\n"
-              "  --ppm X Y     разрешение в точках на метр\n"
-              "  --dpi X Y     разрешение в точках на дюйм\n"
-              "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-              "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-              "  --quiet       не показывать ход работы"),
-          &RunConvert};
+  return {
+      QStringLiteral("convert"),
+      QStringLiteral("convert IN OUT.bmp|OUT.tif [--ppm X Y | --dpi X Y] "
+                     "[--compress deflate|lzw|none] [--cache KB]"),
+      QStringLiteral("прочитать растр и записать его заново, по желанию с новым разрешением"),
+      QStringLiteral(
+          "Читает растр так же, как программа (BMP, TIFF, PNG, JPEG или страницу PDF), и\n"
+          "сохраняет его в BMP или TIFF, смотря по расширению результата (.bmp, .tif,\n"
+          ".tiff): через временный файл рядом с результатом (OUT.XXXXXX.~bm), который\n"
+          "затем получает имя результата. При ошибке файл результата не создаётся и не\n"
+          "меняется. TIFF пишется тайлами 256 × 256, с разрешением растра.\n"
+          "  --ppm X Y     разрешение в точках на метр\n"
+          "  --dpi X Y     разрешение в точках на дюйм\n"
+          "  --compress C  сжатие TIFF: deflate (по умолчанию), lzw или none\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       не показывать ход работы"),
+      &RunConvert};
 }

@@ -11,7 +11,7 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) 
     throw ECliUsage(QStringLiteral("нужен файл сетки: --grid GRID.json"));
   const TGridFile gridFile = ReadGridFile(options.GridFile);
   TRasterManager& raster = cli.Raster();
-  raster.Open(options.Positional[0]);
+  cli.Open(options.Positional[0]);
   // The calibration and the search read and write pixels by colour, which these depths have.
   const int bits = raster.BitsPerPixel();
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
@@ -55,7 +55,7 @@ int RunFindNodes(const QStringList& args) {
 TCliCommand CliFindNodesCommand() {
   return {
       QStringLiteral("find-nodes"),
-      QStringLiteral("find-nodes IN.bmp --grid GRID.json OUT.json [--cache KB]"),
+      QStringLiteral("find-nodes IN --grid GRID.json OUT.json [--cache KB]"),
       QStringLiteral("найти на растре пересечения линий сетки и записать сетку с узлами на них"),
       QStringLiteral("Читает растр и эталонную сетку из файла GRID.json, находит у каждого узла\n"
                      "пересечение линий сетки, которое показывает растр (сплошные линии или\n"
@@ -65,9 +65,10 @@ TCliCommand CliFindNodesCommand() {
                      "найдено, и каждый ненайденный узел (I, J). Записывает сетку в OUT.json:\n"
                      "\"origin\" и \"step\" в пикселях растра и все перемещённые узлы; этот файл\n"
                      "принимает calibrate. Файл OUT.json записывается через временный файл.\n"
-                     "  --grid FILE   файл сетки (JSON), как у calibrate\n"
-                     "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-                     "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-                     "  --quiet       ничего не печатать, кроме ошибок"),
+                     "  --grid FILE   файл сетки (JSON), как у calibrate\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       ничего не печатать, кроме ошибок"),
       &RunFindNodes};
 }

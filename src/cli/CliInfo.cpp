@@ -1,4 +1,3 @@
-#include "BmpFiles.h"
 #include "CliCommands.h"
 #include "CliRasterOptions.h"
 
@@ -20,17 +19,27 @@ int RunInfo(const QStringList& args) {
   if (options.Positional.size() != 1) throw ECliUsage(QStringLiteral("нужен один файл"));
   const QString& fileName = options.Positional.front();
   TLocalFileProvider provider;
-  RegisterBmpFormat(&provider);
-  const std::unique_ptr<TRasterFile> file = OpenRasterFile(&provider, fileName);
+  RegisterCliFormats(&provider);
+  const std::unique_ptr<TRasterFile> file = OpenRasterFile(&provider, fileName, options.Open);
   const std::unique_ptr<TRasterFileDib> corner = file->GetDibSection(0, 0, 1, 1);
   const TBitmapInfoHeader* info = InfoHeaderOf(corner->Header.data());
+  const TRasterFileFormat format = file->Format();
   QStringList lines = {
       QStringLiteral("Файл: %1").arg(fileName),
+      QStringLiteral("Формат: %1").arg(format.Name),
+      QStringLiteral("Сжатие: %1").arg(format.Compression),
+      QStringLiteral("Размещение: %1").arg(format.Layout),
+      QStringLiteral("Глубина в файле: %1").arg(format.Depth),
       QStringLiteral("Размер: %1 × %2 пикселей").arg(file->GetWidth()).arg(file->GetHeight()),
       QStringLiteral("Битов на пиксель: %1").arg(file->GetBitsPerPixel()),
       QStringLiteral("Разрешение: %1")
           .arg(Resolution(info->biXPelsPerMeter, info->biYPelsPerMeter)),
   };
+  for (const QString& note : format.Notes) lines << QStringLiteral("Примечание: %1").arg(note);
+  if (!format.WrittenAs)
+    lines << QStringLiteral(
+        "Примечание: этот формат только читается, растр сохраняется в BMP "
+        "или TIFF");
   file->GetHeaderInfo(lines);
   if (!options.Quiet) CliPrint(stdout, lines.join(u'\n') + u'\n');
   return 0;
@@ -39,10 +48,14 @@ int RunInfo(const QStringList& args) {
 }  // namespace
 
 TCliCommand CliInfoCommand() {
-  return {QStringLiteral("info"), QStringLiteral("info FILE.bmp"),
-          QStringLiteral("размер, глубина, разрешение и заголовок растра"),
-          QStringLiteral("Печатает размер растра, число битов на пиксель, разрешение и поля "
-                         "заголовка BMP.\n"
-                         "  --quiet  ничего не печатать, только проверить, что файл читается"),
-          &RunInfo};
+  return {
+      QStringLiteral("info"), QStringLiteral("info FILE [--page N] [--page-dpi D]"),
+      QStringLiteral("формат, сжатие, размер, глубина, разрешение и заголовок растра"),
+      QStringLiteral("Печатает формат файла (BMP, TIFF, BigTIFF, PNG, JPEG, PDF), его сжатие,\n"
+                     "размещение (строки, полосы, тайлы) и глубину, размер растра, число\n"
+                     "битов на пиксель, с которым он открывается, разрешение и поля заголовка.\n") +
+          CliPageHelp() +
+          QStringLiteral("  --quiet       ничего не печатать, только проверить, что файл "
+                         "читается"),
+      &RunInfo};
 }

@@ -1,6 +1,7 @@
 #include "CliRasterOptions.h"
 
 #include "BmpFiles.h"
+#include "GdalFiles.h"
 
 #include <QFile>
 
@@ -10,6 +11,9 @@
 #include <cmath>
 
 namespace {
+
+// A page drawn finer than this would be too large to be of use.
+constexpr double kMaxPageDpi = 4800;
 
 // The value after an option; i moves onto it.
 QString Take(const QStringList& args, qsizetype& i, const QString& option) {
@@ -71,6 +75,25 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
       options.ClipFrame = true;
     } else if (extra == TCliExtra::Grid && arg == QStringLiteral("--find-nodes")) {
       options.FindNodes = true;
+    } else if (arg == QStringLiteral("--page")) {
+      options.Open.Page = static_cast<int>(Integer(arg, Take(args, i, arg), INT_MAX));
+      if (options.Open.Page < 1) RaiseBadValue(arg, args[i]);
+    } else if (arg == QStringLiteral("--page-dpi")) {
+      bool ok = false;
+      options.Open.Dpi = Take(args, i, arg).toDouble(&ok);
+      if (!ok || !(options.Open.Dpi >= 1 && options.Open.Dpi <= kMaxPageDpi))
+        RaiseBadValue(arg, args[i]);
+    } else if ((extra == TCliExtra::Resolution || extra == TCliExtra::Grid) &&
+               arg == QStringLiteral("--compress")) {
+      const QString value = Take(args, i, arg);
+      if (value == QStringLiteral("deflate"))
+        options.Compression = TTiffCompression::Deflate;
+      else if (value == QStringLiteral("lzw"))
+        options.Compression = TTiffCompression::Lzw;
+      else if (value == QStringLiteral("none"))
+        options.Compression = TTiffCompression::None;
+      else
+        RaiseBadValue(arg, value);
     } else if (arg.startsWith(QStringLiteral("--"))) {
       throw ECliUsage(QStringLiteral("неизвестный параметр %1").arg(arg));
     } else {
@@ -83,8 +106,42 @@ TCliRasterOptions ParseRasterOptions(const QStringList& args, TCliExtra extra) {
 }
 
 TCliRaster::TCliRaster(const TCliRasterOptions& options)
-    : FProgress(options), FRaster(&FProvider, options.CacheSize, FProgress.Info()) {
-  RegisterBmpFormat(&FProvider);
+    : FProgress(options),
+      FRaster(&FProvider, options.CacheSize, FProgress.Info()),
+      FOpenOptions(options.Open),
+      FCompression(options.Compression) {
+  RegisterCliFormats(&FProvider);
+}
+
+void TCliRaster::Open(const QString& fileName) {
+  FRaster.Open(fileName, FOpenOptions);
+}
+
+TSaveOptions TCliRaster::OutputFormat(const QString& fileName) const {
+  const std::optional<TRasterFormat> format = FProvider.SaveFormatByExt(fileName);
+  if (!format)
+    throw ECliUsage(QStringLiteral("результат %1: растр записывается в BMP (.bmp) или TIFF "
+                                   "(.tif, .tiff), формат выбирается по расширению")
+                        .arg(fileName));
+  if (*format != TRasterFormat::Tiff && FCompression)
+    throw ECliUsage(QStringLiteral("--compress задаёт сжатие TIFF, а результат %1 пишется в BMP")
+                        .arg(fileName));
+  TSaveOptions save;
+  save.Format = *format;
+  save.Compression = FCompression.value_or(TTiffCompression::Deflate);
+  return save;
+}
+
+QString CliPageHelp() {
+  return QStringLiteral(
+      "  --page N      страница документа PDF, с 1 (по умолчанию первая)\n"
+      "  --page-dpi D  разрешение, при котором рисуется страница PDF, точек на дюйм\n"
+      "                (по умолчанию 300)\n");
+}
+
+void RegisterCliFormats(TRasterFileProvider* provider) {
+  RegisterBmpFormat(provider);
+  RegisterGdalFormats(provider);
 }
 
 void CheckOutputIsNoInput(const QString& output, const QString& what,

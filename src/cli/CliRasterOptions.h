@@ -21,14 +21,17 @@ struct TCliRasterOptions {
   bool Quiet = false;
   // Dots per metre across and down, from --ppm or --dpi.
   std::optional<std::pair<int, int>> Resolution;
-  QString GridFile;        // --grid
-  bool Clip = false;       // --clip
-  bool ClipFrame = false;  // --clip-frame
-  bool FindNodes = false;  // --find-nodes
+  QString GridFile;                             // --grid
+  bool Clip = false;                            // --clip
+  bool ClipFrame = false;                       // --clip-frame
+  bool FindNodes = false;                       // --find-nodes
+  TRasterOpenOptions Open;                      // --page and --page-dpi, for a PDF
+  std::optional<TTiffCompression> Compression;  // --compress
 };
 
-// Which options a command takes besides --cache, --progress and --quiet: Grid is --grid, --clip,
-// --clip-frame and --find-nodes; NodeSearch is --grid alone.
+// Which options a command takes besides --cache, --progress, --quiet, --page and --page-dpi:
+// Resolution is --ppm or --dpi and --compress; Grid is --grid, --clip, --clip-frame, --find-nodes
+// and --compress; NodeSearch is --grid alone.
 enum class TCliExtra { None, Resolution, Grid, NodeSearch };
 
 // Reads the arguments; a wrong option or value raises ECliUsage.
@@ -57,18 +60,31 @@ class TCliProgress {
   TStatusInfo FInfo;
 };
 
-// What a raster command works with: the local files with the BMP format, the progress printer
+// What a raster command works with: the local files with every format, the progress printer
 // and a raster manager with the command's cache budget, not yet opened.
 class TCliRaster {
  public:
   explicit TCliRaster(const TCliRasterOptions& options);
   TRasterManager& Raster() { return FRaster; }
+  // Reads the raster, a PDF's page as the options choose.
+  void Open(const QString& fileName);
+  // How the result is written: the format its extension names (.bmp, .tif, .tiff), with the
+  // compression of the options. Anything else is a usage error, raised before any work is done.
+  TSaveOptions OutputFormat(const QString& fileName) const;
 
  private:
   TLocalFileProvider FProvider;
   TCliProgress FProgress;
   TRasterManager FRaster;
+  TRasterOpenOptions FOpenOptions;
+  std::optional<TTiffCompression> FCompression;
 };
+
+// The lines of a command's help on --page and --page-dpi.
+QString CliPageHelp();
+
+// Registers every format velmora-cli reads: BMP, TIFF, PNG, JPEG and PDF.
+void RegisterCliFormats(TRasterFileProvider* provider);
 
 // A file a command reads, with what it is to the user in the accusative ("растр", "файл сетки").
 struct TCliInput {

@@ -147,7 +147,7 @@ int RunRender(const QStringList& args) {
   TRasterManager& raster = cli.Raster();
   // Zoomed out, reduced copies are best made while the parts are read rather than read back.
   if (view.Zoom < 1) raster.Pictures(kCoarseBudget, kFineBudget);
-  raster.Open(options.Positional[0]);
+  cli.Open(options.Positional[0]);
   raster.Pictures(kCoarseBudget, kFineBudget);
 
   const int64_t width =
@@ -175,7 +175,7 @@ int RunRender(const QStringList& args) {
 TCliCommand CliRenderCommand() {
   return {
       QStringLiteral("render"),
-      QStringLiteral("render IN.bmp OUT.png [--zoom Z] [--center X Y] [--size W H] [--cache KB]"),
+      QStringLiteral("render IN OUT.png [--zoom Z] [--center X Y] [--size W H] [--cache KB]"),
       QStringLiteral("нарисовать растр так, как его показывает программа, в картинку PNG"),
       QStringLiteral(
           "Рисует растр тем же путём, что и окно программы (строка 0 сверху, рамка растра\n"
@@ -186,9 +186,10 @@ TCliCommand CliRenderCommand() {
           "                0.125 - в восемь раз меньше; по умолчанию 1)\n"
           "  --center X Y  точка растра в середине картинки (по умолчанию центр растра)\n"
           "  --size W H    размер картинки в пикселях (по умолчанию весь растр; не больше\n"
-          "                1048576 по стороне и 268435456 пикселей всего)\n"
-          "  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
-          "  --progress    показывать ход работы, даже когда stderr не терминал\n"
-          "  --quiet       не показывать ход работы"),
+          "                1048576 по стороне и 268435456 пикселей всего)\n") +
+          CliPageHelp() +
+          QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"
+                         "  --progress    показывать ход работы, даже когда stderr не терминал\n"
+                         "  --quiet       не показывать ход работы"),
       &RunRender};
 }

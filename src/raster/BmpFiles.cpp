@@ -211,8 +211,7 @@ void TBmpFile::Open(const QString& fileName) {
   }
   FStream->CheckIntact();
   FHeader = std::move(header);
-  FBitsOffset = h.BitsOffset;
-  FRowSize = rowSize;
+  FRows = TStoredRows(h.BitsOffset, info.biWidth, static_cast<int>(height), bpp, info.biHeight < 0);
 }
 
 int TBmpFile::GetWidth() {
@@ -232,100 +231,32 @@ std::unique_ptr<TRasterFileDib> TBmpFile::GetDibSection(int x, int y, int width,
   return std::move(dibs.front());
 }
 
-std::unique_ptr<TRasterFileDib> TBmpFile::NewDib(const TDibColumn& column, int height) const {
-  const int bpp = Info().biBitCount;
-  // A DIB starts on a whole byte of the file: 1- and 4-bit rows begin a little left of x.
-  const int64_t byteX = static_cast<int64_t>(column.Left) * bpp / 8;
-  const int startX = static_cast<int>(byteX * 8 / bpp);
-  const int dibWidth = column.Left + column.Width - startX;
-  auto dib = std::make_unique<TRasterFileDib>();
-  dib->Header = FHeader;
-  TBitmapInfoHeader* info = InfoHeaderOf(dib->Header.data());
-  info->biWidth = dibWidth;
-  info->biHeight = height;
-  dib->PixelOffset = column.Left - startX;
-  dib->ImageSize = DibRowSize(dibWidth, bpp) * height;
-  // The rows are read into it; GetDibBand zeroes what the reads leave.
-  dib->Bits = TPixelBuffer(dib->ImageSize, TPixelBuffer::TFill::Uninitialised);
-  return dib;
-}
-
 std::vector<std::unique_ptr<TRasterFileDib>> TBmpFile::GetDibBand(
     int y, int height, const std::vector<TDibColumn>& columns) {
-  const int rasterWidth = GetWidth();
-  const int rasterHeight = GetHeight();
-  CheckInternal(y >= 0 && height > 0 && y <= rasterHeight - height,
-                QStringLiteral("TBmpFile.GetDibSection"), QStringLiteral("строки вне растра"));
-  for (const TDibColumn& column : columns)
-    CheckInternal(column.Left >= 0 && column.Width > 0 && column.Left <= rasterWidth - column.Width,
-                  QStringLiteral("TBmpFile.GetDibSection"), QStringLiteral("столбцы вне растра"));
-  const int bpp = Info().biBitCount;
-  const bool topDown = Info().biHeight < 0;
-
-  std::vector<std::unique_ptr<TRasterFileDib>> dibs;
-  struct TSpan {
-    int64_t ByteX;   // first byte of the column in a file row
-    int64_t Bytes;   // bytes holding its pixels
-    int64_t DibRow;  // bytes of a DIB row
-  };
-  std::vector<TSpan> spans;
-  for (const TDibColumn& column : columns) {
-    dibs.push_back(NewDib(column, height));
-    const int64_t byteX = static_cast<int64_t>(column.Left) * bpp / 8;
-    const int64_t byteEnd = (static_cast<int64_t>(column.Left + column.Width) * bpp + 7) / 8;
-    spans.push_back({byteX, byteEnd - byteX, dibs.back()->ImageSize / height});
-  }
-  // The band's rows lie one after another in the file; a bottom-up file stores the band's bottom
-  // row first, a top-down file its top row. DIB row 0 is the bottom row either way.
-  const int64_t firstFileRow = topDown ? y : rasterHeight - (y + height);
-  std::vector<TReadPiece> pieces;
-  pieces.reserve(static_cast<size_t>(height) * columns.size());
-  for (int i = 0; i < height; ++i) {
-    const int dibRow = topDown ? height - 1 - i : i;
-    const int64_t rowOffset = FBitsOffset + (firstFileRow + i) * FRowSize;
-    for (size_t c = 0; c < columns.size(); ++c) {
-      uint8_t* row = dibs[c]->Bits.Data() + dibRow * spans[c].DibRow;
-      pieces.push_back({rowOffset + spans[c].ByteX, spans[c].Bytes, row});
-      std::memset(row + spans[c].Bytes, 0, spans[c].DibRow - spans[c].Bytes);
-    }
-  }
-  Provider()->ReadPieces(*FStream, pieces);
+  std::vector<std::unique_ptr<TRasterFileDib>> dibs =
+      FRows.ReadBand(*Provider(), *FStream, FHeader, y, height, columns);
   // Bytes read after a failed copy, or from a file without a lease, may be another program's.
   FStream->CheckIntact();
   return dibs;
 }
 
 bool TBmpFile::CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) {
-  if (!FStable || Info().biHeight < 0) return false;
-  CheckInternal(y >= 0 && height > 0 && y <= GetHeight() - height,
-                QStringLiteral("TBmpFile.CopyRowsTo"), QStringLiteral("строки вне растра"));
-  const int64_t firstFileRow = GetHeight() - (y + height);
-  FStable->CopyRangeTo(FBitsOffset + firstFileRow * FRowSize, target, targetOffset,
-                       height * FRowSize);
+  if (!FStable || !FRows.CopyRowsTo(*FStable, y, height, target, targetOffset)) return false;
   FStable->CheckIntact();
   return true;
 }
 
 TPixelRows TBmpFile::ReadRows(int y, int height, std::vector<uint8_t>& buffer) {
   if (!FStable) return TRasterFile::ReadRows(y, height, buffer);
-  CheckInternal(y >= 0 && height > 0 && y <= GetHeight() - height,
-                QStringLiteral("TBmpFile.ReadRows"), QStringLiteral("строки вне растра"));
-  const bool topDown = Info().biHeight < 0;
-  const int64_t firstFileRow = topDown ? y : GetHeight() - (y + height);
-  buffer.resize(static_cast<size_t>(height * FRowSize));
-  FStable->ReadBufferAt(FBitsOffset + firstFileRow * FRowSize, buffer.data(), height * FRowSize);
+  const TPixelRows rows = FRows.ReadRows(*FStable, y, height, buffer);
   // Bytes read after a failed copy may be another program's.
   FStable->CheckIntact();
-  if (topDown) return {buffer.data(), FRowSize};
-  return {buffer.data() + (height - 1) * FRowSize, -FRowSize};
+  return rows;
 }
 
 TPixelRows TBmpFile::MappedRows() {
   if (!FStable || !FStable->Mapped()) return {};
-  const uint8_t* bits = FStable->Mapped() + FBitsOffset;
-  // A bottom-up file stores the top row last.
-  if (Info().biHeight < 0) return {bits, FRowSize};
-  return {bits + (GetHeight() - 1) * FRowSize, -FRowSize};
+  return FRows.Mapped(FStable->Mapped());
 }
 
 void TBmpFile::CheckMappedRows() {
@@ -353,7 +284,26 @@ void TBmpFile::GetHeaderInfo(QStringList& lines) {
   line("biClrImportant", static_cast<int32_t>(info.biClrImportant));
 }
 
+TRasterFileFormat TBmpFile::Format() {
+  const TBitmapInfoHeader& info = Info();
+  TRasterFileFormat format = WrittenBmpFormat(GetBitsPerPixel());
+  if (info.biCompression == BI_BITFIELDS)
+    format.Compression = QStringLiteral("нет (битовые маски)");
+  if (info.biHeight < 0) format.Layout = QStringLiteral("строки сверху вниз");
+  return format;
+}
+
+TRasterFileFormat WrittenBmpFormat(int bitsPerPixel) {
+  TRasterFileFormat format;
+  format.Name = QStringLiteral("BMP");
+  format.Compression = QStringLiteral("нет");
+  format.Layout = QStringLiteral("строки снизу вверх");
+  format.Depth = QStringLiteral("%1 бит на пиксель").arg(bitsPerPixel);
+  format.WrittenAs = TRasterFormat::Bmp;
+  return format;
+}
+
 void RegisterBmpFormat(TRasterFileProvider* provider) {
   provider->RegisterFormat(QStringLiteral("Растры Windows"), QStringLiteral("*.bmp"),
-                           &TBmpFile::Create);
+                           &TBmpFile::Create, TRasterFormat::Bmp);
 }

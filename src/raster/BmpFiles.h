@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RasterFiles.h"
+#include "StoredRows.h"
 
 // An uncompressed Windows BMP file: 1, 4, 8, 16, 24 or 32 bits per pixel, bit fields for 16 and
 // 32. Open checks everything that reading relies on against the file's length and brings the
@@ -19,6 +20,7 @@ class TBmpFile : public TRasterFile {
   std::vector<std::unique_ptr<TRasterFileDib>> GetDibBand(
       int y, int height, const std::vector<TDibColumn>& columns) override;
   void GetHeaderInfo(QStringList& lines) override;
+  TRasterFileFormat Format() override;
   bool Stable() const override { return FStable != nullptr; }
   bool CopyRowsTo(int y, int height, THandleStream& target, int64_t targetOffset) override;
   TPixelRows ReadRows(int y, int height, std::vector<uint8_t>& buffer) override;
@@ -33,7 +35,6 @@ class TBmpFile : public TRasterFile {
 
  private:
   const TBitmapInfoHeader& Info() const { return *InfoHeaderOf(FHeader.data()); }
-  std::unique_ptr<TRasterFileDib> NewDib(const TDibColumn& column, int height) const;
 
   QString FFileName;
   // Held open from Open on when the provider can keep the file's bytes as they were. Otherwise the
@@ -44,8 +45,10 @@ class TBmpFile : public TRasterFile {
   std::unique_ptr<THandleStream> FOpen;
   THandleStream* FStream = nullptr;
   std::vector<uint8_t> FHeader;
-  int64_t FBitsOffset = 0;  // where the pixel rows start in the file
-  int64_t FRowSize = 0;     // bytes of a stored row
+  TStoredRows FRows;  // the pixel rows
 };
 
 void RegisterBmpFormat(TRasterFileProvider* provider);
+
+// What a BMP that a raster of that depth saves is, for the user.
+TRasterFileFormat WrittenBmpFormat(int bitsPerPixel);

@@ -1,7 +1,5 @@
 #include "RasterFiles.h"
 
-#include "RecArrays.h"
-
 #include <sys/mman.h>
 #include <algorithm>
 #include <cerrno>
@@ -153,8 +151,9 @@ void TRasterFileProvider::ReadPieces(THandleStream& stream, const std::vector<TR
 }
 
 void TRasterFileProvider::RegisterFormat(const QString& description, const QString& mask,
-                                         TRasterFileClass fileClass) {
-  FFormats.push_back({description, mask, mask.toUpper(), fileClass});
+                                         TRasterFileClass fileClass,
+                                         std::optional<TRasterFormat> writtenAs) {
+  FFormats.push_back({description, mask, mask.toUpper(), fileClass, writtenAs});
 }
 
 QString TRasterFileProvider::GetFilter() const {
@@ -170,14 +169,34 @@ QString TRasterFileProvider::GetFilter() const {
          QStringLiteral("Все файлы (*.*)|*.*");
 }
 
-TRasterFileClass TRasterFileProvider::FindFormatByExt(const QString& fileName) const {
+QString TRasterFileProvider::GetSaveFilter() const {
+  QString filter;
+  for (const TRasterFileClassInfo& format : FFormats)
+    if (format.WrittenAs)
+      filter += format.Description + QStringLiteral(" (") + format.Mask + QStringLiteral(")|") +
+                format.Mask + u'|';
+  filter.chop(1);
+  return filter;
+}
+
+const TRasterFileClassInfo* TRasterFileProvider::FindFormat(const QString& fileName) const {
   const QString lastComponent = fileName.mid(fileName.lastIndexOf(u'/') + 1);
   const qsizetype dot = lastComponent.lastIndexOf(u'.');
   if (dot < 0) return nullptr;
   const QString extension = lastComponent.mid(dot).toUpper();
   for (const TRasterFileClassInfo& format : FFormats)
-    if (format.UpperMask.contains(extension)) return format.FileClass;
+    if (format.UpperMask.contains(extension)) return &format;
   return nullptr;
+}
+
+TRasterFileClass TRasterFileProvider::FindFormatByExt(const QString& fileName) const {
+  const TRasterFileClassInfo* format = FindFormat(fileName);
+  return format ? format->FileClass : nullptr;
+}
+
+std::optional<TRasterFormat> TRasterFileProvider::SaveFormatByExt(const QString& fileName) const {
+  const TRasterFileClassInfo* format = FindFormat(fileName);
+  return format ? format->WrittenAs : std::nullopt;
 }
 
 TLocalFileProvider::TLocalFileProvider(TFileDialogRunner runDialog)
@@ -205,15 +224,23 @@ std::unique_ptr<TStableFile> TLocalFileProvider::OpenStableStream(const QString&
   return TStableFile::Open(fileName);
 }
 
-std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider,
-                                            const QString& fileName) {
+std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName,
+                                            const TRasterOpenOptions& options) {
   const TRasterFileClass fileClass = provider->FindFormatByExt(fileName);
-  if (!fileClass)
-    RaiseInternalFmt(
-        QStringLiteral("OpenRasterFile"),
-        QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с файлом %s"),
-        {fileName});
+  if (!fileClass) {
+    // A kind of file no reader is registered for is the user's choice, not a fault of ours: the
+    // message names the file and the kinds that do open.
+    QStringList masks;
+    for (const TRasterFileClassInfo& format : provider->Formats()) masks << format.Mask;
+    QString message =
+        QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с файлом %1")
+            .arg(fileName);
+    if (!masks.isEmpty())
+      message += QStringLiteral("; открываются файлы %1").arg(masks.join(QStringLiteral("; ")));
+    throw Exception(message);
+  }
   std::unique_ptr<TRasterFile> file = fileClass(provider);
+  file->SetOpenOptions(options);
   file->Open(fileName);
   return file;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The pixel model of every raster: a device-independent bitmap, i.e. a 40-byte
@@ -113,6 +114,36 @@ struct TDibColumn {
 
 class TRasterFileProvider;
 
+// The formats a raster can be written in.
+enum class TRasterFormat { Bmp, Tiff };
+
+// How the pixels of a TIFF are compressed when it is written.
+enum class TTiffCompression { Deflate, Lzw, None };
+
+// What a save writes: the format and, for TIFF, the compression.
+struct TSaveOptions {
+  TRasterFormat Format = TRasterFormat::Bmp;
+  TTiffCompression Compression = TTiffCompression::Deflate;
+};
+
+// What a file that holds drawn pages rather than pixels (PDF) is opened with: the page, and the
+// resolution it is drawn at.
+struct TRasterOpenOptions {
+  int Page = 1;      // counted from 1
+  double Dpi = 300;  // dots per inch
+};
+
+// A file's format as the user is told it.
+struct TRasterFileFormat {
+  QString Name;         // "BMP", "TIFF", "BigTIFF", "PNG", "JPEG", "PDF"
+  QString Compression;  // "нет", "LZW", "Deflate", ...
+  QString Layout;       // how the file stores its pixels: rows, strips, tiles, a drawn page
+  QString Depth;      // the depth as stored, e.g. "RGB, 16 бит на канал"
+  QStringList Notes;  // what reading changed, e.g. 16 bits per channel read as 8
+  // The format a raster of this file is saved back in; none when it can only be read.
+  std::optional<TRasterFormat> WrittenAs;
+};
+
 // A raster file of some format, read through its provider. Nothing stays open between calls.
 class TRasterFile {
  public:
@@ -122,6 +153,9 @@ class TRasterFile {
   TRasterFile& operator=(const TRasterFile&) = delete;
 
   TRasterFileProvider* Provider() const { return FProvider; }
+  // What Open is to draw a page with; set before Open.
+  const TRasterOpenOptions& OpenOptions() const { return FOpenOptions; }
+  void SetOpenOptions(const TRasterOpenOptions& options) { FOpenOptions = options; }
 
   // Reads what the queries below need (for BMP the headers and the colour table).
   virtual void Open(const QString& fileName) = 0;
@@ -137,6 +171,12 @@ class TRasterFile {
       int y, int height, const std::vector<TDibColumn>& columns);
   // Appends a readable description of the file's header, one field per line.
   virtual void GetHeaderInfo(QStringList& lines) = 0;
+  // The format, its compression and layout, and what reading changed.
+  virtual TRasterFileFormat Format() = 0;
+  // The rows from y to y + height - 1 are wanted next, in the order of the file: a format that can
+  // only decode its rows from the top reads them now, so that the time goes where the caller
+  // reports progress. Others need nothing.
+  virtual void ReadAhead(int /*y*/, int /*height*/) {}
   // Whether later reads are sure to see the pixels as they were at Open, however long this object
   // lives: then a copy of them kept elsewhere can be read again from here instead.
   virtual bool Stable() const { return false; }
@@ -158,6 +198,7 @@ class TRasterFile {
 
  private:
   TRasterFileProvider* FProvider;
+  TRasterOpenOptions FOpenOptions;
 };
 
 // Constructs the reader of one format: the registry's class reference.
@@ -168,6 +209,8 @@ struct TRasterFileClassInfo {
   QString Mask;         // e.g. "*.bmp"
   QString UpperMask;    // the mask in upper case, for matching
   TRasterFileClass FileClass = nullptr;
+  // The format files of this kind are written in; none for a kind that is only read.
+  std::optional<TRasterFormat> WrittenAs;
 };
 
 // Bytes of a file that land at a place in memory.
@@ -200,14 +243,22 @@ class TRasterFileProvider {
   // pieces are read together in reads of about 128 KB; the file must hold every byte.
   void ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces);
 
-  void RegisterFormat(const QString& description, const QString& mask, TRasterFileClass fileClass);
+  void RegisterFormat(const QString& description, const QString& mask, TRasterFileClass fileClass,
+                      std::optional<TRasterFormat> writtenAs = std::nullopt);
   const std::vector<TRasterFileClassInfo>& Formats() const { return FFormats; }
   // The open dialog's filter: "Text|mask|" pairs, all rasters first and all files last.
   QString GetFilter() const;
+  // The save dialog's filter: a "Text|mask|" pair for each kind that can be written.
+  QString GetSaveFilter() const;
   // The first format whose mask holds the name's extension (from its last dot), ignoring case.
   TRasterFileClass FindFormatByExt(const QString& fileName) const;
+  // The format a file of that name is written in: that of the first kind whose mask holds the
+  // extension; none when that kind can only be read, or no kind has it.
+  std::optional<TRasterFormat> SaveFormatByExt(const QString& fileName) const;
 
  private:
+  const TRasterFileClassInfo* FindFormat(const QString& fileName) const;
+
   std::vector<TRasterFileClassInfo> FFormats;
 };
 
@@ -232,4 +283,5 @@ class TLocalFileProvider : public TRasterFileProvider {
 };
 
 // Opens a raster file with the format its extension selects; the caller owns the result.
-std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName);
+std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName,
+                                            const TRasterOpenOptions& options = {});

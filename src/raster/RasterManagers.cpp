@@ -1,6 +1,8 @@
 #include "RasterManagers.h"
 
+#include "BmpFiles.h"
 #include "RecArrays.h"
+#include "TiffWriters.h"
 #include "Workers.h"
 
 #include <QCoreApplication>
@@ -166,11 +168,12 @@ int TRasterManager::BandEnd(int firstColumn, int rows) const {
   return end;
 }
 
-void TRasterManager::Open(const QString& fileName) {
+void TRasterManager::Open(const QString& fileName, const TRasterOpenOptions& options) {
   CheckInternal(FParts.empty(), QStringLiteral("TRasterManager.Open"),
                 QStringLiteral("растр уже заполнен"));
   FFileName = fileName;
-  const std::shared_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName);
+  const std::shared_ptr<TRasterFile> file = OpenRasterFile(FProvider, fileName, options);
+  FFileFormat = file->Format();
   FBitsPerPixel = file->GetBitsPerPixel();
   SetHeader(std::move(file->GetDibSection(0, 0, 1, 1)->Header));
   SetSize(file->GetWidth(), file->GetHeight());
@@ -208,6 +211,7 @@ std::unique_ptr<TRasterFileDib> TRasterManager::ReadSourcePixels(const TRasterPa
 void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
   const int top = row * FSide;
   const int height = PartHeight(row);
+  file.ReadAhead(top, height);
   // Reading every part, the cache would keep the last ones and let the others go again. From a
   // stable file the others need not be read into parts at all; their pictures, when wanted now,
   // are made from the file's rows.
@@ -239,6 +243,7 @@ void TRasterManager::OpenRowOfParts(TRasterFile& file, int row, bool stable) {
 
 void TRasterManager::TakeHeaderOf(TRasterManager& source) {
   FFileName = source.FFileName;
+  FFileFormat = source.FFileFormat;
   FBitsPerPixel = source.FBitsPerPixel;
   const uint8_t* header = source.GetHeader();
   SetHeader(std::vector<uint8_t>(header, header + source.HeaderSize()));
@@ -355,7 +360,15 @@ void TRasterManager::SetYPelsPerMeter(int value) {
   Info().biYPelsPerMeter = value;
 }
 
-void TRasterManager::Save(const QString& fileName) {
+void TRasterManager::Save(const QString& fileName, const TSaveOptions& options) {
+  if (options.Format == TRasterFormat::Tiff) {
+    TReplacementFile file(fileName);
+    WriteTiff(*this, file.Stream(), fileName, options.Compression);
+    file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
+    FFileName = fileName;
+    FFileFormat = WrittenTiffFormat(options.Compression, FBitsPerPixel);
+    return;
+  }
   const int64_t bitsOffset = kFileHeaderSize + HeaderSize();
   const int64_t fileSize = bitsOffset + InfoHeaderOf(GetHeader())->biSizeImage;
   uint8_t fileHeader[kFileHeaderSize] = {};
@@ -369,6 +382,7 @@ void TRasterManager::Save(const QString& fileName) {
   WriteRows(file.Stream(), bitsOffset);
   file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
   FFileName = fileName;
+  FFileFormat = WrittenBmpFormat(FBitsPerPixel);
 }
 
 bool TRasterManager::CopyRowsFromSource(int row, THandleStream& file, int64_t offset) {

@@ -29,12 +29,13 @@ class TRasterManager {
   TRasterManager(const TRasterManager&) = delete;
   TRasterManager& operator=(const TRasterManager&) = delete;
 
-  // Reads a raster through the provider.
-  void Open(const QString& fileName);
-  // Writes the raster as a bottom-up BMP: into a temporary file of its own beside the target
-  // ("NAME.XXXXXX.~bm"), made durable, then renamed over the target. On failure the target is as
-  // it was and the temporary file is gone.
-  void Save(const QString& fileName);
+  // Reads a raster through the provider; the options choose the page of a PDF and its resolution.
+  void Open(const QString& fileName, const TRasterOpenOptions& options = {});
+  // Writes the raster in the format of the options (a bottom-up BMP by default, or a TIFF): into a
+  // temporary file of its own beside the target ("NAME.XXXXXX.~bm", "NAME.XXXXXX.~ti"), made
+  // durable, then renamed over the target. On failure the target is as it was and the temporary
+  // file is gone.
+  void Save(const QString& fileName, const TSaveOptions& options = {});
   // Makes this empty manager a copy of the source, with its own swap file and budget.
   void CopyFrom(TRasterManager& source);
   // Keeps only the rectangle (right and bottom exclusive). False when there is nothing to cut:
@@ -87,6 +88,8 @@ class TRasterManager {
   TRasterFileProvider* Provider() const { return FProvider; }
   TStatusInfo* StatusInfo() const { return FStatusInfo; }
   const QString& FileName() const { return FFileName; }
+  // The format of the file the raster was read from or last saved to, and what reading changed.
+  const TRasterFileFormat& FileFormat() const { return FFileFormat; }
   // The name the document goes by, for a manager that takes another's place.
   void SetFileName(const QString& fileName) { FFileName = fileName; }
   int64_t CacheSize() const { return FCacheSize; }
@@ -130,6 +133,7 @@ class TRasterManager {
   int64_t FCacheSize;
   TStatusInfo* FStatusInfo;
   QString FFileName;
+  TRasterFileFormat FFileFormat;
   int FWidth = 0;
   int FHeight = 0;
   int FBitsPerPixel = 0;

@@ -24,7 +24,9 @@ TEST_F(CliCommand, InfoPrintsSizeDepthResolutionAndTheHeader) {
   const TRun run = RunCli({"info", file});
   EXPECT_EQ(run.Status, 0) << run.Err.toStdString();
   EXPECT_EQ(run.Out, "Файл: " + file +
-                         "\nРазмер: 127 × 64 пикселей\nБитов на пиксель: 8\n"
+                         "\nФормат: BMP\nСжатие: нет\nРазмещение: строки сверху вниз\n"
+                         "Глубина в файле: 8 бит на пиксель\n"
+                         "Размер: 127 × 64 пикселей\nБитов на пиксель: 8\n"
                          "Разрешение: 2835 × 2835 точек на метр (72 × 72 точек на дюйм)\n"
                          "biWidth:\t127\nbiHeight:\t-64\nbiPlanes:\t1\nbiBitCount:\t8\n"
                          "biCompression:\t0\nbiSizeImage:\t8192\nbiXPelsPerMeter:\t2835\n"

@@ -1,3 +1,4 @@
+#include "GdalFiles.h"
 #include "QtPrinters.h"
 #include "RasterFiles.h"
 #include "RasterTestUtils.h"
@@ -32,6 +33,20 @@ TEST(RasterFileProvider, TheFilterListsAllRastersEachFormatAndAllFiles) {
             "Растры TIFF (*.tif)|*.tif|Все файлы (*.*)|*.*");
 }
 
+TEST(RasterFileProvider, KindsThatAreWrittenGiveTheSaveFilterAndTheFormatOfAName) {
+  TLocalFileProvider provider;
+  RegisterBmpFormat(&provider);
+  RegisterGdalFormats(&provider);
+  EXPECT_EQ(provider.GetSaveFilter(),
+            "Растры Windows (*.bmp)|*.bmp|Растры TIFF (*.tif; *.tiff)|*.tif; *.tiff");
+  EXPECT_EQ(provider.SaveFormatByExt("/a/scan.bmp"), TRasterFormat::Bmp);
+  for (const char* name : {"scan.tif", "SCAN.TIFF", "x.bmp/scan.Tif"})
+    EXPECT_EQ(provider.SaveFormatByExt(name), TRasterFormat::Tiff) << name;
+  for (const char* name : {"scan.png", "scan.jpg", "scan.pdf", "scan", "scan.gif"})
+    EXPECT_FALSE(provider.SaveFormatByExt(name)) << name;
+  EXPECT_EQ(provider.FindFormatByExt("scan.jpeg"), &TGdalFile::Create);
+}
+
 TEST(RasterFileProvider, FormatsAreFoundByExtensionIgnoringCaseAndBySubstring) {
   TLocalFileProvider provider;
   RegisterBmpFormat(&provider);
@@ -43,14 +58,17 @@ TEST(RasterFileProvider, FormatsAreFoundByExtensionIgnoringCaseAndBySubstring) {
     EXPECT_EQ(provider.FindFormatByExt(name), nullptr) << name;
 }
 
-TEST(RasterFileProvider, OpeningANameWithoutAFormatIsAnInternalError) {
+TEST(RasterFileProvider, OpeningANameWithoutAFormatNamesTheFileAndTheKindsThatOpen) {
   TBmpProvider provider;
   for (const char* name : {"/tmp/scan", "/tmp/scan.png"}) {
     EXPECT_EQ(MessageOf([&] { OpenRasterFile(&provider, name); }),
-              QStringLiteral("Внутренняя ошибка: Ошибка открытия растрового файла: не найден "
-                             "фильтр для работы с файлом %1 (OpenRasterFile)")
+              QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с "
+                             "файлом %1; открываются файлы *.bmp")
                   .arg(name));
   }
+  TLocalFileProvider none;
+  EXPECT_EQ(MessageOf([&] { OpenRasterFile(&none, "a.bmp"); }),
+            "Ошибка открытия растрового файла: не найден фильтр для работы с файлом a.bmp");
   EXPECT_EQ(MessageOf([&] { OpenRasterFile(&provider, "/nonexistent/scan.bmp"); }),
             "Не удаётся открыть файл /nonexistent/scan.bmp: нет такого файла или папки");
 }
