@@ -8,7 +8,8 @@
 
 namespace {
 
-// Trouble first: folded, not found, the found from the least sure, placed by hand, untouched.
+// Trouble first: folded, not found, the found at odds with their neighbours, the other found from
+// the least sure, placed by hand, untouched.
 double StateRank(const TGridCalibrator::TNodeInfo& info) {
   switch (info.State) {
     case TGridCalibrator::TNodeState::Folded:
@@ -16,13 +17,13 @@ double StateRank(const TGridCalibrator::TNodeInfo& info) {
     case TGridCalibrator::TNodeState::NotFound:
       return 1;
     case TGridCalibrator::TNodeState::Found:
-      return 2 + info.Confidence;
+      return 2 + info.Confidence + (info.Disagrees ? 0 : 1);
     case TGridCalibrator::TNodeState::ByHand:
-      return 4;
-    case TGridCalibrator::TNodeState::OnLattice:
       return 5;
+    case TGridCalibrator::TNodeState::OnLattice:
+      return 6;
   }
-  return 5;
+  return 6;
 }
 
 }  // namespace
@@ -34,7 +35,9 @@ QString NodeStateText(const TGridCalibrator::TNodeInfo& info) {
     case TGridCalibrator::TNodeState::ByHand:
       return QStringLiteral("вручную");
     case TGridCalibrator::TNodeState::Found:
-      return QStringLiteral("найден, %1 %").arg(std::lround(info.Confidence * 100));
+      return QStringLiteral("найден, %1 %%2")
+          .arg(std::lround(info.Confidence * 100))
+          .arg(info.Disagrees ? QStringLiteral(", не согласуется с соседними") : QString());
     case TGridCalibrator::TNodeState::NotFound:
       return QStringLiteral("не найден");
     case TGridCalibrator::TNodeState::Folded:

@@ -6,6 +6,7 @@
 #include "GridNodesDocks.h"
 #include "MainForms.h"
 #include "NodePropertiesForms.h"
+#include "NodeReports.h"
 #include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
 #include "ReadOnlyFiles.h"
@@ -14,6 +15,9 @@
 #include <QFileInfo>
 
 namespace {
+
+// The report after a search names this many nodes of each kind: the marks show the rest.
+constexpr int kReportedNodes = 5;
 
 const QString kGridFilter = QStringLiteral("Файлы сетки (*.json)|*.json|Все файлы (*.*)|*.*");
 
@@ -112,12 +116,13 @@ void TMainForm::RedoMenuClick() {
 
 void TMainForm::FindNodesMenuClick() {
   if (!FCalibrator || WorkRunning()) return;
-  const TAppliedNodes applied = FCalibrator->FindNodes();
-  const int searched = applied.Found + static_cast<int>(applied.NotFound.size());
-  QString report = QStringLiteral("Найдено %1 из %2 узлов").arg(applied.Found).arg(searched);
-  if (!applied.NotFound.empty())
-    report +=
-        QStringLiteral(".\nНе найденные узлы отмечены кружками с крестом: поставьте их сами.");
+  const TNodeSearch search = FCalibrator->FindNodes();
+  QString report = NodeSearchReport(search, kReportedNodes).join('\n');
+  if (search.FoundCount() < search.SearchedCount() || !search.Disagreeing().empty())
+    report += QStringLiteral(
+        "\n\nНе найденные узлы отмечены кружками с крестом, узлы, которые не согласуются с "
+        "соседними, — ромбами: поставьте их сами. Кружок найденного узла замкнут настолько, "
+        "насколько поиск в нём уверен.");
   QMessageBox::information(this, ApplicationTitle(), report);
 }
 

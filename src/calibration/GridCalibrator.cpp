@@ -208,9 +208,9 @@ void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
       break;
   }
   // A node placed by hand is no longer one the search missed.
-  const bool unmarked =
-      (state == dsMoveNode || state == dsResetNode) && std::erase(FMissed, TPoint{i, j}) > 0;
-  if (!Commit(std::move(edited)) && unmarked) GridChanged();
+  if (state == dsMoveNode || state == dsResetNode) ForgetNode(i, j);
+  // The node's mark changes even where its place does not: the table follows.
+  if (!Commit(std::move(edited))) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -335,7 +335,8 @@ void TGridCalibrator::Notify(int kind) {
   if (kind == nkAttached) {
     FLoupe = std::make_unique<TLoupe>(*GetValidOwner());
     FLoupe->OnPaintOver = [this](TDeviceInfo& device, TCanvas& canvas) {
-      PaintGrid(device, canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
+      PaintGrid(device, canvas, *FOptions,
+                TGridShown{FGrid, FMissed, FDisagreeing, FSureness, FFolded, FSelected});
       DrawFeedback(device, canvas);
     };
   } else if (kind == nkDetaching) {
@@ -374,17 +375,13 @@ TGridCalibrator::TNodeInfo TGridCalibrator::NodeInfo(int32_t i, int32_t j) const
       return TNodeInfo{TNodeState::Folded};
   if (std::find(FMissed.begin(), FMissed.end(), TPoint{i, j}) != FMissed.end())
     return TNodeInfo{TNodeState::NotFound};
-  if (FSearch.NX == FGrid.NX && FSearch.NY == FGrid.NY) {
-    const TFoundNode& found = FSearch.At(i, j);
-    if (found.Finding == TNodeFinding::Found && found.Pixel() == FGrid.NodePos(i, j))
-      return TNodeInfo{TNodeState::Found, found.Confidence};
-  }
+  // A node moved since the search has its sureness forgotten: it is placed by hand.
+  const size_t k = static_cast<size_t>(i) + static_cast<size_t>(j) * FGrid.NX;
+  if (k < FSureness.size() && FSureness[k] >= 0)
+    return TNodeInfo{
+        TNodeState::Found, FSureness[k],
+        std::find(FDisagreeing.begin(), FDisagreeing.end(), TPoint{i, j}) != FDisagreeing.end()};
   return TNodeInfo{FGrid.NodeAt(i, j).IsMoved() ? TNodeState::ByHand : TNodeState::OnLattice};
-}
-
-void TGridCalibrator::ForgetSearch() {
-  FMissed.clear();
-  FSearch = TNodeSearch{};
 }
 
 void TGridCalibrator::AddContextItems(TContextMenu& menu) {
@@ -418,12 +415,14 @@ void TGridCalibrator::SelectNext(bool forward) {
 }
 
 bool TGridCalibrator::SelectNextMissed() {
-  if (FMissed.empty()) return false;
+  if (FMissed.empty() && FDisagreeing.empty()) return false;
   std::vector<TPoint> missed = FMissed;
+  missed.insert(missed.end(), FDisagreeing.begin(), FDisagreeing.end());
   const auto order = [](const TPoint& a, const TPoint& b) {
     return a.Y != b.Y ? a.Y < b.Y : a.X < b.X;
   };
   std::sort(missed.begin(), missed.end(), order);
+  missed.erase(std::unique(missed.begin(), missed.end()), missed.end());
   auto next = missed.begin();
   if (FSelected) {
     next = std::upper_bound(missed.begin(), missed.end(), *FSelected, order);
@@ -467,8 +466,8 @@ void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
   TGridInfo edited = FGrid;
   const TPoint ref = edited.RefPos(i, j);
   edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
-  const bool unmarked = std::erase(FMissed, TPoint{i, j}) > 0;
-  if (!Commit(std::move(edited)) && unmarked) GridChanged();
+  ForgetNode(i, j);
+  if (!Commit(std::move(edited))) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -506,7 +505,8 @@ void TGridCalibrator::ShowStatus() {
 // --- Painting ---
 
 void TGridCalibrator::Paint(TCanvas& canvas) {
-  PaintGrid(Device(), canvas, *FOptions, TGridShown{FGrid, FMissed, FFolded, FSelected});
+  PaintGrid(Device(), canvas, *FOptions,
+            TGridShown{FGrid, FMissed, FDisagreeing, FSureness, FFolded, FSelected});
 }
 
 void TGridCalibrator::Repaint() {
@@ -525,11 +525,13 @@ bool TGridCalibrator::EditGridParams(QWidget* parent) {
                         .arg(FRaster->XPelsPerMeter())
                         .arg(FRaster->YPelsPerMeter()));
   TGridPaperParams params = GridToPaper(FGrid, rx, ry);
+  std::optional<TGridMap> map = FGrid.Map;
   if (!ShowGridParamsDialog(params.Left, params.Top, params.Width, params.Height, params.CellsX,
-                            params.CellsY, parent))
+                            params.CellsY, map, parent))
     return false;
   TGridInfo edited = FGrid;
   ApplyPaperParams(edited, params, rx, ry);
+  edited.Map = map;
   ForgetSearch();
   Commit(std::move(edited));
   FUIContext->CellXN->SetValue(params.CellsX);
@@ -636,7 +638,7 @@ void TGridCalibrator::ReplaceGrid(const TGridInfo& grid) {
   Repaint();
 }
 
-TAppliedNodes TGridCalibrator::FindNodes() {
+TNodeSearch TGridCalibrator::FindNodes() {
   SetDragState(dsIdle);
   const TGridInfo grid = FGrid;
   TRasterManager& raster = *FRaster;
@@ -644,14 +646,30 @@ TAppliedNodes TGridCalibrator::FindNodes() {
   RunWork(QStringLiteral("поиск узлов"),
           [&search, &raster, &grid] { search = FindGridNodes(raster, grid); });
   TGridInfo found = FGrid;
-  TAppliedNodes applied = ApplyFoundNodes(found, search);
+  const TAppliedNodes applied = ApplyFoundNodes(found, search);
   Commit(std::move(found));
   FMissed = applied.NotFound;
-  FSearch = std::move(search);
+  FDisagreeing = applied.Disagreeing;
+  FSureness.assign(search.Nodes.size(), -1);
+  for (size_t k = 0; k < search.Nodes.size(); ++k)
+    if (search.Nodes[k].Finding == TNodeFinding::Found) FSureness[k] = search.Nodes[k].Confidence;
   // What the search found and missed changed, whether the grid did or not.
   GridChanged();
   Repaint();
-  return applied;
+  return search;
+}
+
+void TGridCalibrator::ForgetSearch() {
+  FMissed.clear();
+  FDisagreeing.clear();
+  FSureness.clear();
+}
+
+void TGridCalibrator::ForgetNode(int32_t i, int32_t j) {
+  std::erase(FMissed, TPoint{i, j});
+  std::erase(FDisagreeing, TPoint{i, j});
+  const size_t k = static_cast<size_t>(i) + static_cast<size_t>(j) * FGrid.NX;
+  if (k < FSureness.size()) FSureness[k] = -1;
 }
 
 void TGridCalibrator::DoRasterChanged() {

@@ -86,20 +86,22 @@ class TGridCalibrator : public TEditor {
   // Looks for the scan's crossings of the nodes the user has not moved: the found nodes move onto
   // them as one step that can be undone, the others are marked until they are moved or the grid
   // changes as a whole.
-  TAppliedNodes FindNodes();
+  TNodeSearch FindNodes();
   const std::vector<TPoint>& MissedNodes() const { return FMissed; }
+  // The nodes the last search found at odds with the grid's other crossings, and how sure it is
+  // of each node it found (below 0 for the others; empty after a change of the whole grid).
+  const std::vector<TPoint>& DisagreeingNodes() const { return FDisagreeing; }
+  const std::vector<double>& Sureness() const { return FSureness; }
   // The cells that folded (see FoldedCells), marked in the view; the calibration refuses them.
   const std::vector<TPoint>& Folded() const { return FFolded; }
-  // What the last search found, while the grid is the one it searched over (empty otherwise).
-  const TNodeSearch& LastSearch() const { return FSearch; }
-
   // What became of a node: on its reference place, placed by hand, found by the last search (and
-  // how sure it was; a node moved since is placed by hand), not found by it, or a corner of a
-  // folded cell, which counts first.
+  // how sure it was, and whether it is at odds with the grid's other crossings; a node moved since
+  // is placed by hand), not found by it, or a corner of a folded cell, which counts first.
   enum class TNodeState { OnLattice, ByHand, Found, NotFound, Folded };
   struct TNodeInfo {
     TNodeState State = TNodeState::OnLattice;
     double Confidence = 0;
+    bool Disagrees = false;
   };
   TNodeInfo NodeInfo(int32_t i, int32_t j) const;
 
@@ -108,8 +110,8 @@ class TGridCalibrator : public TEditor {
   void Select(const std::optional<TPoint>& node);
   // The next node (or the previous one) in rows, from the selected one, round the grid.
   void SelectNext(bool forward);
-  // The next node the last search missed after the selected one, shown at a working zoom; false
-  // when it missed none.
+  // The next node the last search missed or found at odds with the others, after the selected
+  // one, shown at a working zoom; false when there is none.
   bool SelectNextMissed();
   // Centres the view on a node, zoomed in to at least kWorkingZoom logical pixels per raster pixel
   // when asked.
@@ -181,8 +183,6 @@ class TGridCalibrator : public TEditor {
   void UpdateLoupe();
   void DrawFeedback(const TDeviceInfo& device, TCanvas& canvas);
   bool MoveSelected(int32_t dx, int32_t dy);
-  // Forgets what the last search found and missed: the grid is another one now.
-  void ForgetSearch();
   // Runs a clip of the raster and the grid; whether it cut anything.
   bool Clip(const TGridClip& clip);
 
@@ -202,7 +202,11 @@ class TGridCalibrator : public TEditor {
   std::unique_ptr<TLoupe> FLoupe;
   std::vector<TPoint> FFolded;
   TCalibratorHistory FHistory;
+  // What the last search made of the nodes, shown until a node is moved or the grid changes whole.
+  void ForgetSearch();
+  void ForgetNode(int32_t i, int32_t j);
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
-  TNodeSearch FSearch;
+  std::vector<TPoint> FDisagreeing;
+  std::vector<double> FSureness;
   std::optional<TPoint> FMenuNode;  // the node under the right button's press
 };

@@ -1,13 +1,16 @@
 #include "GridCalibratorParams.h"
 
+#include "CoordinateSystems.h"
 #include "RecArrays.h"
 #include "SysUtils.h"
 
+#include <QCompleter>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringListModel>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -29,6 +32,40 @@ QLineEdit* AddField(QGridLayout* layout, int row, int column, const QString& cap
   layout->addWidget(label, row, column);
   layout->addWidget(edit, row, column + 1);
   return edit;
+}
+
+// Map coordinates and steps in metres, to the millimetre, without trailing zeros.
+QString MetresText(double metres) {
+  return FloatToStr(std::nearbyint(metres * 1000) / 1000);
+}
+
+// A CRS as the list shows it: its code, then its name, so that either can be typed to find it.
+QString CrsText(const TCoordinateSystem& system) {
+  return system.Id + QStringLiteral(" ") + system.Name;
+}
+
+// The list of the CRS field: every projected CRS of PROJ's database, found by any part of its code
+// or name, whatever the case.
+QCompleter* CrsCompleter(QObject* parent) {
+  QStringList texts;
+  for (const TCoordinateSystem& system : ProjectedCoordinateSystems()) texts << CrsText(system);
+  auto* completer = new QCompleter(new QStringListModel(texts, parent), parent);
+  completer->setCaseSensitivity(Qt::CaseInsensitive);
+  completer->setFilterMode(Qt::MatchContains);
+  completer->setMaxVisibleItems(12);
+  return completer;
+}
+
+// The CRS of the field's text: a code or name PROJ knows, or an entry of the list (a code and a
+// name after it).
+TCoordinateSystem CrsOfText(const QString& text) {
+  try {
+    return FindCoordinateSystem(text);
+  } catch (const Exception&) {
+    const QString code = text.trimmed().section(u' ', 0, 0);
+    if (!code.contains(u':') || code == text.trimmed()) throw;
+    return FindCoordinateSystem(code);
+  }
 }
 
 // Lengths are shown to the hundredth of a centimetre, without trailing zeros.
@@ -56,6 +93,25 @@ TGridCalibratorParamsForm::TGridCalibratorParamsForm(QWidget* parent) : QDialog(
   CellXNEdit = AddField(cellLayout, 0, 0, QStringLiteral("По горизонтали"), "CellXNEdit");
   CellYNEdit = AddField(cellLayout, 0, 2, QStringLiteral("По вертикали"), "CellYNEdit");
 
+  MapGroup = new QGroupBox(QStringLiteral("Координаты на карте"));
+  MapGroup->setObjectName(QStringLiteral("MapGroup"));
+  MapGroup->setCheckable(true);
+  MapGroup->setChecked(false);
+  auto* mapLayout = new QGridLayout(MapGroup);
+  MapCrsEdit = AddField(mapLayout, 0, 0, QStringLiteral("Система координат"), "MapCrsEdit");
+  MapCrsEdit->setMaximumWidth(QWIDGETSIZE_MAX);
+  MapCrsEdit->setPlaceholderText(QStringLiteral("код EPSG или часть названия"));
+  MapCrsEdit->setCompleter(CrsCompleter(MapCrsEdit));
+  mapLayout->removeWidget(MapCrsEdit);
+  mapLayout->addWidget(MapCrsEdit, 0, 1, 1, 3);
+  MapXEdit = AddField(mapLayout, 1, 0, QStringLiteral("Восток (X), м"), "MapXEdit");
+  MapYEdit = AddField(mapLayout, 1, 2, QStringLiteral("Север (Y), м"), "MapYEdit");
+  MapStepXEdit = AddField(mapLayout, 2, 0, QStringLiteral("Шаг по горизонтали, м"), "MapStepXEdit");
+  MapStepYEdit = AddField(mapLayout, 2, 2, QStringLiteral("Шаг по вертикали, м"), "MapStepYEdit");
+  for (QLineEdit* edit : {MapXEdit, MapYEdit})
+    edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("-00000000,000")) +
+                          16);
+
   OkBtn = new QPushButton(QStringLiteral("OK"));
   OkBtn->setObjectName(QStringLiteral("OkBtn"));
   OkBtn->setDefault(true);
@@ -67,6 +123,7 @@ TGridCalibratorParamsForm::TGridCalibratorParamsForm(QWidget* parent) : QDialog(
   auto* groups = new QVBoxLayout;
   groups->addWidget(SizeGroup);
   groups->addWidget(CellGroup);
+  groups->addWidget(MapGroup);
   groups->addStretch();
   auto* buttons = new QVBoxLayout;
   buttons->addWidget(OkBtn);
@@ -81,7 +138,13 @@ TGridCalibratorParamsForm::TGridCalibratorParamsForm(QWidget* parent) : QDialog(
   setTabOrder(GridWidthEdit, GridHeightEdit);
   setTabOrder(GridHeightEdit, CellXNEdit);
   setTabOrder(CellXNEdit, CellYNEdit);
-  setTabOrder(CellYNEdit, OkBtn);
+  setTabOrder(CellYNEdit, MapGroup);
+  setTabOrder(MapGroup, MapCrsEdit);
+  setTabOrder(MapCrsEdit, MapXEdit);
+  setTabOrder(MapXEdit, MapYEdit);
+  setTabOrder(MapYEdit, MapStepXEdit);
+  setTabOrder(MapStepXEdit, MapStepYEdit);
+  setTabOrder(MapStepYEdit, OkBtn);
   setTabOrder(OkBtn, CancelBtn);
 
   const double scale = logicalDpiX() / 96.0;
@@ -97,6 +160,67 @@ void TGridCalibratorParamsForm::SetValues(const TGridPaperParams& centimetres) {
   GridHeightEdit->setText(LengthText(FValues.Height));
   CellXNEdit->setText(QString::number(FValues.CellsX));
   CellYNEdit->setText(QString::number(FValues.CellsY));
+}
+
+void TGridCalibratorParamsForm::SetMap(const std::optional<TGridMap>& map) {
+  FMap = map;
+  MapGroup->setChecked(map.has_value());
+  if (!map) return;
+  QString crs = map->Crs;
+  try {
+    crs = CrsText(FindCoordinateSystem(map->Crs));
+  } catch (const Exception&) {
+    // A CRS this PROJ does not know is shown as the grid names it, for the user to correct.
+  }
+  MapCrsEdit->setText(crs);
+  MapXEdit->setText(MetresText(map->X));
+  MapYEdit->setText(MetresText(map->Y));
+  MapStepXEdit->setText(MetresText(map->StepX));
+  MapStepYEdit->setText(MetresText(map->StepY));
+}
+
+void TGridCalibratorParamsForm::ReadMapFields() {
+  if (!MapGroup->isChecked()) {
+    FMap.reset();
+    return;
+  }
+  QLineEdit* field = MapCrsEdit;
+  try {
+    TGridMap map;
+    try {
+      map.Crs = CrsOfText(MapCrsEdit->text()).Id;
+    } catch (const Exception& e) {
+      throw Exception(QStringLiteral("Система координат \"%1\" %2")
+                          .arg(MapCrsEdit->text().trimmed(), e.Message()));
+    }
+    const auto metres = [&field](QLineEdit* edit) {
+      field = edit;
+      return StrToFloatAnySep(edit->text().trimmed());
+    };
+    map.X = metres(MapXEdit);
+    map.Y = metres(MapYEdit);
+    map.StepX = metres(MapStepXEdit);
+    map.StepY = metres(MapStepYEdit);
+    // Beyond these no CRS on Earth reaches; the grid file would not be read back.
+    constexpr double kMaxCoordinate = 1e10, kMaxStep = 1e8;
+    if (!(std::abs(map.X) <= kMaxCoordinate) || !(std::abs(map.Y) <= kMaxCoordinate)) {
+      field = std::abs(map.X) <= kMaxCoordinate ? MapYEdit : MapXEdit;
+      throw Exception(QStringLiteral("Координаты на карте слишком велики по модулю"));
+    }
+    if (!(map.StepX > 0) || !(map.StepY > 0)) {
+      field = map.StepX > 0 ? MapStepYEdit : MapStepXEdit;
+      throw Exception(QStringLiteral("Шаг сетки на местности должен быть больше нуля"));
+    }
+    if (map.StepX > kMaxStep || map.StepY > kMaxStep) {
+      field = map.StepX > kMaxStep ? MapStepXEdit : MapStepYEdit;
+      throw Exception(QStringLiteral("Шаг сетки на местности слишком велик"));
+    }
+    FMap = map;
+  } catch (const Exception&) {
+    field->setFocus();
+    field->selectAll();
+    throw;
+  }
 }
 
 void TGridCalibratorParamsForm::ReadFields() {
@@ -135,6 +259,7 @@ void TGridCalibratorParamsForm::ReadFields() {
 void TGridCalibratorParamsForm::accept() {
   try {
     ReadFields();
+    ReadMapFields();
   } catch (const Exception& e) {
     HandleException(e);
     return;
@@ -143,10 +268,11 @@ void TGridCalibratorParamsForm::accept() {
 }
 
 bool ShowGridParamsDialog(double& left, double& top, double& width, double& height, int& cellsX,
-                          int& cellsY, QWidget* parent) {
+                          int& cellsY, std::optional<TGridMap>& map, QWidget* parent) {
   TGridCalibratorParamsForm form(parent);
   form.SetValues(
       TGridPaperParams{left * 100, top * 100, width * 100, height * 100, cellsX, cellsY});
+  form.SetMap(map);
   if (form.exec() != QDialog::Accepted) return false;
   const TGridPaperParams& values = form.Values();
   left = values.Left / 100;
@@ -155,5 +281,6 @@ bool ShowGridParamsDialog(double& left, double& top, double& width, double& heig
   height = values.Height / 100;
   cellsX = values.CellsX;
   cellsY = values.CellsY;
+  map = form.Map();
   return true;
 }

@@ -1,5 +1,6 @@
 #include "GridFiles.h"
 
+#include "CoordinateSystems.h"
 #include "FileUtils.h"
 #include "RasterManagers.h"
 #include "Streams.h"
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -21,6 +23,9 @@ namespace {
 // Coordinates beyond this would let the lattice's positions overflow.
 constexpr double kMaxCoordinate = 1 << 28;
 constexpr int kMaxCells = 10000;
+// Map coordinates and ground steps in metres: beyond these no CRS on Earth reaches.
+constexpr double kMaxMapCoordinate = 1e10;
+constexpr double kMaxMapStep = 1e8;
 // The lattice keeps 8 bytes per node.
 constexpr int64_t kMaxNodes = 1000000;
 
@@ -224,6 +229,7 @@ class TGridFileReader {
   void CheckKeys(const QJsonObject& object, const QStringList& keys, const QString& where) const;
   TGridPaperParams Paper(const QJsonValue& value, int cellsX, int cellsY) const;
   TGridFile::TNode Node(const QJsonValue& value, int cellsX, int cellsY) const;
+  TGridMap Map(const QJsonValue& value) const;
 
   QString FFileName;
 };
@@ -299,6 +305,43 @@ TGridFile::TNode TGridFileReader::Node(const QJsonValue& value, int cellsX, int 
   return node;
 }
 
+TGridMap TGridFileReader::Map(const QJsonValue& value) const {
+  if (!value.isObject())
+    Fail(QStringLiteral("\"map\" должно быть объектом {\"crs\", \"x\", \"y\", \"step\"}"));
+  const QJsonObject object = value.toObject();
+  CheckKeys(object, {"crs", "x", "y", "step"}, QStringLiteral("в \"map\""));
+  for (const char* key : {"crs", "x", "y", "step"})
+    if (!object.contains(key)) Fail(QStringLiteral("в \"map\" нет поля \"%1\"").arg(key));
+  if (!object["crs"].isString())
+    Fail(QStringLiteral("\"map\".\"crs\" должно быть строкой, например \"EPSG:28407\""));
+  TGridMap map;
+  try {
+    map.Crs = FindCoordinateSystem(object["crs"].toString()).Id;
+  } catch (const Exception& e) {
+    Fail(QStringLiteral("система координат \"%1\" %2")
+             .arg(Quoted(object["crs"].toString()), e.Message()));
+  }
+  map.X = Number(object, "x", "\"map\".\"x\"");
+  map.Y = Number(object, "y", "\"map\".\"y\"");
+  for (const double coordinate : {map.X, map.Y})
+    if (std::abs(coordinate) > kMaxMapCoordinate)
+      Fail(QStringLiteral("координаты \"map\" слишком велики по модулю: не больше %1 м")
+               .arg(kMaxMapCoordinate, 0, 'g'));
+  const QJsonArray step = object["step"].toArray();
+  if (!object["step"].isArray() || step.size() != 2 || !step[0].isDouble() || !step[1].isDouble())
+    Fail(QStringLiteral("\"map\".\"step\" должно быть парой чисел [X, Y] в метрах"));
+  map.StepX = step[0].toDouble();
+  map.StepY = step[1].toDouble();
+  // Northing decreases downwards by the step: a step of no length or one backwards would place the
+  // sheet on the map folded or mirrored.
+  if (!(map.StepX > 0) || !(map.StepY > 0))
+    Fail(QStringLiteral("шаг сетки на местности \"map\".\"step\" должен быть больше нуля"));
+  if (map.StepX > kMaxMapStep || map.StepY > kMaxMapStep)
+    Fail(QStringLiteral("шаг сетки на местности \"map\".\"step\" слишком велик: не больше %1 м")
+             .arg(kMaxMapStep, 0, 'g'));
+  return map;
+}
+
 TGridFile TGridFileReader::Parse(const QByteArray& text) {
   int64_t objects = 0;
   int64_t values = 1;
@@ -321,7 +364,7 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
     Fail(QStringLiteral("поле \"%1\" указано дважды%2")
              .arg(Quoted(twice->Key), twice->Where.isEmpty() ? QString() : u' ' + twice->Where));
   const QJsonObject root = document.object();
-  CheckKeys(root, {"cells", "origin", "step", "paper", "nodes"}, QString());
+  CheckKeys(root, {"cells", "origin", "step", "paper", "nodes", "map"}, QString());
 
   TGridFile grid;
   if (!root.contains("cells")) Fail(QStringLiteral("нет поля \"cells\""));
@@ -368,6 +411,7 @@ TGridFile TGridFileReader::Parse(const QByteArray& text) {
       grid.Nodes.push_back(node);
     }
   }
+  if (root.contains("map")) grid.Map = Map(root["map"]);
   return grid;
 }
 
@@ -418,8 +462,25 @@ TGridInfo MakeGrid(const TGridFile& file, const TRasterManager& raster) {
     const TPoint ref = grid.RefPos(node.I, node.J);
     grid.NodeAt(node.I, node.J).Offset = TPoint{node.X - ref.X, node.Y - ref.Y};
   }
+  grid.Map = file.Map;
   return grid;
 }
+
+namespace {
+
+// The "map" member of a grid file, with a comma and a line break before it; numbers in their
+// shortest form that reads back exactly.
+QString MapMember(const TGridMap& map) {
+  const QByteArray crs = QJsonDocument(QJsonArray{map.Crs}).toJson(QJsonDocument::Compact);
+  const auto number = [](double value) {
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+  };
+  return QStringLiteral(",\n  \"map\": {\"crs\": %1, \"x\": %2, \"y\": %3, \"step\": [%4, %5]}")
+      .arg(QString::fromUtf8(crs.mid(1, crs.size() - 2)), number(map.X), number(map.Y),
+           number(map.StepX), number(map.StepY));
+}
+
+}  // namespace
 
 void WriteGridFile(const QString& fileName, const TGridInfo& grid) {
   QStringList nodes;
@@ -436,14 +497,15 @@ void WriteGridFile(const QString& fileName, const TGridInfo& grid) {
   const QString text =
       QStringLiteral(
           "{\n  \"cells\": [%1, %2],\n  \"origin\": [%3, %4],\n  \"step\": [%5, %6],\n"
-          "  \"nodes\": [%7]\n}\n")
+          "  \"nodes\": [%7]%8\n}\n")
           .arg(grid.NX - 1)
           .arg(grid.NY - 1)
           .arg(grid.Origin.X)
           .arg(grid.Origin.Y)
           .arg(grid.Step.X)
           .arg(grid.Step.Y)
-          .arg(nodes.isEmpty() ? QString() : "\n" + nodes.join(QStringLiteral(",\n")) + "\n  ");
+          .arg(nodes.isEmpty() ? QString() : "\n" + nodes.join(QStringLiteral(",\n")) + "\n  ")
+          .arg(grid.Map ? MapMember(*grid.Map) : QString());
   const QByteArray bytes = text.toUtf8();
   TReplacementFile file(fileName);
   file.Stream().WriteBuffer(bytes.constData(), bytes.size());

@@ -115,6 +115,14 @@ void CheckGridCalibrates(const TGridInfo& grid) {
     throw Exception(QStringLiteral("Калибровка невозможна. ") + problem + QStringLiteral("."));
 }
 
+TGeoTransform MapGeoTransform(const TGridInfo& grid) {
+  const TGridMap& map = *grid.Map;
+  const double sizeX = map.StepX / grid.Step.X;
+  const double sizeY = map.StepY / grid.Step.Y;
+  return TGeoTransform{map.X - (grid.Origin.X + 0.5) * sizeX, sizeX, 0,
+                       map.Y + (grid.Origin.Y + 0.5) * sizeY, 0,     -sizeY};
+}
+
 TGridPaperParams GridToPaper(const TGridInfo& grid, double resolutionX, double resolutionY) {
   TGridPaperParams params;
   params.Left = grid.Origin.X / resolutionX;

@@ -4,7 +4,9 @@
 
 #include <QString>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // One crossing of the reference lattice: how far the user moved it from its reference position,
@@ -14,6 +16,19 @@ struct TGridNodeInfo {
 
   bool IsMoved() const { return Offset.X != 0 || Offset.Y != 0; }
   friend bool operator==(const TGridNodeInfo&, const TGridNodeInfo&) = default;
+};
+
+// Where the grid lies on the map: the map coordinates of node (0, 0) (easting, northing) and the
+// ground length of a cell across and down, in metres of a projected CRS. Northing decreases
+// downwards: node (i, j) lies at (X + i·StepX, Y − j·StepY).
+struct TGridMap {
+  QString Crs;  // as FindCoordinateSystem names it, e.g. "EPSG:28407"
+  double X = 0;
+  double Y = 0;
+  double StepX = 0;
+  double StepY = 0;
+
+  friend bool operator==(const TGridMap&, const TGridMap&) = default;
 };
 
 // The regular lattice that the scanned sheet ought to show, in pixels of the open raster, and the
@@ -26,6 +41,8 @@ class TGridInfo {
   int32_t NY = 0;
   TPoint Origin;
   TPoint Step;
+  // The map coordinates of the lattice, when the sheet is a map the user placed.
+  std::optional<TGridMap> Map;
 
   // Raises the list's index error outside 0..NX-1, 0..NY-1.
   TGridNodeInfo& NodeAt(int32_t i, int32_t j);
@@ -59,6 +76,14 @@ std::vector<TPoint> FoldedCells(const TGridInfo& grid);
 QString GridFoldProblem(const TGridInfo& grid);
 // Raises the problem, when there is one, as the reason a calibration is refused.
 void CheckGridCalibrates(const TGridInfo& grid);
+
+// The map coordinates of the raster's pixels once they lie on the reference lattice (after the
+// calibration, and a clip that moves the lattice with the picture), as GDAL states them: map X =
+// T[0] + px·T[1] + py·T[2], map Y = T[3] + px·T[4] + py·T[5], with (px, py) measured from the
+// raster's top-left corner. A node stands for its pixel, so its map coordinates are those of the
+// pixel's centre. The grid must have map coordinates and cells of some size.
+using TGeoTransform = std::array<double, 6>;
+TGeoTransform MapGeoTransform(const TGridInfo& grid);
 
 // The grid as the grid parameters dialog shows it: lengths in metres of the paper base, derived
 // from the raster's resolution in dots per metre.

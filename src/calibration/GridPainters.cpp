@@ -5,15 +5,33 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
 constexpr std::array<std::array<int32_t, 2>, 4> kNeighbours{{{-1, 0}, {1, 0}, {0, -1}, {0, 1}}};
+// A node found this sure gets its whole ring; a ring is never shorter than this share of one, so
+// that the least sure mark still shows.
+constexpr double kWholeRing = 0.995;
+constexpr double kLeastArc = 0.05;
 
 void AddCircle(TContour& c, const TWorldPoint& centre, double radius) {
   c.MoveTo(TWorldPoint{centre.X + radius, centre.Y});
   c.ArcTo(TWorldPoint{centre.X - radius, centre.Y}, 1);
   c.CloseArc(1);
+}
+
+// The share of a circle from its top, clockwise on the screen (page coordinates grow upwards), in
+// short chords.
+void AddArc(TContour& c, const TWorldPoint& centre, double radius, double share) {
+  constexpr int kChords = 32;
+  constexpr double kTurn = 6.283185307179586;
+  const int chords = std::max(1, static_cast<int>(std::ceil(kChords * share)));
+  c.MoveTo(TWorldPoint{centre.X, centre.Y + radius});
+  for (int k = 1; k <= chords; ++k) {
+    const double angle = kTurn * share * k / chords;
+    c.LineTo(TWorldPoint{centre.X + radius * std::sin(angle), centre.Y + radius * std::cos(angle)});
+  }
 }
 
 TLineStyle Solid(TColor color) {
@@ -42,6 +60,7 @@ class TGridPainter {
     PaintReference();
     PaintMoved();
     PaintMissed();
+    PaintDisagreeing();
     PaintSelected();
   }
 
@@ -112,7 +131,7 @@ class TGridPainter {
           const TPoint q = FGrid.NodePos(ni, nj);
           if (Shown(p, q)) AddSegment(*moved, p, q);
         }
-        if (Shown(p)) AddCircle(*marks, FPlaces.Page(p), FRadius);
+        if (Shown(p)) AddMark(*marks, i, j, FPlaces.Page(p));
         if (Shown(p, FGrid.RefPos(i, j))) AddSegment(*shifts, p, FGrid.RefPos(i, j));
       }
     Draw(*moved, HollowFill, Solid(FOptions.DstGridColor));
@@ -133,6 +152,34 @@ class TGridPainter {
       marks->LineTo(TWorldPoint{c.X + radius, c.Y});
       marks->MoveTo(TWorldPoint{c.X, c.Y - radius});
       marks->LineTo(TWorldPoint{c.X, c.Y + radius});
+    }
+    Draw(*marks, HollowFill, Solid(FOptions.MissedNodeColor));
+  }
+
+  // A moved node's ring; that of a node the last search found closes as far as it is sure.
+  void AddMark(TContour& marks, int32_t i, int32_t j, const TWorldPoint& at) const {
+    const size_t k = static_cast<size_t>(i) + static_cast<size_t>(j) * FGrid.NX;
+    const double sure = k < FShown.Sureness.size() ? FShown.Sureness[k] : -1;
+    if (sure < 0 || sure >= kWholeRing)
+      AddCircle(marks, at, FRadius);
+    else
+      AddArc(marks, at, FRadius, std::max(sure, kLeastArc));
+  }
+
+  void PaintDisagreeing() {
+    if (FShown.Disagreeing.empty()) return;
+    // A diamond twice a node's size around it: the crossing the search saw there, or the node
+    // placed by hand, is not where the grid's other crossings put it.
+    const double half = 2 * FRadius;
+    TContourLease marks;
+    for (const TPoint& n : FShown.Disagreeing) {
+      if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
+      const TWorldPoint c = FPlaces.Page(FGrid.NodePos(n.X, n.Y));
+      marks->MoveTo(TWorldPoint{c.X, c.Y + half});
+      marks->LineTo(TWorldPoint{c.X + half, c.Y});
+      marks->LineTo(TWorldPoint{c.X, c.Y - half});
+      marks->LineTo(TWorldPoint{c.X - half, c.Y});
+      marks->Close();
     }
     Draw(*marks, HollowFill, Solid(FOptions.MissedNodeColor));
   }

@@ -39,13 +39,20 @@ class TNodePlaces {
 struct TGridShown {
   const TGridInfo& Grid;
   const std::vector<TPoint>& Missed;  // (i, j) of the nodes a search did not find
+  // (i, j) of the nodes the grid's other crossings put elsewhere, by the last search.
+  const std::vector<TPoint>& Disagreeing;
+  // How sure the last search is of each node it found, from 0 to 1, at i + j·NX; none (below 0)
+  // for the others, or no entries at all.
+  const std::vector<double>& Sureness;
   const std::vector<TPoint>& Folded;  // (i, j) of the cells that folded
   std::optional<TPoint> Selected;     // (i, j) of the node the keys move
 };
 
 // Paints the grid over the picture of a device, in layers: the folded cells hatched, the
-// reference lattice with the marks of its unmoved nodes, the moved grid with its marks, a dotted
-// line from each moved node to its reference place, the rings of the nodes a search missed, and
-// the selected node ringed twice. Marks keep their size on the screen at every zoom.
+// reference lattice with the marks of its unmoved nodes, the moved grid with its marks (the mark of
+// a node a search found closes as far as the search is sure of it), a dotted line from each moved
+// node to its reference place, the rings of the nodes a search missed and the diamonds of those
+// whose crossing the others put elsewhere, and the selected node ringed twice. Marks keep their
+// size on the screen at every zoom.
 void PaintGrid(const TDeviceInfo& device, TCanvas& canvas, const TGridCalibratorOptions& options,
                const TGridShown& shown);

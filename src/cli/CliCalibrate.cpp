@@ -4,6 +4,7 @@
 #include "CliFindNodes.h"
 #include "CliRasterOptions.h"
 #include "RasterManagers.h"
+#include "WorldFiles.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ int RunCalibrate(const QStringList& args) {
     throw ECliUsage(QStringLiteral("нужны два файла: исходный и результат"));
   CheckOutputIsNoInput(options.Positional[1], QStringLiteral("результат"),
                        {{options.GridFile, QStringLiteral("файл сетки")}});
+  for (const QString& name : WorldFileNames(options.Positional[1]))
+    CheckOutputIsNoInput(name, QStringLiteral("файл привязки"),
+                         {{options.Positional[0], QStringLiteral("растр")},
+                          {options.GridFile, QStringLiteral("файл сетки")}});
   TCliRaster cli(options);
   const TSaveOptions save = cli.OutputFormat(options.Positional[1]);
   TRasterManager& raster = cli.Raster();
@@ -23,6 +28,8 @@ int RunCalibrate(const QStringList& args) {
   if (options.Clip) ClipRasterToGrid(raster, grid);
   if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
   raster.Save(options.Positional[1], save);
+  // The picture is regular in the sheet's centimetres now: one affine transform places it.
+  if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
   return 0;
 }
 
@@ -48,6 +55,11 @@ TCliCommand CliCalibrateCommand() {
           "                                                       (в сантиметрах бумаги)\n"
           "                  \"nodes\": [{\"i\": I, \"j\": J, \"x\": X, \"y\": Y}, ...] }\n"
           "                узел (I, J) лежит на растре в точке (X, Y); остальные узлы на месте\n"
+          "                \"map\": {\"crs\": \"EPSG:28407\", \"x\": E, \"y\": N, \"step\": [SX, "
+          "SY]}\n"
+          "                - координаты узла (0, 0) на карте и шаг сетки на местности, м;\n"
+          "                тогда рядом с OUT.bmp пишутся OUT.bpw, OUT.wld, OUT.prj и\n"
+          "                OUT.bmp.aux.xml, по которым ГИС помещают растр на карту\n"
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"

@@ -7,9 +7,9 @@
 #include <cstdio>
 
 const std::vector<TCliCommand>& CliCommands() {
-  static const std::vector<TCliCommand> commands = {CliInfoCommand(), CliConvertCommand(),
-                                                    CliCalibrateCommand(), CliFindNodesCommand(),
-                                                    CliRenderCommand()};
+  static const std::vector<TCliCommand> commands = {
+      CliInfoCommand(),   CliConvertCommand(), CliCalibrateCommand(), CliFindNodesCommand(),
+      CliGeorefCommand(), CliBatchCommand(),   CliRenderCommand()};
   return commands;
 }
 

@@ -32,6 +32,8 @@ TCliCommand CliInfoCommand();
 TCliCommand CliConvertCommand();
 TCliCommand CliCalibrateCommand();
 TCliCommand CliFindNodesCommand();
+TCliCommand CliGeorefCommand();
+TCliCommand CliBatchCommand();
 TCliCommand CliRenderCommand();
 
 // The commands in the order --help lists them.

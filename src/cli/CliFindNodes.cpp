@@ -4,7 +4,16 @@
 #include "CliRasterOptions.h"
 #include "FindNodes.h"
 #include "GridFiles.h"
+#include "NodeReports.h"
 #include "RasterManagers.h"
+
+namespace {
+
+// Each list of the report names this many nodes and counts the rest: a fine grid that does not fit
+// a large scan would list hundreds of thousands.
+constexpr int kReportedNodes = 20;
+
+}  // namespace
 
 TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) {
   if (options.GridFile.isEmpty())
@@ -26,13 +35,9 @@ TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options) 
 
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options) {
   const TNodeSearch search = FindGridNodes(raster, grid);
-  const TAppliedNodes applied = ApplyFoundNodes(grid, search);
+  ApplyFoundNodes(grid, search);
   if (options.Quiet) return;
-  QString report =
-      QStringLiteral("Найдено %1 из %2 узлов\n").arg(applied.Found).arg(search.SearchedCount());
-  for (const TPoint& node : applied.NotFound)
-    report += QStringLiteral("Узел (%1, %2) не найден\n").arg(node.X).arg(node.Y);
-  CliPrint(stdout, report);
+  CliPrint(stdout, NodeSearchReport(search, kReportedNodes).join('\n') + '\n');
 }
 
 namespace {

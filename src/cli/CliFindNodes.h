@@ -11,5 +11,6 @@ struct TCliRasterOptions;
 TGridInfo OpenRasterWithGrid(TCliRaster& cli, const TCliRasterOptions& options);
 
 // Finds the crossings of the scan's grid near the grid's nodes and moves the nodes found onto them.
-// Unless quiet, prints how many were found and every node that was not, on standard output.
+// Unless quiet, prints on standard output how many were found, and names the nodes left in place,
+// those whose crossing disagrees with the others and those found without much confidence.
 void FindAndPlaceNodes(TRasterManager& raster, TGridInfo& grid, const TCliRasterOptions& options);

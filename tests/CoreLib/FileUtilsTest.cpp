@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
@@ -365,19 +364,6 @@ TEST_F(ReplacementFile, TakesTheTargetsPlaceOnlyWhenCompleteAndKeepsItsPermissio
   EXPECT_EQ(Files(), QStringList{"out.bmp"});
 }
 
-// The owner's set-user-ID and set-group-ID bits would otherwise pass to a file of another owner:
-// root replacing a user's file would leave a set-user-ID-root file that anybody may write.
-TEST_F(ReplacementFile, TheReplacedFilesSetIdBitsAreDropped) {
-  WriteText(FTarget, "old");
-  ASSERT_EQ(::chmod(QFile::encodeName(FTarget).constData(), 06777), 0);
-  TReplacementFile file(FTarget);
-  file.Stream().WriteBuffer("new", 3);
-  file.Commit("Ошибка");
-  struct stat st;
-  ASSERT_EQ(::stat(QFile::encodeName(FTarget).constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0777u);
-}
-
 TEST_F(ReplacementFile, SavesToOneTargetAtOnceDoNotMeetAndTheLastRenameWinsWhole) {
   TReplacementFile first(FTarget);
   TReplacementFile second(FTarget);
@@ -433,28 +419,6 @@ TEST_F(ReplacementFile, TemporaryNamesKeepTheMarkOfTheTargetsExtension) {
         << file.TempName().toStdString();
   }
   EXPECT_EQ(Files(), QStringList());
-}
-
-// A device, a pipe or a socket in the output's place would be replaced by a regular file (as root
-// even the system's /dev/null); a link to one is followed for the check.
-TEST_F(ReplacementFile, OnlyARegularFileOrNothingIsReplaced) {
-  const QString device = Path("null.bmp");
-  ASSERT_EQ(::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)), 0)
-      << "the tests make device nodes as root";
-  const QString pipe = Path("pipe.bmp");
-  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-  const QString link = Path("link.bmp");
-  ASSERT_EQ(::symlink(QFile::encodeName(pipe).constData(), QFile::encodeName(link).constData()), 0);
-  for (const QString& target : {device, pipe, link})
-    EXPECT_EQ(MessageOf([&] { TReplacementFile file(target); }),
-              "Не удаётся создать файл " + target +
-                  ": это не обычный файл, а канал, устройство или сокет");
-  struct stat st;
-  ASSERT_EQ(::stat(QFile::encodeName(device).constData(), &st), 0);
-  EXPECT_TRUE(S_ISCHR(st.st_mode));
-  ASSERT_EQ(::lstat(QFile::encodeName(link).constData(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(Files(), QStringList({"link.bmp", "null.bmp", "pipe.bmp"}));
 }
 
 TEST_F(ReplacementFile, AFolderAsTargetIsRefusedAndAFailedRenameNamesTargetAndCause) {

@@ -2,6 +2,7 @@
 // and what a stopped work leaves behind.
 #include "CalibrateRaster.h"
 #include "GridCalibrator.h"
+#include "GridFiles.h"
 #include "MainFormTestUtils.h"
 #include "ModalAnswers.h"
 #include "QtPrinters.h"
@@ -10,9 +11,11 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -23,6 +26,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -108,6 +112,36 @@ void ReportUntilCancelled(TStatusInfo& status) {
     progress.ShowPercent(percent);
     Sleep();
   }
+}
+
+// Clicks "Отменить", as the user does, while the operation shows a percentage between 20 and 80:
+// the work is stopped in its middle, with part of its result written, neither at its first report
+// nor after its last.
+class TCancelInTheMiddle {
+ public:
+  TCancelInTheMiddle(TMainForm& form, const QString& operation) {
+    QObject::connect(&FTimer, &QTimer::timeout, [this, &form, operation] {
+      const QString shown = form.ReadStatusText(TStatusInfo::PercentSlot);
+      const int percent = shown.chopped(1).toInt();
+      if (Pressed || !form.WorkRunning() ||
+          form.ReadStatusText(TStatusInfo::OperationSlot) != operation || shown.isEmpty() ||
+          percent < 20 || percent > 80)
+        return;
+      Control<QToolButton>(&form, "CancelWorkBtn")->click();
+      Pressed = true;
+    });
+    FTimer.start(1);
+  }
+  bool Pressed = false;
+
+ private:
+  QTimer FTimer;
+};
+
+// The grid as its file holds it.
+QByteArray GridBytes(const TGridInfo& grid, const QString& name) {
+  WriteGridFile(name, grid);
+  return ReadFile(name);
 }
 
 }  // namespace
@@ -318,4 +352,145 @@ TEST(MainFormWork, TheWindowKeepsPaintingWhileTheRasterIsCalibrated) {
   view.stop();
   EXPECT_GE(paints, 3);
   EXPECT_EQ(Pixels(*form.Raster()), expected);
+}
+
+// Each work cancelled in its middle, with part of its result written: the raster, its picture,
+// the grid and the files are as they were before the work began, and nothing new waits to be
+// undone.
+TEST(MainFormWork, WorkCancelledInItsMiddleLeavesEverythingAsItWas) {
+  TForm f(3780, 3000, 2250, 24);
+  TWatchedForm& form = f.Form;
+  TBoxWatch boxes;
+  // Out of the folder whose files are watched.
+  const QTemporaryDir aside;
+  const QString gridFile = aside.filePath("grid.json");
+  const auto stopped = [&](const char* what, const QString& operation,
+                           const std::function<void()>& start) {
+    TRasterManager* raster = form.Raster();
+    const std::vector<uint32_t> pixels = Pixels(*raster);
+    const TGridInfo grid = form.Calibrator()->Grid();
+    const QByteArray gridBytes = GridBytes(grid, gridFile);
+    const QString undo = form.findChild<QAction*>("UndoMenu")->text();
+    const QStringList files = QDir(f.Dir.path()).entryList(QDir::Files);
+    const bool modified = form.Modified();
+    form.EditWindow()->Repaint();
+    const QImage shown = form.EditWindow()->Surface().copy();
+    TCancelInTheMiddle cancel(form, operation);
+    start();
+    EXPECT_TRUE(cancel.Pressed) << what << ": the work ended before it was cancelled";
+    EXPECT_EQ(form.Raster(), raster) << what;
+    EXPECT_EQ(form.Calibrator()->Raster(), raster) << what;
+    EXPECT_EQ(Pixels(*form.Raster()), pixels) << what;
+    EXPECT_EQ(form.Calibrator()->Grid(), grid) << what;
+    EXPECT_EQ(GridBytes(form.Calibrator()->Grid(), gridFile), gridBytes) << what;
+    EXPECT_EQ(form.findChild<QAction*>("UndoMenu")->text(), undo) << what;
+    EXPECT_EQ(QDir(f.Dir.path()).entryList(QDir::Files), files) << what;
+    EXPECT_EQ(form.Modified(), modified) << what;
+    EXPECT_TRUE(form.Calibrator()->MissedNodes().empty()) << what;
+    form.EditWindow()->Repaint();
+    EXPECT_EQ(form.EditWindow()->Surface(), shown) << what;
+    EXPECT_TRUE(Enabled(form, "CalibrateBeginBtn")) << what;
+  };
+
+  // Nodes on the scan's lines, two of them moved off: the search would put them back.
+  TGridInfo grid;
+  grid.SetSize(16, 11);
+  grid.SetOrigin({100, 100});
+  grid.SetStep({180, 200});
+  grid.NodeAt(2, 2).Offset = {40, -30};
+  grid.NodeAt(5, 3).Offset = {-50, 40};
+  form.Calibrator()->ReplaceGrid(grid);
+  stopped("calibrate", "Калибровка...",
+          [&] { form.findChild<QAction*>("CalibrateBeginMenu")->trigger(); });
+  stopped("find", "Поиск узлов сетки...",
+          [&] { form.findChild<QAction*>("FindNodesMenu")->trigger(); });
+  TGridInfo frame;
+  frame.SetSize(2, 2);
+  frame.SetOrigin({30, 20});
+  frame.SetStep({2900, 2150});
+  form.Calibrator()->ReplaceGrid(frame);
+  stopped("clip", "Отсечение растра ...",
+          [&] { form.findChild<QAction*>("ClipImageMenu")->trigger(); });
+  // A calibrated raster is saved from its parts, not copied from its file.
+  form.Calibrator()->Undo();
+  form.findChild<QAction*>("CalibrateBeginMenu")->trigger();
+  ASSERT_TRUE(form.Modified());
+  const QString target = f.Dir.filePath("target.bmp");
+  WriteFile(target, "the user's old file");
+  stopped("save", "Сохранение растра...", [&] {
+    AnswerSaveDialog(target);
+    WhenModal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    form.findChild<QAction*>("SaveAsMenu")->trigger();
+  });
+  EXPECT_EQ(ReadFile(target), "the user's old file");
+  EXPECT_EQ(form.Raster()->FileName(), f.Scan);
+  EXPECT_EQ(boxes.Texts, QStringList());
+}
+
+// After a calibration, after a clip, and after both, Ctrl+Z gives back the raster pixel for pixel,
+// the grid node for node and the picture shown; Ctrl+Y repeats the work exactly, however often the
+// user goes back and forth.
+TEST(MainFormWork, UndoAndRedoOfCalibrationsAndClipsGoBackAndForthExactly) {
+  TForm f(3780, 600, 450, 24);
+  TWatchedForm& form = f.Form;
+  struct TState {
+    std::vector<uint32_t> Pixels;
+    TGridInfo Grid;
+    QImage Shown;
+  };
+  const auto now = [&] {
+    form.ZoomAllMenuClick();
+    form.EditWindow()->Repaint();
+    return TState{Pixels(*form.Raster()), form.Calibrator()->Grid(),
+                  form.EditWindow()->Surface().copy()};
+  };
+  const auto keys = [&](Qt::Key key, int times) {
+    for (int k = 0; k < times; ++k) QTest::keyClick(form.windowHandle(), key, Qt::ControlModifier);
+  };
+  const auto expectAt = [&](const TState& state, const std::string& what) {
+    const TState shown = now();
+    EXPECT_EQ(shown.Pixels, state.Pixels) << what;
+    EXPECT_EQ(shown.Grid, state.Grid) << what;
+    EXPECT_EQ(shown.Shown, state.Shown) << what;
+    EXPECT_EQ(form.Calibrator()->Raster(), form.Raster()) << what;
+  };
+  TGridInfo bent;
+  bent.SetSize(4, 3);
+  bent.SetOrigin({40, 30});
+  bent.SetStep({170, 190});
+  bent.NodeAt(1, 1).Offset = {-25, 14};
+  bent.NodeAt(2, 1).Offset = {18, -11};
+  TGridInfo frame;
+  frame.SetSize(2, 2);
+  frame.SetOrigin({35, 25});
+  frame.SetStep({480, 390});
+  // Each raster step is two steps to undo: the grid it works on, then the work.
+  const auto calibrate = [&] {
+    form.Calibrator()->ReplaceGrid(bent);
+    form.findChild<QAction*>("CalibrateBeginMenu")->trigger();
+  };
+  const auto clip = [&] {
+    form.Calibrator()->ReplaceGrid(frame);
+    form.findChild<QAction*>("ClipImageMenu")->trigger();
+  };
+  const TState scanned = now();
+  for (const auto& [what, work, steps] :
+       std::vector<std::tuple<std::string, std::function<void()>, int>>{
+           {"calibrate", calibrate, 2},
+           {"clip", clip, 2},
+           {"calibrate and clip", [&] { calibrate(), clip(); }, 4}}) {
+    const TState before = now();
+    work();
+    const TState after = now();
+    EXPECT_NE(after.Pixels, before.Pixels) << what;
+    for (int round = 0; round < 2; ++round) {
+      keys(Qt::Key_Z, steps);
+      expectAt(before, what + ", undone");
+      keys(Qt::Key_Y, steps);
+      expectAt(after, what + ", redone");
+    }
+    keys(Qt::Key_Z, steps);
+    expectAt(scanned, what + ", undone at last");
+  }
+  EXPECT_EQ(form.Raster()->FileName(), f.Scan);
 }

@@ -1,6 +1,7 @@
 #include "FindNodes.h"
 #include "GridScans.h"
 #include "MessageOf.h"
+#include "NodeReports.h"
 #include "QtPrinters.h"
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
@@ -384,4 +385,183 @@ TEST(FindGridNodes, SearchesNothingWithoutNodesToFindAndRefusesDepthsWithoutPixe
   const TNodeSearch search = FindGridNodes(*scanRaster, huge);
   EXPECT_EQ(search.FoundCount(), 0);
   EXPECT_EQ(search.NotFound().size(), 62u);
+}
+
+namespace {
+
+// Places the node (i, j) of the grid where the scan shows its crossing, as a user drags it.
+void Place(TGridInfo& grid, const TGridScan& scan, int i, int j) {
+  const size_t k = static_cast<size_t>(i + j * grid.NX);
+  const TPoint ref = grid.RefPos(i, j);
+  grid.NodeAt(i, j).Offset = TPoint{static_cast<int32_t>(std::lround(scan.X[k])) - ref.X,
+                                    static_cast<int32_t>(std::lround(scan.Y[k])) - ref.Y};
+}
+
+}  // namespace
+
+// Cells of 330 pixels turned by 1.9 degrees: the neighbours of a corner lie 11 pixels from where
+// the lattice has them. Corners the user placed lead the search; they never keep it from finding
+// the others on its own.
+TEST(FindGridNodes, CornersPlacedByTheUserHelpAndNeverHurt) {
+  TGridSheet sheet;
+  sheet.Width = sheet.Height = 1650;
+  sheet.CellsX = sheet.CellsY = 4;
+  sheet.StepX = sheet.StepY = 330;
+  sheet.OriginX = sheet.OriginY = 160;
+  sheet.Turn = 1.9;
+  sheet.Scale = 0.99;
+  sheet.Bend = 6;
+  sheet.Noise = 6;
+  sheet.Blur = 0.6;
+  sheet.Clutter = 0.3;
+  const TGridScan scan = MakeGridScan(sheet);
+  TRasterFiles files;
+  auto raster = files.Open(scan.Layout, 64 << 20);
+  TGridInfo corners = scan.Lattice;
+  for (const auto& [i, j] : {std::pair{0, 0}, {4, 0}, {0, 4}, {4, 4}}) Place(corners, scan, i, j);
+  const TAccuracy alone = Compare(FindGridNodes(*raster, scan.Lattice), scan, "alone");
+  const TNodeSearch led = FindGridNodes(*raster, corners);
+  const TAccuracy withCorners = Compare(led, scan, "with corners");
+  EXPECT_EQ(led.SearchedCount(), 21);
+  EXPECT_EQ(led.At(4, 4).Finding, TNodeFinding::Trusted);
+  EXPECT_GE(alone.Within, 24);
+  EXPECT_EQ(withCorners.Within, 21);
+  EXPECT_EQ(alone.Report + withCorners.Report, "");
+}
+
+// A label's white halo over a crossing and an ink blot on one hide it: the nodes stay where they
+// are and are named as not found. A building on one corner of a crossing hides two of its arms
+// near it, not the crossing.
+TEST(FindGridNodes, LeavesCrossingsHiddenUnderLabelsAndBlotsWhereTheyWere) {
+  for (int bits : {1, 8, 24}) {
+    TGridSheet sheet = Sheet();
+    sheet.Bits = bits;
+    sheet.Noise = 5;
+    sheet.Blur = bits == 1 ? 0.3 : 0.6;
+    sheet.Turn = 0.8;
+    sheet.Labelled = {{2, 2}, {5, 4}};
+    sheet.Blotted = {{6, 1}};
+    sheet.Built = {{3, 3}, {4, 1}};
+    const TGridScan scan = MakeGridScan(sheet);
+    TRasterFiles files;
+    auto raster = files.Open(scan.Layout, 64 << 20);
+    const TNodeSearch search = FindGridNodes(*raster, scan.Lattice);
+    const TAccuracy a = Compare(search, scan, std::to_string(bits) + " bits");
+    EXPECT_EQ(a.Report, "");
+    for (const TPoint& hidden : {TPoint{2, 2}, TPoint{5, 4}, TPoint{6, 1}})
+      EXPECT_NE(search.At(hidden.X, hidden.Y).Finding, TNodeFinding::Found)
+          << bits << " bits, node " << hidden.X << ", " << hidden.Y;
+    for (const TPoint& built : {TPoint{3, 3}, TPoint{4, 1}})
+      EXPECT_EQ(search.At(built.X, built.Y).Finding, TNodeFinding::Found)
+          << bits << " bits, node " << built.X << ", " << built.Y;
+    EXPECT_GE(a.Within, 59) << bits << " bits";
+    TGridInfo grid = scan.Lattice;
+    const TAppliedNodes applied = ApplyFoundNodes(grid, search);
+    EXPECT_FALSE(grid.NodeAt(2, 2).IsMoved());
+    EXPECT_FALSE(grid.NodeAt(6, 1).IsMoved());
+    EXPECT_GE(applied.NotFound.size(), 3u);
+  }
+}
+
+// A road as dark as the grid's lines runs beside three of them, 4 to 10 pixels off, and a cased
+// road is laid along another, its edges 5 pixels either side: no node moves onto them.
+TEST(FindGridNodes, TellsTheGridsLinesFromRoadsBesideAndAlongThem) {
+  TAccuracy all;
+  for (double offset : {4.0, 6.0, 10.0}) {
+    TGridSheet sheet = Sheet();
+    sheet.Seed = static_cast<uint32_t>(offset);
+    sheet.Noise = 5;
+    sheet.Blur = 0.6;
+    sheet.Turn = -0.6;
+    sheet.Bend = 8;
+    sheet.Beside = {2, 5, 6};
+    sheet.BesideOffset = offset;
+    sheet.Cased = {3};
+    sheet.Clutter = 0.3;
+    const TAccuracy a = Measure(sheet, "beside by " + std::to_string(offset));
+    EXPECT_GE(a.Within, 55) << offset;
+    all.Add(a);
+  }
+  EXPECT_EQ(all.Report, "");
+  EXPECT_LE(all.Worst, 2);
+}
+
+// Plans mark their grid with small crosses: half-arms of 12 pixels on cells of 144, thin, among
+// parcel lines, words and stains.
+TEST(FindGridNodes, FindsTheShortCrossesOfPlans) {
+  TAccuracy all;
+  for (int seed = 1; seed <= 3; ++seed) {
+    TGridSheet sheet;
+    sheet.Width = 1400;
+    sheet.Height = 1100;
+    sheet.CellsX = 8;
+    sheet.CellsY = 6;
+    sheet.StepX = sheet.StepY = 144;
+    sheet.Crosses = true;
+    sheet.CrossArm = 12.0 / 144;
+    sheet.LineWidth = 1.5;
+    sheet.Clutter = 0.4;
+    sheet.Noise = 6;
+    sheet.Blur = 0.6;
+    sheet.Turn = 1.2 * seed - 2;
+    sheet.Bits = seed == 2 ? 1 : 8;
+    sheet.Seed = static_cast<uint32_t>(seed);
+    all.Add(Measure(sheet, "crosses, seed " + std::to_string(seed)));
+  }
+  EXPECT_EQ(all.Report, "");
+  EXPECT_GE(all.Within, all.Nodes * 0.95) << all.Within << " of " << all.Nodes;
+}
+
+// Lines every 37 pixels under a lattice of 100, or every 111: every window holds crossings, and a
+// lattice followed through them would drag nodes far. Nothing is found.
+TEST(FindGridNodes, FindsNothingWhereTheScansLinesHaveOtherCells) {
+  for (int period : {37, 111, 92}) {
+    TGridSheet sheet;
+    sheet.Width = sheet.Height = 2000;
+    sheet.CellsX = sheet.CellsY = 1800 / period;
+    sheet.StepX = sheet.StepY = period;
+    sheet.OriginX = sheet.OriginY = 100;
+    sheet.Noise = 5;
+    TGridScan scan = MakeGridScan(sheet);
+    TGridInfo lattice;
+    lattice.SetSize(19, 19);
+    lattice.SetOrigin(TPoint{100, 100});
+    lattice.SetStep(TPoint{100, 100});
+    TRasterFiles files;
+    auto raster = files.Open(scan.Layout, 64 << 20);
+    const TNodeSearch search = FindGridNodes(*raster, lattice);
+    EXPECT_EQ(search.FoundCount(), 0) << period;
+    EXPECT_EQ(search.NotFound().size(), 361u) << period;
+  }
+}
+
+// A lattice of 50 pixels over a one-bit scan of 4000 × 4000 whose lines lie 500 pixels apart:
+// 6561 nodes, none of which fits. The search gives up after a bounded look, its progress rising,
+// and the report names twenty nodes and counts the rest.
+TEST(FindGridNodes, GivesUpSoonOnAFineLatticeThatDoesNotFitALargeScan) {
+  TGridSheet sheet;
+  sheet.Width = sheet.Height = 4000;
+  sheet.CellsX = sheet.CellsY = 7;
+  sheet.StepX = sheet.StepY = 500;
+  sheet.OriginX = sheet.OriginY = 250;
+  sheet.Bits = 1;
+  TGridScan scan = MakeGridScan(sheet);
+  TGridInfo lattice;
+  lattice.SetSize(81, 81);
+  lattice.SetStep(TPoint{50, 50});
+  TRasterFiles files;
+  auto raster = files.Open(scan.Layout, 64 << 20);
+  files.Status().ClearLog();
+  const TNodeSearch search = FindGridNodes(*raster, lattice);
+  EXPECT_EQ(search.FoundCount(), 0);
+  EXPECT_EQ(search.NotFound().size(), 6561u);
+  const QStringList percents = files.Status().Shown(TStatusInfo::PercentSlot);
+  ASSERT_GE(percents.size(), 3);
+  for (int k = 2; k + 1 < percents.size(); ++k)
+    EXPECT_GE(percents[k].chopped(1).toInt(), percents[k - 1].chopped(1).toInt());
+  const QStringList report = NodeSearchReport(search, 20);
+  ASSERT_EQ(report.size(), 22);
+  EXPECT_EQ(report.front(), "Найдено 0 из 6561 узла");
+  EXPECT_EQ(report[1], "Узел (0, 0) не найден");
+  EXPECT_EQ(report.back(), "И ещё 6541 узел не найден");
 }

@@ -4,6 +4,9 @@
 #include "QtPrinters.h"
 #include "SysUtils.h"
 
+#include <QAbstractItemModel>
+#include <QCompleter>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -52,8 +55,9 @@ struct TParams {
   double Height = 3000 / (300 / 0.0254);
   int CellsX = 1;
   int CellsY = 1;
+  std::optional<TGridMap> Map;
 
-  bool Show() { return ShowGridParamsDialog(Left, Top, Width, Height, CellsX, CellsY); }
+  bool Show() { return ShowGridParamsDialog(Left, Top, Width, Height, CellsX, CellsY, Map); }
 };
 
 }  // namespace
@@ -156,11 +160,111 @@ TEST_F(GridParamsTest, TheFormsLayout) {
     w = w->nextInFocusChain();
   } while (w != Edit(&form, "GridLeftEdit"));
   EXPECT_EQ(order, QStringList({"GridLeftEdit", "GridTopEdit", "GridWidthEdit", "GridHeightEdit",
-                                "CellXNEdit", "CellYNEdit", "OkBtn", "CancelBtn"}));
+                                "CellXNEdit", "CellYNEdit", "MapGroup", "MapCrsEdit", "MapXEdit",
+                                "MapYEdit", "MapStepXEdit", "MapStepYEdit", "OkBtn", "CancelBtn"}));
   QStringList labels;
   for (const char* name : kEdits)
     for (const QLabel* label : form.findChildren<QLabel*>())
       if (label->buddy() == Edit(&form, name)) labels << label->text();
   EXPECT_EQ(labels, QStringList({"Левая граница", "Верхняя граница", "Ширина", "Высота",
                                  "По горизонтали", "По вертикали"}));
+}
+
+// The map section is off for a sheet that is no map, and its values pass through unchanged for one
+// that is; the CRS is found by any part of its code or name, as GIS programs let users find it.
+TEST_F(GridParamsTest, TheMapSectionFindsTheCrsByCodeOrNameAndIsOptional) {
+  TParams params;
+  WhenModal<TGridCalibratorParamsForm>([](TGridCalibratorParamsForm* form) {
+    EXPECT_FALSE(Control<QGroupBox>(form, "MapGroup")->isChecked());
+    Control<QPushButton>(form, "OkBtn")->click();
+  });
+  EXPECT_TRUE(params.Show());
+  EXPECT_FALSE(params.Map);
+
+  params.Map = TGridMap{"EPSG:28407", 7400000.5, 6200000, 1000, 500};
+  QStringList shown;
+  WhenModal<TGridCalibratorParamsForm>([&shown](TGridCalibratorParamsForm* form) {
+    EXPECT_TRUE(Control<QGroupBox>(form, "MapGroup")->isChecked());
+    for (const char* name : {"MapCrsEdit", "MapXEdit", "MapYEdit", "MapStepXEdit", "MapStepYEdit"})
+      shown << Edit(form, name)->text();
+    Control<QPushButton>(form, "OkBtn")->click();
+  });
+  EXPECT_TRUE(params.Show());
+  EXPECT_EQ(shown, QStringList({"EPSG:28407 Pulkovo 1942 / Gauss-Kruger zone 7", "7400000.5",
+                                "6200000", "1000", "500"}));
+  ASSERT_TRUE(params.Map);
+  EXPECT_EQ(*params.Map, (TGridMap{"EPSG:28407", 7400000.5, 6200000, 1000, 500}));
+
+  // The list offers every projected CRS whose code or name holds what is typed, in any case.
+  TGridCalibratorParamsForm form;
+  QCompleter* completer = Edit(&form, "MapCrsEdit")->completer();
+  ASSERT_TRUE(completer);
+  completer->setCompletionPrefix("gauss-kruger zone 7");
+  QStringList offered;
+  for (int row = 0; completer->setCurrentRow(row); ++row) offered << completer->currentCompletion();
+  EXPECT_TRUE(offered.contains("EPSG:28407 Pulkovo 1942 / Gauss-Kruger zone 7"));
+  EXPECT_TRUE(offered.contains("EPSG:20007 Pulkovo 1995 / Gauss-Kruger zone 7"));
+  for (const QString& text : offered)
+    EXPECT_TRUE(text.contains("gauss-kruger zone 7", Qt::CaseInsensitive)) << text.toStdString();
+  completer->setCompletionPrefix("32637");
+  EXPECT_EQ(completer->currentCompletion(), "EPSG:32637 WGS 84 / UTM zone 37N");
+
+  // Turned off, the section takes the map coordinates away.
+  WhenModal<TGridCalibratorParamsForm>([](TGridCalibratorParamsForm* form) {
+    Control<QGroupBox>(form, "MapGroup")->setChecked(false);
+    Control<QPushButton>(form, "OkBtn")->click();
+  });
+  EXPECT_TRUE(params.Show());
+  EXPECT_FALSE(params.Map);
+}
+
+TEST_F(GridParamsTest, MapCoordinatesThatCannotBeRightKeepTheDialogOpenAtTheirField) {
+  struct TCase {
+    QStringList Texts;  // CRS, east, north, steps
+    QString Error;
+    const char* Field;
+  };
+  const std::vector<TCase> cases = {
+      {{"EPSG:4326", "0", "0", "1000", "1000"},
+       "Система координат \"EPSG:4326\" не проекционная в метрах (WGS 84), а шаг сетки на "
+       "местности задаётся в метрах",
+       "MapCrsEdit"},
+      {{"", "0", "0", "1000", "1000"}, "Система координат \"\" не задана", "MapCrsEdit"},
+      {{"EPSG:28407", "0", "0", "1000", "0"},
+       "Шаг сетки на местности должен быть больше нуля",
+       "MapStepYEdit"},
+      {{"EPSG:28407", "0", "0", "-1000", "1000"},
+       "Шаг сетки на местности должен быть больше нуля",
+       "MapStepXEdit"},
+      {{"EPSG:28407", "1e11", "0", "1000", "1000"},
+       "Координаты на карте слишком велики по модулю",
+       "MapXEdit"},
+      {{"EPSG:28407", "0", "north", "1000", "1000"},
+       EConvertError::NotFloat("north").Message(),
+       "MapYEdit"},
+  };
+  const char* const names[] = {"MapCrsEdit", "MapXEdit", "MapYEdit", "MapStepXEdit",
+                               "MapStepYEdit"};
+  TGridCalibratorParamsForm form;
+  form.SetValues(TGridPaperParams{1, 1, 40, 40, 4, 4});
+  form.SetMap(TGridMap{"EPSG:28407", 0, 0, 1000, 1000});
+  form.show();
+  for (const TCase& c : cases) {
+    FErrors.clear();
+    for (int k = 0; k < 5; ++k) Edit(&form, names[k])->setText(c.Texts[k]);
+    form.accept();
+    EXPECT_EQ(FErrors, QStringList({c.Error})) << c.Texts.join(' ').toStdString();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.focusWidget(), Edit(&form, c.Field)) << c.Field;
+  }
+  // A name of the list is taken by its code; a code alone too.
+  Edit(&form, "MapCrsEdit")->setText("EPSG:32637 WGS 84 / UTM zone 37N");
+  Edit(&form, "MapXEdit")->setText("500000");
+  Edit(&form, "MapYEdit")->setText("6200000");
+  Edit(&form, "MapStepXEdit")->setText("1000");
+  Edit(&form, "MapStepYEdit")->setText("1000");
+  form.accept();
+  EXPECT_EQ(form.result(), QDialog::Accepted);
+  ASSERT_TRUE(form.Map());
+  EXPECT_EQ(form.Map()->Crs, "EPSG:32637");
 }

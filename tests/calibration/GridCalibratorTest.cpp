@@ -244,19 +244,28 @@ TEST(GridCalibrator, FindingNodesMovesTheFoundOnesAsOneStepAndMarksTheRest) {
   lattice.SetSize(lattice.NX + 1, lattice.NY);
   calibrator->ReplaceGrid(lattice);
 
-  const TAppliedNodes applied = calibrator->FindNodes();
+  const TNodeSearch search = calibrator->FindNodes();
   const TGridInfo& grid = calibrator->Grid();
   const int nx = scan.Lattice.NX;
-  EXPECT_EQ(applied.Found, nx * grid.NY);
-  ASSERT_EQ(applied.NotFound.size(), size_t(grid.NY));
-  for (const TPoint& missed : applied.NotFound) EXPECT_EQ(missed.X, nx);
+  EXPECT_EQ(search.FoundCount(), nx * grid.NY);
+  ASSERT_EQ(search.NotFound().size(), size_t(grid.NY));
+  for (const TPoint& missed : search.NotFound()) EXPECT_EQ(missed.X, nx);
   for (int j = 0; j < grid.NY; ++j)
     for (int i = 0; i < nx; ++i) {
       const TPoint p = grid.NodePos(i, j);
       EXPECT_NEAR(p.X, scan.X[i + j * nx], 1) << i << ", " << j;
       EXPECT_NEAR(p.Y, scan.Y[i + j * nx], 1) << i << ", " << j;
     }
-  EXPECT_EQ(calibrator->MissedNodes(), applied.NotFound);
+  EXPECT_EQ(calibrator->MissedNodes(), search.NotFound());
+  // How sure the search is of each node it found is kept for the marks, none for the others.
+  ASSERT_EQ(calibrator->Sureness().size(), search.Nodes.size());
+  for (size_t k = 0; k < search.Nodes.size(); ++k)
+    if (search.Nodes[k].Finding == TNodeFinding::Found) {
+      EXPECT_GT(calibrator->Sureness()[k], 0) << k;
+      EXPECT_LE(calibrator->Sureness()[k], 1) << k;
+    } else {
+      EXPECT_LT(calibrator->Sureness()[k], 0) << k;
+    }
 
   // The marks of the missed nodes are drawn in their own colour.
   view.Window.Repaint();
@@ -273,8 +282,50 @@ TEST(GridCalibrator, FindingNodesMovesTheFoundOnesAsOneStepAndMarksTheRest) {
   calibrator->Undo();
   EXPECT_EQ(calibrator->Grid(), lattice);
   EXPECT_TRUE(calibrator->MissedNodes().empty());
+  EXPECT_TRUE(calibrator->Sureness().empty());
   calibrator->Redo();
   EXPECT_EQ(calibrator->Grid().NodePos(0, 0), grid.NodePos(0, 0));
+}
+
+// A node placed by hand a few pixels off its crossing, among crossings the search finds: the
+// search names it as one the others put elsewhere, the window marks it with a diamond in the
+// colour of the missed nodes, and placing it again takes the mark away.
+TEST(GridCalibrator, MarksTheNodesTheOtherCrossingsPutElsewhere) {
+  const TGridScan scan = MakeGridScan(TGridSheet{});
+  TRasterWindow view(scan.Layout);
+  ShowWindow(view.Window, 450, 350);
+  TGridCalibratorOptions options;
+  TAppUIContext context;
+  auto* calibrator = new TGridCalibrator(view.Raster.get(), &options, &context);
+  TRefHolder<TGridCalibrator> hold(calibrator);
+  view.Window.AttachEditor(calibrator);
+  constexpr double kZoom = 0.4;
+  SetPixelView(view.Window, kZoom, {0, 0});
+  TGridInfo lattice = scan.Lattice;
+  const int nx = lattice.NX;
+  const TPoint truth{static_cast<int32_t>(std::lround(scan.X[2 + nx])),
+                     static_cast<int32_t>(std::lround(scan.Y[2 + nx]))};
+  const TPoint ref = lattice.RefPos(2, 1);
+  lattice.NodeAt(2, 1).Offset = TPoint{truth.X + 9 - ref.X, truth.Y - 8 - ref.Y};
+  calibrator->ReplaceGrid(lattice);
+
+  const TNodeSearch search = calibrator->FindNodes();
+  ASSERT_EQ(search.Disagreeing(), (std::vector<TPoint>{{2, 1}}));
+  EXPECT_EQ(calibrator->DisagreeingNodes(), search.Disagreeing());
+  view.Window.Repaint();
+  const TPoint node = calibrator->Grid().NodePos(2, 1);
+  const double corner = 2 * calibrator->PickRadius();
+  int marked = 0;
+  for (int dx = -1; dx <= 1; ++dx) {
+    const int x = static_cast<int>((node.X + corner) * kZoom) + dx;
+    marked += (view.Window.Surface().pixel(x, int(node.Y * kZoom)) & 0xFFFFFF) == 0xFF00FFu;
+  }
+  EXPECT_GT(marked, 0);
+  EXPECT_TRUE(calibrator->SelectNextMissed());
+  EXPECT_EQ(calibrator->Selected(), TPoint(2, 1));
+
+  calibrator->PlaceNode(2, 1, truth);
+  EXPECT_TRUE(calibrator->DisagreeingNodes().empty());
 }
 
 TEST(GridCalibrator, AClickSelectsANodeAndTheKeysPlaceItToThePixel) {

@@ -76,6 +76,12 @@ class TSheetPicture {
       FDark.swap(tmp);
     }
   }
+  // A white rectangle: a label's halo covers what lies below.
+  void Erase(double left, double top, double right, double bottom) {
+    for (int y = std::max(0, int(top)); y < std::min(FHeight, int(bottom)); ++y)
+      for (int x = std::max(0, int(left)); x < std::min(FWidth, int(right)); ++x)
+        FDark[size_t(y) * FWidth + x] = float(FPaper);
+  }
   double At(int x, int y) const { return FDark[size_t(y) * FWidth + x]; }
 
  private:
@@ -230,6 +236,47 @@ void DrawClutter(TSheetPicture& picture, const TGridSheet& sheet, std::mt19937& 
     picture.Stain(centre, radii.X, radii.Y, uniform(0.15, 0.35));
 }
 
+// What lies under the grid at given nodes and along given lines: buildings on a corner of the
+// crossing, roads beside a line and cased roads laid along it.
+template <typename TAt>
+void DrawFeatures(TSheetPicture& picture, const TGridSheet& sheet, const TWarp& warp, TAt at) {
+  for (const TPoint& node : sheet.Built) {
+    const TPointF c = at(node);
+    for (double y = c.Y - 3; y <= c.Y + 12; y += 1)
+      picture.Stroke({c.X - 12, y}, {c.X + 3, y}, 1.5, 230);
+  }
+  const double top = sheet.OriginY - sheet.Reach * sheet.StepY;
+  const double bottom = sheet.OriginY + (sheet.CellsY + sheet.Reach) * sheet.StepY;
+  for (int i : sheet.Beside) {
+    const double u = sheet.OriginX + i * sheet.StepX + sheet.BesideOffset;
+    picture.Polyline(warp.Line(u, top, u, bottom), sheet.LineWidth, sheet.Ink);
+  }
+  for (int i : sheet.Cased)
+    for (double side : {-sheet.CasedHalf, sheet.CasedHalf}) {
+      const double u = sheet.OriginX + i * sheet.StepX + side;
+      picture.Polyline(warp.Line(u, top, u, bottom), 1.5, 220);
+    }
+}
+
+// What lies over the grid and hides crossings: labels whose white halo covers the crossing, with
+// the strokes of their letters over it, and ink blots.
+template <typename TAt>
+void HideCrossings(TSheetPicture& picture, const TGridSheet& sheet, TAt at) {
+  for (const TPoint& node : sheet.Labelled) {
+    const TPointF c = at(node);
+    picture.Erase(c.X - 34, c.Y - 14, c.X + 30, c.Y + 14);
+    for (double x = c.X - 30; x < c.X + 27; x += 8) {
+      picture.Stroke({x, c.Y - 9}, {x, c.Y + 9}, 3, 235);
+      picture.Stroke({x, c.Y - 9}, {x + 5, c.Y - 9}, 3, 235);
+    }
+    picture.Stroke({c.X - 30, c.Y + 1}, {c.X - 12, c.Y + 1}, 3, 235);
+  }
+  for (const TPoint& node : sheet.Blotted) {
+    const TPointF c = at(node);
+    picture.Stroke(c, {c.X + 4, c.Y + 3}, 40, 215);
+  }
+}
+
 }  // namespace
 
 TGridScan MakeGridScan(const TGridSheet& sheet) {
@@ -245,6 +292,11 @@ TGridScan MakeGridScan(const TGridSheet& sheet) {
       scan.Y.push_back(p.Y);
     }
   if (sheet.Clutter > 0) DrawClutter(picture, sheet, random);
+  auto at = [&](const TPoint& node) {
+    const size_t k = size_t(node.X + node.Y * nx);
+    return TPointF{scan.X[k], scan.Y[k]};
+  };
+  DrawFeatures(picture, sheet, warp, at);
   if (sheet.Grid) {
     const double left = sheet.OriginX, top = sheet.OriginY;
     const double right = left + sheet.CellsX * sheet.StepX,
@@ -271,6 +323,7 @@ TGridScan MakeGridScan(const TGridSheet& sheet) {
       }
     }
   }
+  HideCrossings(picture, sheet, at);
   picture.Blur(sheet.Blur);
 
   std::normal_distribution<double> grain(0, std::max(sheet.Noise, 1e-9));

@@ -37,6 +37,17 @@ struct TGridSheet {
   double Noise = 0;    // sigma of the grain, levels of darkness
   double Clutter = 0;  // text, roads, hatching and stains: 1 is a busy map sheet
   uint32_t Seed = 1;
+  // Nodes (i, j) whose crossing a label with a white halo hides, and nodes under an ink blot.
+  std::vector<TPoint> Labelled;
+  std::vector<TPoint> Blotted;
+  // Nodes with a building, dark and filled, on one corner of the crossing.
+  std::vector<TPoint> Built;
+  // Columns i with a dark road running beside their line, this many pixels to the right of it.
+  std::vector<int> Beside;
+  double BesideOffset = 5;
+  // Columns i with a cased road laid along their line: dark edges this far either side of it.
+  std::vector<int> Cased;
+  double CasedHalf = 5;
 };
 
 struct TGridScan {
