@@ -73,13 +73,20 @@ def for_help(image):
 
 def edit_area(client):
     """The edit window's rectangle in a picture of the main window without its frame: below the
-    toolbars, above the status bar (rows of the window's own colour at its right end)."""
+    toolbars, left of the docks beside it and above the dock under it, parted from them by rows
+    and columns of the window's own colour (that of the status bar's right end)."""
     pixels = client.load()
-    x = client.width - 40
-    bottom = client.height - 1
-    while bottom > 0 and pixels[x, bottom - 1] == pixels[x, client.height - 1]:
-        bottom -= 1
-    return 0, toolbar_strip(client)[1] + 1, client.width, bottom
+    colour = pixels[client.width - 40, client.height - 1]
+    top = toolbar_strip(client)[1] + 1
+
+    def plain(points):
+        return all(pixels[p] == colour for p in points)
+
+    bottom = next(y for y in range(top + 50, client.height)
+                  if plain((x, y) for x in range(0, client.width // 2, 3)))
+    right = next((x for x in range(client.width // 2, client.width)
+                  if plain((x, y) for y in range(top + 2, bottom, 3))), client.width)
+    return 0, top, right, bottom
 
 
 def lattice_crossing(screen, near, reach=20):
@@ -293,14 +300,31 @@ def node_dragged(s):
     for k in range(1, 9):
         v.move(node[0] + (halfway[0] - node[0]) * k // 8, node[1] + (halfway[1] - node[1]) * k // 8)
     v.settle(0.4)
+    # The window with the loupe beside the pointer, the table of the nodes and the overview.
     save(s.window(), os.path.join(DOCS, "drag.png"))
     save(s.detail(node, detail), os.path.join(HELP, "drag.png"))
+    # The loupe keeps clear of the pointer on whichever side has room: the picture around the
+    # pointer holds it on every side.
+    save(s.detail(halfway, (HELP_WIDTH, 380)), os.path.join(HELP, "loupe.png"))
     for k in range(1, 9):
         v.move(halfway[0] + (target[0] - halfway[0]) * k // 8,
                halfway[1] + (target[1] - halfway[1]) * k // 8)
     run("xdotool", "mouseup", "1")
     v.move(*middle)
     save(s.detail(node, detail), os.path.join(HELP, "placed.png"))
+    docks(s)
+
+
+def docks(s):
+    """The table of the nodes with the node just placed selected, and the overview of the sheet
+    with the part the window shows."""
+    client = window_picture(s.velmora.window)
+    _, top, right, bottom = edit_area(client)
+    table = client.crop((0, bottom, client.width, client.height))
+    save(table, os.path.join(DOCS, "nodes_dock.png"))
+    save(for_help(table), os.path.join(HELP, "nodes_dock.png"))
+    overview = client.crop((right, top, client.width, bottom))
+    save(overview, os.path.join(HELP, "overview.png"))
 
 
 def calibrated_and_clipped(s):

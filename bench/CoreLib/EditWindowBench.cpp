@@ -2,21 +2,27 @@
 // what each step of looking around costs. A scroll by 24 pixels against a full repaint (with the
 // area each repaints), an overlay moved (the rubber band erased and drawn), a move of a hand drag,
 // an auto-scroll tick, and a wheel zoom step fitted and at 1:1. With the grid calibrator and a grid
-// of 50 × 50 cells: each move of a node's drag (its feedback erased and drawn), and a repaint of
-// the fitted view with the grid's five layers.
+// of 50 × 50 cells: each move of a node's drag (its feedback erased and drawn, the loupe beside
+// the pointer drawn and shown), fitted and at the working zoom of placing nodes; a step of the
+// selected node by an arrow key with the table of the nodes following; and a repaint of the
+// fitted view with the grid's layers.
 #include "AppUIContext.h"
 #include "BenchRasters.h"
 #include "BmpFiles.h"
 #include "Cursors.h"
 #include "GridCalibrator.h"
+#include "GridNodesDocks.h"
 #include "InEditors.h"
+#include "Loupes.h"
 #include "Navigators.h"
 #include "PageRectSelectors.h"
 #include "RasterManagers.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QWheelEvent>
 
@@ -196,23 +202,58 @@ struct TCalibrated {
   TGridCalibrator* Calibrator;
 };
 
-void GridDragMove(benchmark::State& state) {
+void GridDragMove(benchmark::State& state, double pixelsPerUnit) {
   TBenchWindow& b = Bench();
-  b.Fitted();
   TCalibrated calibrated(b);
+  const TPoint n = calibrated.Calibrator->Grid().NodePos(25, 25);
+  if (pixelsPerUnit > 0)
+    b.Navigator->SetView({n.X + 0.5, n.Y + 0.5}, false,
+                         pixelsPerUnit / b.Window.Device().BaseScaleX());
+  else
+    b.Fitted();
   b.Window.Update();
-  // Node (25, 25) of the grid, where the fitted view shows it.
-  const TPoint node = b.Window.Device().PageToDevice(b.Window.Device().Projection()->WorldToPage(
-      PointToWorld(calibrated.Calibrator->Grid().NodePos(25, 25))));
+  // Node (25, 25) of the grid, where the view shows it.
+  const TPoint node = TNodePlaces(b.Window.Device()).Device(n);
   b.Mouse(QEvent::MouseButtonPress, QPoint(node.X, node.Y), Qt::LeftButton);
   int dx = 30;
   for (auto _ : state) {
     b.Mouse(QEvent::MouseMove, QPoint(node.X + dx, node.Y + 10), Qt::LeftButton);
+    // The loupe's own paint, as the window system asks for it.
+    QCoreApplication::processEvents();
     dx = -dx;
   }
   state.counters["node_dragged"] = calibrated.Calibrator->DragState() == 1;
+  state.counters["loupe_shown"] = calibrated.Calibrator->Loupe()->isVisible();
   calibrated.Calibrator->Cancel();
   b.Mouse(QEvent::MouseButtonRelease, QPoint(node.X, node.Y), Qt::NoButton);
+}
+
+void NodeStepWithTable(benchmark::State& state) {
+  TBenchWindow& b = Bench();
+  TCalibrated calibrated(b);
+  TGridCalibrator& calibrator = *calibrated.Calibrator;
+  TGridNodesDock dock;
+  dock.resize(900, 300);
+  dock.show();
+  dock.SetCalibrator(&calibrator);
+  calibrator.OnGridChange = [&](TGridCalibrator*) { dock.GridChanged(); };
+  calibrator.OnSelectionChange = [&](TGridCalibrator*) { dock.SelectionChanged(); };
+  calibrator.Select(TPoint{25, 25});
+  const TPoint n = calibrator.Grid().NodePos(25, 25);
+  b.Navigator->SetView({n.X + 0.5, n.Y + 0.5}, false, 4 / b.Window.Device().BaseScaleX());
+  b.Window.Update();
+  QCoreApplication::processEvents();
+  Qt::Key key = Qt::Key_Right;
+  for (auto _ : state) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&b.Window, &press);
+    b.Window.Update();
+    QCoreApplication::processEvents();
+    key = key == Qt::Key_Right ? Qt::Key_Left : Qt::Key_Right;
+  }
+  state.counters["rows"] = dock.Table().model()->rowCount();
+  calibrator.OnGridChange = nullptr;
+  calibrator.OnSelectionChange = nullptr;
 }
 
 void GridRepaint(benchmark::State& state) {
@@ -232,7 +273,9 @@ BENCHMARK(HandMove)->Unit(benchmark::kMillisecond);
 BENCHMARK(AutoScrollTick)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WheelZoom, one_to_one, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(WheelZoom, fitted, true)->Unit(benchmark::kMillisecond);
-BENCHMARK(GridDragMove)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(GridDragMove, fitted, 0.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(GridDragMove, working_zoom, 4.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(NodeStepWithTable)->Unit(benchmark::kMicrosecond);
 BENCHMARK(GridRepaint)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

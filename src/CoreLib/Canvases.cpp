@@ -110,6 +110,29 @@ void TCanvas::ResetClip() {
   FPainter.setClipping(false);
 }
 
+void TCanvas::Touch(QRect r) {
+  const int reach = std::max(1, Pen.Width);
+  FTouched |= r.adjusted(-reach, -reach, reach, reach) & FImage.rect();
+}
+
+void TCanvas::TouchPoints(const TPoint* points, int32_t count) {
+  if (count <= 0) return;
+  int left = points[0].X, top = points[0].Y, right = left, bottom = top;
+  for (int32_t i = 1; i < count; ++i) {
+    left = std::min(left, points[i].X);
+    right = std::max(right, points[i].X);
+    top = std::min(top, points[i].Y);
+    bottom = std::max(bottom, points[i].Y);
+  }
+  Touch(QRect(QPoint(left, top), QPoint(right, bottom)));
+}
+
+TRect TCanvas::Touched() const {
+  return FTouched.isEmpty()
+             ? TRect{}
+             : TRect{FTouched.left(), FTouched.top(), FTouched.right() + 1, FTouched.bottom() + 1};
+}
+
 TRect TCanvas::ClipBox() const {
   const TRect whole{0, 0, FImage.width(), FImage.height()};
   if (!FClip) return whole;
@@ -180,6 +203,9 @@ void TCanvas::StoreFigure(const TPoint* points, int32_t count) {
 
 void TCanvas::PolyPolygon(const TPoint* points, const int32_t* counts, int32_t figures) {
   if (!ApplyMode()) return;
+  int32_t total = 0;
+  for (int32_t f = 0; f < figures; ++f) total += std::max(0, counts[f]);
+  TouchPoints(points, total);
   QPainterPath path;
   path.setFillRule(Qt::OddEvenFill);
   for (int32_t f = 0; f < figures; points += counts[f], ++f) {
@@ -199,6 +225,9 @@ void TCanvas::PolyPolygon(const TPoint* points, const int32_t* counts, int32_t f
 
 void TCanvas::PolyPolyline(const TPoint* points, const int32_t* counts, int32_t figures) {
   if (!ApplyMode()) return;
+  int32_t total = 0;
+  for (int32_t f = 0; f < figures; ++f) total += std::max(0, counts[f]);
+  TouchPoints(points, total);
   for (int32_t f = 0; f < figures; points += counts[f], ++f) {
     if (counts[f] <= 0) continue;
     StoreFigure(points, counts[f]);
@@ -207,12 +236,14 @@ void TCanvas::PolyPolyline(const TPoint* points, const int32_t* counts, int32_t 
 }
 
 void TCanvas::FillRect(const TRect& r) {
+  Touch(QRect(r.Left, r.Top, r.Width(), r.Height()));
   FPainter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   FPainter.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()), MakeBrush());
 }
 
 void TCanvas::DrawFocusRect(const TRect& r) {
   if (r.Width() <= 0 || r.Height() <= 0) return;
+  Touch(QRect(r.Left, r.Top, r.Width(), r.Height()));
   FFigure.clear();
   const auto dot = [&](int32_t x, int32_t y) {
     if (((x + y) & 1) == 0) FFigure.emplace_back(x, y);
@@ -234,12 +265,14 @@ void TCanvas::DrawFocusRect(const TRect& r) {
 }
 
 void TCanvas::Draw(int32_t x, int32_t y, const QImage& picture) {
+  Touch(QRect(QPoint(x, y), picture.size()));
   FPainter.setCompositionMode(PictureMode(CopyMode));
   FPainter.drawImage(QPoint(x, y), picture);
 }
 
 void TCanvas::StretchDib(const QTransform& toDevice, const QRectF& target, const QImage& picture,
                          const QRectF& source) {
+  Touch(toDevice.mapRect(target).toAlignedRect());
   const double scale = std::sqrt(std::fabs(toDevice.determinant())) * target.width() /
                        std::max(source.width(), 1e-300);
   FPainter.setCompositionMode(QPainter::CompositionMode_Source);

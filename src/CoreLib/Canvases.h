@@ -111,6 +111,11 @@ class TCanvas {
   TColor TextColor = clBlack;
   TCopyMode CopyMode = cmSrcCopy;
 
+  // What the drawing calls made since the canvas began may have changed: a rectangle of the image
+  // (right and bottom exclusive), empty when nothing was drawn. Pixels written through Image()
+  // are not counted.
+  TRect Touched() const;
+
   // Drawing outside the clip rectangle changes nothing.
   void SetClipRect(const TRect& r);
   void ResetClip();
@@ -144,11 +149,15 @@ class TCanvas {
   template <typename Stroke>
   void StrokePasses(Stroke stroke);
   void StoreFigure(const TPoint* points, int32_t count);
+  // Counts a rectangle as touched, grown by the pen's reach.
+  void Touch(QRect r);
+  void TouchPoints(const TPoint* points, int32_t count);
 
   QImage& FImage;
   QPainter FPainter;
   std::optional<TRect> FClip;
   std::vector<QPoint> FFigure;  // reused, so that drawing a warm canvas allocates nothing
+  QRect FTouched;
 };
 
 // The Qt colour of a colour value.

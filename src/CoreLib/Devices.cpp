@@ -150,12 +150,6 @@ TPoint TDeviceInfo::WorldPixelAt(const TPoint& p) const {
   return TPoint{FloorToInt(w.X), FloorToInt(w.Y)};
 }
 
-TPoint TDeviceInfo::DevicePixelOf(const TWorldPoint& w) const {
-  const QPointF d = WorldToDeviceTransform().map(QPointF(w.X, w.Y));
-  return TPoint{FloorToInt(std::clamp(d.x(), -MaxDeviceCoord, MaxDeviceCoord)),
-                FloorToInt(std::clamp(d.y(), -MaxDeviceCoord, MaxDeviceCoord))};
-}
-
 int32_t TDeviceInfo::ArcSegments(double radius, double sweep) const {
   if (radius <= 0) return 1;
   const double c = 1 - (PixelsToPage(1) * 0.5) / radius;

@@ -50,8 +50,6 @@ class TDeviceInfo {
   // pixel) under it: what a picture drawn through the transform shows there.
   TWorldPoint PixelCentreToWorld(const TPoint& p) const;
   TPoint WorldPixelAt(const TPoint& p) const;
-  // The device pixel that shows a world point.
-  TPoint DevicePixelOf(const TWorldPoint& w) const;
 
   // Chords that approximate an arc within half a pixel, at most 1024.
   int32_t ArcSegments(double radius, double sweep) const;

@@ -305,8 +305,10 @@ TCanvas* TEditWindow::GetDCCanvas() {
 void TEditWindow::ReleaseDCCanvas(TCanvas* canvas) {
   if (!canvas || canvas != FDCCanvas.get() || FDCCanvasUses == 0) return;
   if (--FDCCanvasUses > 0) return;
+  // Only what the overlays touched goes to the screen again.
+  const TRect touched = FDCCanvas->Touched();
   FDCCanvas.reset();
-  UpdateScreen(FSurface.rect());
+  if (touched.Width() > 0) UpdateScreen(ToQRect(touched));
 }
 
 void TEditWindow::BeginPaintLock() {
@@ -475,6 +477,8 @@ void TEditWindow::Render() {
     throw;
   }
   EndPaintLock();
+  // What was painted goes to the screen; the overlays send only what they touched.
+  for (const QRect& r : pieces) UpdateScreen(r);
 }
 
 void TEditWindow::PaintRect(const TRect& r) {

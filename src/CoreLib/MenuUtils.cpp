@@ -141,6 +141,11 @@ TContextMenuItem::TContextMenuItem(TContextItem* item, TContextMenuHandle* handl
   // The menu shows the shortcut beside the caption; the host's action serves it.
   setText(keys.isEmpty() ? item->Caption
                          : item->Caption + u'\t' + keys.toString(QKeySequence::NativeText));
+  // An item captioned "-" parts the items before it from those after it.
+  if (item->Caption == QStringLiteral("-")) {
+    setText(QString());
+    setSeparator(true);
+  }
   setEnabled(!(item->Flags & ciDisabled));
   setCheckable(item->Flags & ciChecked || item->GroupIndex != 0);
   setChecked(item->Flags & ciChecked);

@@ -8,9 +8,13 @@
 #include "FormUtils.h"
 #include "GdalFiles.h"
 #include "GridCalibrator.h"
+#include "GridNodesDocks.h"
 #include "HtmlHelps.h"
+#include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
+#include "RasterMenus.h"
 #include "RasterSnapshots.h"
+#include "RecentFiles.h"
 #include "ResVelmora.h"
 #include "StatusPanels.h"
 #include "StatusSpy.h"
@@ -19,6 +23,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
@@ -81,6 +87,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FCentral->addWidget(placeholder);
   FCentral->addWidget(FEditWindow);
   setCentralWidget(central);
+  FNodesDock = new TGridNodesDock(this);
+  FOverviewDock = new TOverviewDock(*FEditWindow, this);
+  // The overview beside the raster, the table of the nodes under it, where its columns have room.
+  addDockWidget(Qt::RightDockWidgetArea, FOverviewDock);
+  addDockWidget(Qt::BottomDockWidgetArea, FNodesDock);
   CreateCommands();
   CreateStatusBar();
   setAcceptDrops(true);
@@ -96,6 +107,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   RegisterGdalFormats(FProvider.get());
   FOptions = std::make_unique<TOptions>();
   FOptions->Load();
+  // The open dialog starts where the user last opened or saved a file, in this run or before.
+  if (const QString folder = LastFolder(); !folder.isEmpty())
+    FOpenProposal = folder + QLatin1Char('/');
   FUIContext = std::make_unique<TAppUIContext>();
 
   ShowEditWindow(false);
@@ -112,6 +126,18 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FNavigator->SetFlipY(true);
   FNavigator->ClearHistory();
   FEditWindow->AttachEditor(new TEditWindowSpy(this));
+  const auto action = [this](const char* name) { return findChild<QAction*>(QLatin1String(name)); };
+  FEditWindow->AttachEditor(
+      new TRasterMenu({action("ZoomInMenu"), action("ZoomOutMenu"), action("ZoomOneInOneMenu"),
+                       action("ZoomAllMenu"), action("ZoomPrevMenu"), nullptr,
+                       action("FindNodesMenu"), action("NextMissedNodeMenu")}));
+  // The tools' word on what is under the pointer: the calibrator's selected or dragged node.
+  FEditWindow->OnShowStatus = [this](TEditWindow*, const QString& text) {
+    FNodePanel->setText(text);
+  };
+  FNodesDock->OnShowNode = [this](int32_t i, int32_t j) {
+    if (FCalibrator) FCalibrator->ShowNode(i, j, true);
+  };
 
   ClearStatus();
   UpdateCaption();
@@ -223,8 +249,19 @@ void TMainForm::CreateCommands() {
   AddMenuItem(file, "PropertiesMenu", QStringLiteral("С&войства растра..."), {},
               &TMainForm::PropertiesMenuClick);
   file->addSeparator();
-  AddMenuItem(file, "ExitMenu", QStringLiteral("В&ыход"), QKeySequence(Qt::ALT | Qt::Key_F4),
-              &TMainForm::ExitMenuClick);
+  QAction* exit = AddMenuItem(file, "ExitMenu", QStringLiteral("В&ыход"),
+                              QKeySequence(Qt::ALT | Qt::Key_F4), &TMainForm::ExitMenuClick);
+  FRecentFiles = new TRecentFiles(file, exit, [this](const QString& name) {
+    try {
+      if (!QFileInfo::exists(name)) {
+        FRecentFiles->Remove(name);
+        throw Exception(QStringLiteral("Файл %1 не найден").arg(QDir::toNativeSeparators(name)));
+      }
+      OpenRaster(name);
+    } catch (const Exception& e) {
+      ShowException(e);
+    }
+  });
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
   view->setObjectName(QStringLiteral("ViewMenu"));
@@ -255,6 +292,12 @@ void TMainForm::CreateCommands() {
   view->addSeparator();
   AddMenuItem(view, "RefreshMenu", QStringLiteral("Пе&рерисовать"), QKeySequence(Qt::Key_F5),
               &TMainForm::RefreshMenuClick);
+  view->addSeparator();
+  for (QDockWidget* dock : std::initializer_list<QDockWidget*>{FNodesDock, FOverviewDock}) {
+    QAction* toggle = dock->toggleViewAction();
+    toggle->setObjectName(dock->objectName() + QStringLiteral("Menu"));
+    view->addAction(toggle);
+  }
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Инструменты"));
   tools->setObjectName(QStringLiteral("ToolsMenu"));
@@ -273,8 +316,12 @@ void TMainForm::CreateCommands() {
   AddMenuItem(tools, "CalibrateBeginMenu", QStringLiteral("&Начать калибровку"),
               QKeySequence(Qt::Key_F9), &TMainForm::CalibrateBeginBtnClick, false,
               "CalibrateBeginBtn");
+  AddMenuItem(tools, "NextMissedNodeMenu", QStringLiteral("Сле&дующий ненайденный узел"),
+              QKeySequence(Qt::Key_N), &TMainForm::NextMissedNodeMenuClick);
   AddMenuItem(tools, "ClipImageMenu", QStringLiteral("&Обрезать по сетке"), {},
               &TMainForm::ClipImageBtnClick, false, "ClipImageBtn");
+  AddMenuItem(tools, "ClipFrameMenu", QStringLiteral("Обрезать по &рамке сетки"), {},
+              &TMainForm::ClipFrameMenuClick);
   tools->addSeparator();
   AddMenuItem(tools, "OpenGridMenu", QStringLiteral("Откр&ыть сетку..."),
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &TMainForm::OpenGridMenuClick, false,
@@ -359,6 +406,13 @@ void TMainForm::CreateStatusBar() {
   cancel->setEnabled(false);
   connect(cancel, &QAction::triggered, this, &TMainForm::CancelWork);
   addAction(cancel);
+  // After the pointer's position, the node the keys move: "Узел (12, 7): 1812; 1190 px, ...".
+  FNodePanel = new QLabel;
+  FNodePanel->setObjectName(QStringLiteral("NodeStatusPanel"));
+  FNodePanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  FNodePanel->setFrameShape(QFrame::StyledPanel);
+  FNodePanel->setFrameShadow(QFrame::Sunken);
+  bar->addWidget(FNodePanel, 1);
 }
 
 void TMainForm::ShowEditWindow(bool visible) {
@@ -374,7 +428,8 @@ void TMainForm::UpdateCaption() {
   } catch (const Exception& e) {
     ShowException(e);
   }
-  if (FRaster) caption += QStringLiteral(" - ") + FRaster->FileName();
+  // A star marks changes of the raster not yet saved.
+  if (FRaster) caption += QStringLiteral(" - ") + FRaster->FileName() + (FModified ? "*" : "");
   setWindowTitle(caption);
   SetApplicationTitle(caption);
 }
@@ -426,6 +481,15 @@ void TMainForm::PaintRaster(TDeviceInfo& device, TCanvas& canvas) {
 
 void TMainForm::EditWindowViewChange() {
   if (FUIContext) FUIContext->CanUndoZoom->SetValue(FNavigator->HasHistory());
+  if (FOverviewDock) FOverviewDock->Overview().ViewChanged();
+}
+
+void TMainForm::RasterChanged() {
+  FNavigator->SetLimits(
+      FRaster ? std::optional(TWorldRect{0, 0, double(FRaster->Width()), double(FRaster->Height())})
+              : std::nullopt);
+  FOverviewDock->Overview().SetRaster(FRaster.get());
+  UpdateCaption();
 }
 
 void TMainForm::HelpTopicMenuClick() {
@@ -443,6 +507,7 @@ void TMainForm::OptionsMenuClick() {
 void TMainForm::RegisterWindowBindings() {
   FGridCanUndo = FUIContext->AddVar(QStringLiteral("GridCanUndo"));
   FGridCanRedo = FUIContext->AddVar(QStringLiteral("GridCanRedo"));
+  FGridMissed = FUIContext->AddVar(QStringLiteral("GridMissed"));
   const auto find = [this](const char* name) { return findChild<QObject*>(QLatin1String(name)); };
   FUIContext->SetProps(
       {"Enabled", find("UndoMenu")},
@@ -458,9 +523,26 @@ void TMainForm::RegisterWindowBindings() {
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")},
                        {"RasterOpened and not CalibrationInProgress and not ClipInProgress and not "
                         "WorkInProgress"});
+  FUIContext->SetProps(
+      {"Enabled", find("ClipFrameMenu")},
+      {"CalibratorInUse and not CalibrationInProgress and not ClipInProgress and not "
+       "WorkInProgress"});
+  FUIContext->SetProps({"Enabled", find("NextMissedNodeMenu")},
+                       {"CalibratorInUse and (GridMissed > 0) and not CalibrationInProgress and "
+                        "not WorkInProgress"});
   FUIContext->SetProps({"Enabled", find("ClipImageMenu")}, {"(CellXN = 1) and (CellYN = 1)"});
   FUIContext->SetProps({"Enabled", find("CancelWorkAction"), find("CancelWorkBtn")},
                        {"WorkInProgress"});
+  // The docks follow too: no node is typed in and no recent file opened, and the overview does not
+  // read the raster while the work holds it.
+  TUICondition* idle =
+      FUIContext->SetProps({"Enabled", find("GridNodesTable")}, {"not WorkInProgress"});
+  auto docks = std::make_unique<TUIConditionClient>();
+  docks->OnApply = [this](int32_t idle) {
+    FRecentFiles->SetEnabled(idle != 0);
+    FOverviewDock->Overview().SetHeld(idle == 0);
+  };
+  idle->AddChanger(std::move(docks));
   // While long work runs, nothing may change or replace the raster or the grid. These conditions
   // come after the program's own over the same controls and include theirs, so that whichever
   // variable changes, the later word is the right one.

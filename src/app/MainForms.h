@@ -16,6 +16,7 @@
 #include <optional>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QStackedLayout;
 class QToolBar;
@@ -23,6 +24,9 @@ class QToolButton;
 class TBackgroundWork;
 class TEditWindowSpy;
 class TGridCalibrator;
+class TGridNodesDock;
+class TOverviewDock;
+class TRecentFiles;
 class TRasterSnapshot;
 class TStatusPanels;
 
@@ -80,6 +84,10 @@ class TMainForm : public QMainWindow {
   void UndoMenuClick();
   void RedoMenuClick();
   void FindNodesMenuClick();
+  // Selects the next node the search missed and shows it.
+  void NextMissedNodeMenuClick();
+  // Clips the raster to the frame of the whole grid.
+  void ClipFrameMenuClick();
   void OpenGridMenuClick();
   void SaveGridMenuClick();
 
@@ -112,6 +120,9 @@ class TMainForm : public QMainWindow {
   TGridCalibrator* Calibrator() const { return FCalibrator; }
   TAppUIContext& UIContext() const { return *FUIContext; }
   TOptions& Options() const { return *FOptions; }
+  TGridNodesDock* NodesDock() const { return FNodesDock; }
+  TOverviewDock* OverviewDock() const { return FOverviewDock; }
+  TRecentFiles* RecentFiles() const { return FRecentFiles; }
   QString OpenFileProposal() const { return FOpenProposal; }
 
  protected:
@@ -138,6 +149,11 @@ class TMainForm : public QMainWindow {
   // Whether the grid may go: it has no changes, or the user agrees to lose them.
   bool ConfirmGridLoss();
   void GridHistoryChanged();
+  // The raster's pixels, size or resolution changed, or another raster is shown.
+  void RasterChanged();
+  void ShowNodeProperties(int32_t i, int32_t j);
+  // A clip of the calibrator, the view then centred on what is left at the same scale.
+  void RunClip(void (TGridCalibrator::*clip)());
   QString GridFileProposal() const;
   // The window's own conditions: its grid commands, and what long work disables.
   void RegisterWindowBindings();
@@ -180,12 +196,18 @@ class TMainForm : public QMainWindow {
   // Whether the calibrator's grid edits can be undone and redone.
   TUIContextVar* FGridCanUndo = nullptr;
   TUIContextVar* FGridCanRedo = nullptr;
+  // How many nodes the last search missed.
+  TUIContextVar* FGridMissed = nullptr;
   QAction* FUndoMenu = nullptr;
   QAction* FRedoMenu = nullptr;
   bool FClosingDown = false;
 
   TEditWindow* FEditWindow = nullptr;
   QStackedLayout* FCentral = nullptr;
+  QLabel* FNodePanel = nullptr;  // the selected or dragged node
+  TGridNodesDock* FNodesDock = nullptr;
+  TOverviewDock* FOverviewDock = nullptr;
+  TRecentFiles* FRecentFiles = nullptr;
   QString FOpenProposal;  // the folder and name the open dialog proposes
   QString FGridProposal;  // and the grid file dialogs
   // The grid as last read from or written to a file: it is not lost when the calibrator goes.

@@ -3,8 +3,11 @@
 #include "FormUtils.h"
 #include "GridCalibrator.h"
 #include "GridFiles.h"
+#include "GridNodesDocks.h"
 #include "MainForms.h"
+#include "NodePropertiesForms.h"
 #include "NodeReports.h"
+#include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
 #include "ReadOnlyFiles.h"
 
@@ -34,10 +37,14 @@ void TMainForm::CalibrateMenuClick() {
     FCalibrator = nullptr;
     FFiledGrid.reset();
     FUIContext->CalibratorInUse->SetValue(0);
+    FNodesDock->SetCalibrator(nullptr);
     GridHistoryChanged();
     FEditWindow->Invalidate();
   };
-  calibrator->OnRasterChanged = [this](TGridCalibrator*) { FModified = true; };
+  calibrator->OnRasterChanged = [this](TGridCalibrator*) {
+    FModified = true;
+    RasterChanged();
+  };
   calibrator->OnRunWork = [this](const QString& name, const std::function<void()>& job) {
     RunWork(name, job);
   };
@@ -45,8 +52,16 @@ void TMainForm::CalibrateMenuClick() {
     FRaster.swap(raster);
     return raster;
   };
-  calibrator->OnGridChange = [this](TGridCalibrator*) { GridHistoryChanged(); };
+  calibrator->OnGridChange = [this](TGridCalibrator*) {
+    GridHistoryChanged();
+    FNodesDock->GridChanged();
+  };
+  calibrator->OnSelectionChange = [this](TGridCalibrator*) { FNodesDock->SelectionChanged(); };
+  calibrator->OnNodeProperties = [this](TGridCalibrator*, int32_t i, int32_t j) {
+    ShowNodeProperties(i, j);
+  };
   FEditWindow->AttachEditor(calibrator);
+  FNodesDock->SetCalibrator(calibrator);
   FEditWindow->Invalidate();
   FUIContext->CalibratorInUse->SetValue(1);
   ReleaseRef(calibrator);
@@ -67,10 +82,28 @@ void TMainForm::CalibrateBeginBtnClick() {
 }
 
 void TMainForm::ClipImageBtnClick() {
+  RunClip(&TGridCalibrator::ClipToGrid);
+}
+
+void TMainForm::ClipFrameMenuClick() {
+  RunClip(&TGridCalibrator::ClipToGridFrame);
+}
+
+void TMainForm::RunClip(void (TGridCalibrator::*clip)()) {
   if (!FCalibrator || WorkRunning()) return;
-  FCalibrator->ClipToGrid();
+  (FCalibrator->*clip)();
   FNavigator->SetView(TWorldPoint{FRaster->Width() / 2.0, FRaster->Height() / 2.0}, true,
                       FNavigator->GetScale());
+}
+
+void TMainForm::NextMissedNodeMenuClick() {
+  if (FCalibrator && !WorkRunning()) FCalibrator->SelectNextMissed();
+}
+
+void TMainForm::ShowNodeProperties(int32_t i, int32_t j) {
+  if (!FCalibrator || WorkRunning()) return;
+  TNodePropertiesForm form(*FCalibrator, i, j, this);
+  form.exec();
 }
 
 void TMainForm::UndoMenuClick() {
@@ -141,6 +174,7 @@ bool TMainForm::ConfirmGridLoss() {
 void TMainForm::GridHistoryChanged() {
   FGridCanUndo->SetValue(FCalibrator && FCalibrator->CanUndo());
   FGridCanRedo->SetValue(FCalibrator && FCalibrator->CanRedo());
+  FGridMissed->SetValue(FCalibrator ? static_cast<int>(FCalibrator->MissedNodes().size()) : 0);
   // The items say what they undo and redo.
   static const QString undo[] = {QStringLiteral("Отменит&ь изменение сетки"),
                                  QStringLiteral("Отменит&ь калибровку"),

@@ -7,6 +7,7 @@
 #include "RasterPropertiesForms.h"
 #include "RasterSaveNames.h"
 #include "ReadOnlyFiles.h"
+#include "RecentFiles.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -55,6 +56,9 @@ void TMainForm::OpenRaster(const QString& fileName) {
   FModified = false;
   FNameConfirmed = false;
   FOpenProposal = FRaster->FileName();
+  FRecentFiles->Add(fileName);
+  RememberFolder(fileName);
+  RasterChanged();
   ShowEditWindow(true);
   SelectMenuClick();
   ZoomAllMenuClick();
@@ -86,6 +90,7 @@ void TMainForm::PropertiesMenuClick() {
   FRaster->SetXPelsPerMeter(x);
   FRaster->SetYPelsPerMeter(y);
   FModified = true;
+  UpdateCaption();
   FEditWindow->Invalidate();
 }
 
@@ -115,6 +120,7 @@ int TMainForm::CloseRaster(bool ask, bool canCancel) {
   ShowEditWindow(false);
   FNavigator->ClearHistory();
   FRaster.reset();
+  RasterChanged();
   FUIContext->RasterOpened->SetValue(0);
   FUIContext->CanUndoZoom->SetValue(0);
   ClearStatus();
@@ -135,7 +141,11 @@ int TMainForm::SaveRaster(bool saveAs) {
     RunWork(QStringLiteral("сохранение растра"),
             [&raster, &name, &options] { raster.Save(name, options); });
     result = IDYES;
-    if (ask) FOpenProposal = FRaster->FileName();
+    if (ask) {
+      FOpenProposal = FRaster->FileName();
+      FRecentFiles->Add(name);
+      RememberFolder(name);
+    }
   }
   if (result == IDYES) {
     FModified = false;

@@ -133,13 +133,22 @@ void TGridCalibrator::Track(const TPoint& p) {
 }
 
 void TGridCalibrator::MouseDown(TMouseButton button, TShiftState shift, const TPoint& p) {
-  if (WorkRunning()) return;
+  if (WorkRunning()) {
+    FMenuNode.reset();
+    return;
+  }
   SetHandled();
   Track(p);
   // The grid is dragged with the left button; the right one belongs to the view (its drag pans the
-  // picture, its click opens the menu) and ends a drag in progress unapplied.
+  // picture, its click opens the menu) and ends a drag in progress unapplied. The menu it opens
+  // offers what can be done with the node under it.
   if (button != mbLeft) {
     SetDragState(dsIdle);
+    if (button == mbRight) {
+      const THit hit = HitTest(0, p);
+      FMenuNode = hit.State == dsMoveNode ? std::optional(TPoint{hit.I, hit.J}) : std::nullopt;
+      GetValidOwner()->ScheduleMenuRebuild(false);
+    }
     return;
   }
   const THit hit = HitTest(shift, p);
@@ -198,9 +207,10 @@ void TGridCalibrator::MouseUp(TMouseButton, TShiftState, const TPoint& p) {
           TPoint{std::max(1, RoundToInt(double(q.X - edited.Origin.X) / line)), edited.Step.Y});
       break;
   }
-  Commit(std::move(edited));
   // A node placed by hand is no longer one the search missed.
   if (state == dsMoveNode || state == dsResetNode) ForgetNode(i, j);
+  // The node's mark changes even where its place does not: the table follows.
+  if (!Commit(std::move(edited))) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -216,10 +226,11 @@ void TGridCalibrator::Draw(TCanvas& canvas) {
 void TGridCalibrator::DrawFeedback(const TDeviceInfo& device, TCanvas& canvas) {
   // Until the mouse moves, a press shows nothing: it may be a click.
   if (FDragState == dsIdle || FDragState == dsResetNode || !FDragMoved) return;
+  const TNodePlaces places(device);
   TContourLease figure;
   const auto segment = [&](const TPoint& a, const TPoint& b) {
-    figure->MoveTo(NodePlace(device, a));
-    figure->LineTo(NodePlace(device, b));
+    figure->MoveTo(places.Page(a));
+    figure->LineTo(places.Page(b));
   };
   // Every row and column of the reference lattice, shifted by (dx, dy).
   const auto lattice = [&](int32_t dx, int32_t dy) {
@@ -355,6 +366,42 @@ void TGridCalibrator::Select(const std::optional<TPoint>& node) {
   FSelected = node;
   ShowStatus();
   Repaint();
+  if (OnSelectionChange) OnSelectionChange(this);
+}
+
+TGridCalibrator::TNodeInfo TGridCalibrator::NodeInfo(int32_t i, int32_t j) const {
+  for (const TPoint& cell : FFolded)
+    if ((cell.X == i || cell.X + 1 == i) && (cell.Y == j || cell.Y + 1 == j))
+      return TNodeInfo{TNodeState::Folded};
+  if (std::find(FMissed.begin(), FMissed.end(), TPoint{i, j}) != FMissed.end())
+    return TNodeInfo{TNodeState::NotFound};
+  // A node moved since the search has its sureness forgotten: it is placed by hand.
+  const size_t k = static_cast<size_t>(i) + static_cast<size_t>(j) * FGrid.NX;
+  if (k < FSureness.size() && FSureness[k] >= 0)
+    return TNodeInfo{
+        TNodeState::Found, FSureness[k],
+        std::find(FDisagreeing.begin(), FDisagreeing.end(), TPoint{i, j}) != FDisagreeing.end()};
+  return TNodeInfo{FGrid.NodeAt(i, j).IsMoved() ? TNodeState::ByHand : TNodeState::OnLattice};
+}
+
+void TGridCalibrator::AddContextItems(TContextMenu& menu) {
+  // While long work runs the grid stays as it is: the node's items are there, greyed.
+  const std::optional<TPoint> node = WorkRunning() ? std::nullopt : FMenuNode;
+  const bool moved =
+      node && node->X < FGrid.NX && node->Y < FGrid.NY && FGrid.NodeAt(node->X, node->Y).IsMoved();
+  AddContextItem(
+      menu, QStringLiteral("Свойства узла..."), 0,
+      [this, node](int32_t) {
+        if (node && OnNodeProperties) OnNodeProperties(this, node->X, node->Y);
+      },
+      node ? 0 : ciDisabled, 0, 0, true);
+  AddContextItem(
+      menu, QStringLiteral("Вернуть узел на место"), 0,
+      [this, node](int32_t) {
+        if (node && node->X < FGrid.NX && node->Y < FGrid.NY) ResetNode(node->X, node->Y);
+      },
+      moved ? 0 : ciDisabled, 0, 0, true);
+  AddContextItem(menu, QStringLiteral("-"), 0, nullptr, 0, 0, 0, true);
 }
 
 void TGridCalibrator::SelectNext(bool forward) {
@@ -415,11 +462,12 @@ bool TGridCalibrator::MoveSelected(int32_t dx, int32_t dy) {
 }
 
 void TGridCalibrator::PlaceNode(int32_t i, int32_t j, const TPoint& pixel) {
+  if (WorkRunning()) return;
   TGridInfo edited = FGrid;
   const TPoint ref = edited.RefPos(i, j);
   edited.NodeAt(i, j).Offset = TPoint{pixel.X - ref.X, pixel.Y - ref.Y};
-  Commit(std::move(edited));
   ForgetNode(i, j);
+  if (!Commit(std::move(edited))) GridChanged();
   ShowStatus();
   Repaint();
 }
@@ -605,6 +653,8 @@ TNodeSearch TGridCalibrator::FindNodes() {
   FSureness.assign(search.Nodes.size(), -1);
   for (size_t k = 0; k < search.Nodes.size(); ++k)
     if (search.Nodes[k].Finding == TNodeFinding::Found) FSureness[k] = search.Nodes[k].Confidence;
+  // What the search found and missed changed, whether the grid did or not.
+  GridChanged();
   Repaint();
   return search;
 }
@@ -632,10 +682,11 @@ void TGridCalibrator::PushUndo(TGridInfo previous) {
   FHistory.Push({TEditKind::ekGrid, std::move(previous), nullptr});
 }
 
-void TGridCalibrator::Commit(TGridInfo edited) {
-  if (edited == FGrid) return;
+bool TGridCalibrator::Commit(TGridInfo edited) {
+  if (edited == FGrid) return false;
   PushUndo(std::exchange(FGrid, std::move(edited)));
   GridChanged();
+  return true;
 }
 
 void TGridCalibrator::Undo() {
@@ -672,10 +723,9 @@ void TGridCalibrator::SetCellCounts(const TGridInfo& previous) {
 
 void TGridCalibrator::GridChanged() {
   FFolded = FoldedCells(FGrid);
-  if (FSelected && (FSelected->X >= FGrid.NX || FSelected->Y >= FGrid.NY)) {
-    FSelected.reset();
-    ShowStatus();
-  }
+  if (FSelected && (FSelected->X >= FGrid.NX || FSelected->Y >= FGrid.NY)) FSelected.reset();
+  // The selected node's place and offset as they stand now, after an undo or a reset too.
+  ShowStatus();
   if (OnGridChange) OnGridChange(this);
 }
 

@@ -62,6 +62,8 @@ class TGridCalibrator : public TEditor {
   void KeyDown(uint16_t key, TShiftState shift) override;
   void KeyUp(uint16_t key, TShiftState shift) override;
   void Notify(int kind) override;
+  // The node under the right button's press: its properties and its reset.
+  void AddContextItems(TContextMenu& menu) override;
   void Paint(TCanvas& canvas) override;
   void Cancel() override;
   virtual void DoRasterChanged();
@@ -92,6 +94,16 @@ class TGridCalibrator : public TEditor {
   const std::vector<double>& Sureness() const { return FSureness; }
   // The cells that folded (see FoldedCells), marked in the view; the calibration refuses them.
   const std::vector<TPoint>& Folded() const { return FFolded; }
+  // What became of a node: on its reference place, placed by hand, found by the last search (and
+  // how sure it was, and whether it is at odds with the grid's other crossings; a node moved since
+  // is placed by hand), not found by it, or a corner of a folded cell, which counts first.
+  enum class TNodeState { OnLattice, ByHand, Found, NotFound, Folded };
+  struct TNodeInfo {
+    TNodeState State = TNodeState::OnLattice;
+    double Confidence = 0;
+    bool Disagrees = false;
+  };
+  TNodeInfo NodeInfo(int32_t i, int32_t j) const;
 
   // The node the keys move: selected by a click, by Tab, by the walk through the missed nodes.
   const std::optional<TPoint>& Selected() const { return FSelected; }
@@ -144,6 +156,9 @@ class TGridCalibrator : public TEditor {
   std::function<void(TGridCalibrator* sender)> OnRasterChanged;
   // The grid changed, or what can be undone did.
   std::function<void(TGridCalibrator* sender)> OnGridChange;
+  std::function<void(TGridCalibrator* sender)> OnSelectionChange;
+  // The context menu's "Свойства узла..." for node (i, j).
+  std::function<void(TGridCalibrator* sender, int32_t i, int32_t j)> OnNodeProperties;
 
  private:
   void SetDragState(uint8_t state, int32_t i = 0, int32_t j = 0, int32_t line = 0);
@@ -153,8 +168,8 @@ class TGridCalibrator : public TEditor {
   void Track(const TPoint& p);
   // Records the grid as it was before an edit.
   void PushUndo(TGridInfo previous);
-  // Makes an edited grid the grid, as one step that can be undone.
-  void Commit(TGridInfo edited);
+  // Makes an edited grid the grid, as one step that can be undone; whether it differed.
+  bool Commit(TGridInfo edited);
   // Puts the step's grid and raster in place and gives back the step that puts back what was there.
   TCalibratorHistory::TStep Revert(TCalibratorHistory::TStep step);
   // Puts the raster in the owner's place with the name and resolution the raster goes by now, and
@@ -193,4 +208,5 @@ class TGridCalibrator : public TEditor {
   std::vector<TPoint> FMissed;  // (i, j) of the nodes the last search did not find
   std::vector<TPoint> FDisagreeing;
   std::vector<double> FSureness;
+  std::optional<TPoint> FMenuNode;  // the node under the right button's press
 };

@@ -47,6 +47,7 @@ class TGridPainter {
         FOptions(options),
         FGrid(shown.Grid),
         FShown(shown),
+        FPlaces(device),
         FRadius(options.GridNodeRadius) {
     // Marks beyond the painted area are not built at all: a fine grid has many.
     device.Projection()->PageRectToWorld(device.PageClipRect(), FVisible);
@@ -67,9 +68,14 @@ class TGridPainter {
   bool Shown(const TPoint& p) const {
     return PtInWorldRect(FVisible, TWorldPoint{p.X + 0.5, p.Y + 0.5});
   }
+  // Whether a segment between two nodes may cross the painted area.
+  bool Shown(const TPoint& a, const TPoint& b) const {
+    return WorldRectsOverlap(FVisible, WorldRectFromPoints(TWorldPoint{a.X + 0.5, a.Y + 0.5},
+                                                           TWorldPoint{b.X + 0.5, b.Y + 0.5}));
+  }
   void AddSegment(TContour& c, const TPoint& a, const TPoint& b) const {
-    c.MoveTo(NodePlace(FDevice, a));
-    c.LineTo(NodePlace(FDevice, b));
+    c.MoveTo(FPlaces.Page(a));
+    c.LineTo(FPlaces.Page(b));
   }
   void Draw(const TContour& c, const TFillStyle& fill, const TLineStyle& line) {
     DrawPageContour(FDevice, FCanvas, c, fill, line);
@@ -80,10 +86,10 @@ class TGridPainter {
     TContourLease cells;
     for (const TPoint& cell : FShown.Folded) {
       if (cell.X + 1 >= FGrid.NX || cell.Y + 1 >= FGrid.NY) continue;
-      cells->MoveTo(NodePlace(FDevice, FGrid.NodePos(cell.X, cell.Y)));
-      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X + 1, cell.Y)));
-      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X + 1, cell.Y + 1)));
-      cells->LineTo(NodePlace(FDevice, FGrid.NodePos(cell.X, cell.Y + 1)));
+      cells->MoveTo(FPlaces.Page(FGrid.NodePos(cell.X, cell.Y)));
+      cells->LineTo(FPlaces.Page(FGrid.NodePos(cell.X + 1, cell.Y)));
+      cells->LineTo(FPlaces.Page(FGrid.NodePos(cell.X + 1, cell.Y + 1)));
+      cells->LineTo(FPlaces.Page(FGrid.NodePos(cell.X, cell.Y + 1)));
       cells->Close();
     }
     // Hatched in the colour of trouble, the picture showing through.
@@ -106,7 +112,7 @@ class TGridPainter {
     for (int32_t j = 0; j < FGrid.NY; ++j)
       for (int32_t i = 0; i < FGrid.NX; ++i)
         if (!FGrid.NodeAt(i, j).IsMoved() && Shown(FGrid.RefPos(i, j)))
-          AddCircle(*marks, NodePlace(FDevice, FGrid.RefPos(i, j)), FRadius);
+          AddCircle(*marks, FPlaces.Page(FGrid.RefPos(i, j)), FRadius);
     Draw(*marks, HollowFill, Solid(FOptions.SrcGridColor));
   }
 
@@ -121,11 +127,12 @@ class TGridPainter {
         for (const auto& [di, dj] : kNeighbours) {
           const int32_t ni = i + di;
           const int32_t nj = j + dj;
-          if (ni >= 0 && ni < FGrid.NX && nj >= 0 && nj < FGrid.NY)
-            AddSegment(*moved, p, FGrid.NodePos(ni, nj));
+          if (ni < 0 || ni >= FGrid.NX || nj < 0 || nj >= FGrid.NY) continue;
+          const TPoint q = FGrid.NodePos(ni, nj);
+          if (Shown(p, q)) AddSegment(*moved, p, q);
         }
-        if (Shown(p)) AddMark(*marks, i, j, NodePlace(FDevice, p));
-        AddSegment(*shifts, p, FGrid.RefPos(i, j));
+        if (Shown(p)) AddMark(*marks, i, j, FPlaces.Page(p));
+        if (Shown(p, FGrid.RefPos(i, j))) AddSegment(*shifts, p, FGrid.RefPos(i, j));
       }
     Draw(*moved, HollowFill, Solid(FOptions.DstGridColor));
     Draw(*marks, HollowFill, Solid(FOptions.DstGridColor));
@@ -139,7 +146,7 @@ class TGridPainter {
     TContourLease marks;
     for (const TPoint& n : FShown.Missed) {
       if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
-      const TWorldPoint c = NodePlace(FDevice, FGrid.NodePos(n.X, n.Y));
+      const TWorldPoint c = FPlaces.Page(FGrid.NodePos(n.X, n.Y));
       AddCircle(*marks, c, radius);
       marks->MoveTo(TWorldPoint{c.X - radius, c.Y});
       marks->LineTo(TWorldPoint{c.X + radius, c.Y});
@@ -167,7 +174,7 @@ class TGridPainter {
     TContourLease marks;
     for (const TPoint& n : FShown.Disagreeing) {
       if (n.X >= FGrid.NX || n.Y >= FGrid.NY) continue;
-      const TWorldPoint c = NodePlace(FDevice, FGrid.NodePos(n.X, n.Y));
+      const TWorldPoint c = FPlaces.Page(FGrid.NodePos(n.X, n.Y));
       marks->MoveTo(TWorldPoint{c.X, c.Y + half});
       marks->LineTo(TWorldPoint{c.X + half, c.Y});
       marks->LineTo(TWorldPoint{c.X, c.Y - half});
@@ -181,7 +188,7 @@ class TGridPainter {
     if (!FShown.Selected) return;
     const TPoint n = *FShown.Selected;
     if (n.X >= FGrid.NX || n.Y >= FGrid.NY) return;
-    const TWorldPoint c = NodePlace(FDevice, FGrid.NodePos(n.X, n.Y));
+    const TWorldPoint c = FPlaces.Page(FGrid.NodePos(n.X, n.Y));
     TContourLease rings;
     AddCircle(*rings, c, 1.6 * FRadius);
     AddCircle(*rings, c, 1.6 * FRadius + FDevice.PixelsToPage(2));
@@ -193,14 +200,24 @@ class TGridPainter {
   const TGridCalibratorOptions& FOptions;
   const TGridInfo& FGrid;
   const TGridShown& FShown;
+  TNodePlaces FPlaces;
   double FRadius;
   TWorldRect FVisible;
 };
 
 }  // namespace
 
-TWorldPoint NodePlace(const TDeviceInfo& device, const TPoint& pixel) {
-  return device.DeviceToPage(device.DevicePixelOf(TWorldPoint{pixel.X + 0.5, pixel.Y + 0.5}));
+TNodePlaces::TNodePlaces(const TDeviceInfo& device)
+    : FDevice(device), FToDevice(device.WorldToDeviceTransform()) {}
+
+TPoint TNodePlaces::Device(const TPoint& pixel) const {
+  const QPointF d = FToDevice.map(QPointF(pixel.X + 0.5, pixel.Y + 0.5));
+  return TPoint{FloorToInt(std::clamp(d.x(), -MaxDeviceCoord, MaxDeviceCoord)),
+                FloorToInt(std::clamp(d.y(), -MaxDeviceCoord, MaxDeviceCoord))};
+}
+
+TWorldPoint TNodePlaces::Page(const TPoint& pixel) const {
+  return FDevice.DeviceToPage(Device(pixel));
 }
 
 void PaintGrid(const TDeviceInfo& device, TCanvas& canvas, const TGridCalibratorOptions& options,

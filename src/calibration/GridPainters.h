@@ -4,6 +4,8 @@
 #include "Devices.h"
 #include "GridInfo.h"
 
+#include <QTransform>
+
 #include <optional>
 #include <vector>
 
@@ -18,10 +20,20 @@ struct TGridCalibratorOptions {
   TColor MissedNodeColor = 0xFF00FF;
 };
 
-// Where a node is drawn on a device, in page coordinates. A node stands for its pixel (the
+// Where nodes are drawn on a device, in page coordinates. A node stands for its pixel (the
 // calibration takes that pixel's colour to the node's reference place): it is drawn on the device
 // pixel that shows the middle of it, so that at any zoom the mark sits on the pixel it takes.
-TWorldPoint NodePlace(const TDeviceInfo& device, const TPoint& pixel);
+class TNodePlaces {
+ public:
+  explicit TNodePlaces(const TDeviceInfo& device);
+  // The device pixel of a node at a raster pixel, and its page point.
+  TPoint Device(const TPoint& pixel) const;
+  TWorldPoint Page(const TPoint& pixel) const;
+
+ private:
+  const TDeviceInfo& FDevice;
+  QTransform FToDevice;  // taken once: a grid has many nodes
+};
 
 // What the calibrator shows of its grid.
 struct TGridShown {

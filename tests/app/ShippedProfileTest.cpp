@@ -1,10 +1,12 @@
 #include "GridCalibratorParams.h"
 #include "MainForms.h"
+#include "NodePropertiesForms.h"
 #include "OpenPageForms.h"
 #include "Options.h"
 #include "ProfileChecks.h"
 #include "RasterPropertiesForms.h"
 #include "RasterTestUtils.h"
+#include "WhatsThis.h"
 
 #include <QTabWidget>
 #include <QTest>
@@ -48,11 +50,18 @@ TEST(ShippedProfile, GivesEveryControlOfTheMainWindowATopicWithAndWithoutARaster
   form.RunWork(QStringLiteral("проверку"), [&] {
     while (!looked) std::this_thread::yield();
   });
+  // The table of the nodes scrolls when the window leaves it too little room, whatever the room
+  // the layout of an earlier run gave it.
+  const auto* table = form.findChild<QWidget*>(QStringLiteral("GridNodesTable"));
+  ASSERT_TRUE(table);
+  for (int area : {haHScroll, haVScroll}) keys += HelpContextOf(table, &form, area).Key;
   for (const char* control : {"EditWindow", "FindNodesMenu", "FindNodesBtn", "UndoMenu",
                               "StatusPanel0", "ClipImageBtn", "CancelWorkBtn"}) {
     EXPECT_TRUE(keys.contains(QLatin1String(control))) << control;
   }
   ExpectProfileCovers(QStringLiteral("TMainForm"), keys);
+  TNodePropertiesForm node(*form.Calibrator(), 0, 0);
+  ExpectProfileCovers(QStringLiteral("TNodePropertiesForm"), ShownKeys(&node));
 }
 
 TEST(ShippedProfile, GivesEveryControlOfTheMainWindowsDialogsATopic) {

@@ -7,8 +7,9 @@
 #include "MessageOf.h"
 #include "QtPrinters.h"
 
-#include <QLabel>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,10 @@ struct TCalibratedWindow {
     grid.SetOrigin({50, 50});
     grid.SetStep({100, 100});
     Calibrator->ReplaceGrid(grid);
+    // A click of the right button opens the menu of the node under it: closed again at once.
+    QObject::connect(&View.Window.InternalPopup(), &QMenu::aboutToShow, [this] {
+      QTimer::singleShot(0, &View.Window.InternalPopup(), &QMenu::close);
+    });
     Flush();
   }
 
@@ -346,6 +351,7 @@ TEST(GridCalibrator, AClickSelectsANodeAndTheKeysPlaceItToThePixel) {
   EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 151; 159 px, смещение +1; +9"));
   c.Undo();
   EXPECT_EQ(w.Grid().NodeAt(1, 1).Offset, (TPoint{1, 10}));
+  EXPECT_EQ(shown.last(), QStringLiteral("Узел (1, 1): 151; 160 px, смещение +1; +10"));
   c.Undo();
   c.Undo();
   EXPECT_EQ(w.Grid(), start);
@@ -394,7 +400,7 @@ TEST(GridCalibrator, ANodeLandsOnThePixelTheWindowShowsUnderThePointer) {
     for (const QPoint pointer : {QPoint(150, 130), QPoint(151, 131), QPoint(203, 97)}) {
       w.Calibrator->ReplaceGrid(start);
       const TPoint node = w.Grid().NodePos(0, 0);
-      const TPoint grip = window.Device().DevicePixelOf({node.X + 0.5, node.Y + 0.5});
+      const TPoint grip = TNodePlaces(window.Device()).Device(node);
       // What the window shows at the pointer before anything is dragged there.
       window.Repaint();
       const QRgb under = w.At(pointer.x(), pointer.y());
