@@ -557,8 +557,10 @@ TEST(FindGridNodes, GivesUpSoonOnAFineLatticeThatDoesNotFitALargeScan) {
   EXPECT_EQ(search.NotFound().size(), 6561u);
   const QStringList percents = files.Status().Shown(TStatusInfo::PercentSlot);
   ASSERT_GE(percents.size(), 3);
-  for (int k = 2; k + 1 < percents.size(); ++k)
+  for (int k = 2; k + 1 < percents.size(); ++k) {
+    ASSERT_TRUE(percents[k].endsWith('%') && percents[k - 1].endsWith('%')) << k;
     EXPECT_GE(percents[k].chopped(1).toInt(), percents[k - 1].chopped(1).toInt());
+  }
   const QStringList report = NodeSearchReport(search, 20);
   ASSERT_EQ(report.size(), 22);
   EXPECT_EQ(report.front(), "Найдено 0 из 6561 узла");

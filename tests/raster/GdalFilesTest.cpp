@@ -351,12 +351,12 @@ TEST_F(GdalFiles, ASaveThatFailsLeavesTheOldFileAndNoTemporaryFile) {
 
   // An operation stopped at a progress report (as the window's Esc does) leaves the same.
   bool saving = false;
-  TStatusInfo stopping(
-      [](int) { return QString(); },
-      [&](int slot, const QString& text) {
-        if (saving && slot == TStatusInfo::PercentSlot && text.chopped(1).toInt() >= 50)
-          throw Exception("stopped");
-      });
+  TStatusInfo stopping([](int) { return QString(); },
+                       [&](int slot, const QString& text) {
+                         if (saving && slot == TStatusInfo::PercentSlot && text.endsWith('%') &&
+                             text.chopped(1).toInt() >= 50)
+                           throw Exception("stopped");
+                       });
   TRasterManager stopped(&FStable, kTwoParts, &stopping);
   stopped.Open(Path("in.bmp"));
   saving = true;
