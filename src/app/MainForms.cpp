@@ -6,6 +6,7 @@
 #include "Cursors.h"
 #include "FileUtils.h"
 #include "FormUtils.h"
+#include "GdalFiles.h"
 #include "GridCalibrator.h"
 #include "GridNodesDocks.h"
 #include "HtmlHelps.h"
@@ -78,7 +79,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   FEditWindow = new TEditWindow;
   FEditWindow->setObjectName(QStringLiteral("EditWindow"));
   auto* placeholder = new QLabel(QStringLiteral(
-      "Откройте растр: «Файл» → «Открыть...» (Ctrl+O)\nили перетащите файл BMP в это окно."));
+      "Откройте растр: «Файл» → «Открыть...» (Ctrl+O)\nили перетащите файл растра в это окно."));
   placeholder->setAlignment(Qt::AlignCenter);
   placeholder->setEnabled(false);
   auto* central = new QWidget;
@@ -103,6 +104,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     return RunOpenFileDialog(filter, name, this, QStringLiteral("Выбор растрового файла"));
   });
   RegisterBmpFormat(FProvider.get());
+  RegisterGdalFormats(FProvider.get());
   FOptions = std::make_unique<TOptions>();
   FOptions->Load();
   // The open dialog starts where the user last opened or saved a file, in this run or before.

@@ -3,8 +3,9 @@
 #include "FormUtils.h"
 #include "HtmlHelps.h"
 #include "MainForms.h"
-#include "RasterFileDialogs.h"
+#include "OpenPageForms.h"
 #include "RasterPropertiesForms.h"
+#include "RasterSaveNames.h"
 #include "ReadOnlyFiles.h"
 #include "RecentFiles.h"
 
@@ -16,15 +17,13 @@
 
 namespace {
 
-const QString kSaveFilter = QStringLiteral("Растры Windows (*.bmp)|*.bmp|Все файлы (*.*)|*.*");
-
-// The BMP file of a drag, or an empty text when it carries none.
-QString DroppedRaster(const QMimeData* data) {
+// The raster file of a drag, of a kind the provider opens, or an empty text when it carries none.
+QString DroppedRaster(const QMimeData* data, const TRasterFileProvider& provider) {
   if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
   const QUrl url = data->urls().front();
   if (!url.isLocalFile()) return {};
   const QString name = url.toLocalFile();
-  return name.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive) ? name : QString();
+  return provider.FindFormatByExt(name) ? name : QString();
 }
 
 }  // namespace
@@ -38,6 +37,11 @@ void TMainForm::OpenMenuClick() {
 void TMainForm::OpenRaster(const QString& fileName) {
   // A file dropped or named while long work runs must wait for nothing: it is not opened.
   if (WorkRunning()) return;
+  // A file of a kind that does not open, and a document whose page the user does not choose,
+  // leave the open raster as it is.
+  CheckRasterFileKind(FProvider.get(), fileName);
+  TRasterOpenOptions options;
+  if (!AskOpenOptions(*FProvider, fileName, options, this)) return;
   // A modified raster whose changes could not be kept (the save was cancelled or failed) stays
   // open, and the new one is not opened.
   if (CloseRaster(true, false) == IDCANCEL) return;
@@ -46,7 +50,8 @@ void TMainForm::OpenRaster(const QString& fileName) {
   // The reduced copies made while the parts are read show the fitted view at once.
   raster->Pictures();
   TRasterManager& opened = *raster;
-  RunWork(QStringLiteral("открытие растра"), [&opened, &fileName] { opened.Open(fileName); });
+  RunWork(QStringLiteral("открытие растра"),
+          [&opened, &fileName, &options] { opened.Open(fileName, options); });
   FRaster = std::move(raster);
   FModified = false;
   FNameConfirmed = false;
@@ -81,7 +86,7 @@ void TMainForm::PropertiesMenuClick() {
   if (!FRaster) return;
   int x = FRaster->XPelsPerMeter();
   int y = FRaster->YPelsPerMeter();
-  if (!EditRasterProperties(x, y, this)) return;
+  if (!EditRasterProperties(x, y, FRaster->FileFormat(), this)) return;
   FRaster->SetXPelsPerMeter(x);
   FRaster->SetYPelsPerMeter(y);
   FModified = true;
@@ -127,13 +132,14 @@ int TMainForm::SaveRaster(bool saveAs) {
   if (WorkRunning()) return IDNO;
   int result = IDNO;
   QString name = FRaster->FileName();
-  const bool ask = saveAs || !FNameConfirmed;
-  if ((!ask || RunSaveFileDialog(kSaveFilter, QStringLiteral("bmp"), name, this,
-                                 QStringLiteral("Сохранение растра"))) &&
-      MayReplace(name, this)) {
+  // A raster whose file cannot be written back asks for a name as a first save does.
+  const bool ask = saveAs || !FNameConfirmed || !FProvider->SaveFormatByExt(name);
+  if ((!ask || AskRasterSaveName(*FProvider, name, this)) && MayReplace(name, this)) {
+    const TSaveOptions options = RasterSaveOptions(*FProvider, name);
     const TReplaceableFile replaceable(name);
     TRasterManager& raster = *FRaster;
-    RunWork(QStringLiteral("сохранение растра"), [&raster, &name] { raster.Save(name); });
+    RunWork(QStringLiteral("сохранение растра"),
+            [&raster, &name, &options] { raster.Save(name, options); });
     result = IDYES;
     if (ask) {
       FOpenProposal = FRaster->FileName();
@@ -193,14 +199,14 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dragMoveEvent(QDragMoveEvent* event) {
   // Each move asks again, for long work may begin or end while the drag lasts. While it runs, a
   // raster cannot be replaced: the pointer shows that the drop is refused.
-  if (!WorkRunning() && !DroppedRaster(event->mimeData()).isEmpty())
+  if (!WorkRunning() && !DroppedRaster(event->mimeData(), *FProvider).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
 }
 
 void TMainForm::dropEvent(QDropEvent* event) {
-  const QString name = DroppedRaster(event->mimeData());
+  const QString name = DroppedRaster(event->mimeData(), *FProvider);
   if (name.isEmpty() || WorkRunning()) {
     event->ignore();
     return;

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -84,15 +85,46 @@ TRasterPropertiesForm::TRasterPropertiesForm(QWidget* parent) : QDialog(parent) 
   buttons->addWidget(OkBtn);
   buttons->addWidget(CancelBtn);
 
+  FileGbx = new QGroupBox(QStringLiteral("Файл"));
+  FileGbx->setObjectName(QStringLiteral("FileGbx"));
+  FileInfoLbl = new QLabel;
+  FileInfoLbl->setObjectName(QStringLiteral("FileInfoLbl"));
+  FileInfoLbl->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  (new QVBoxLayout(FileGbx))->addWidget(FileInfoLbl);
+  FileGbx->hide();
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ResolutionGbx);
+  layout->addWidget(FileGbx);
   layout->addStretch();
   layout->addLayout(buttons);
 
   ResPerMeterRadioBtnClick();
+  FitSize();
+}
+
+void TRasterPropertiesForm::FitSize() {
   const double scale = logicalDpiX() / 96.0;
   const QSize design(std::lround(kDesignWidth * scale), std::lround(kDesignHeight * scale));
+  layout()->activate();
   setFixedSize(design.expandedTo(sizeHint()));
+}
+
+void TRasterPropertiesForm::SetFileFormat(const TRasterFileFormat& format) {
+  QStringList lines;
+  if (!format.Name.isEmpty()) {
+    lines << QStringLiteral("Формат: %1").arg(format.Name);
+    if (!format.Compression.isEmpty())
+      lines << QStringLiteral("Сжатие: %1").arg(format.Compression);
+    if (!format.Layout.isEmpty()) lines << QStringLiteral("Хранение: %1").arg(format.Layout);
+    if (!format.Depth.isEmpty()) lines << QStringLiteral("Глубина: %1").arg(format.Depth);
+    for (const QString& note : format.Notes) lines << QStringLiteral("Замечание: %1").arg(note);
+    if (!format.WrittenAs)
+      lines << QStringLiteral("Только чтение: сохранение спросит имя файла BMP или TIFF");
+  }
+  FileInfoLbl->setText(lines.join(u'\n'));
+  FileGbx->setVisible(!lines.isEmpty());
+  FitSize();
 }
 
 void TRasterPropertiesForm::SetXResPerMeter(int value) {
@@ -171,8 +203,10 @@ void TRasterPropertiesForm::accept() {
   QDialog::accept();
 }
 
-bool EditRasterProperties(int& xPelsPerMeter, int& yPelsPerMeter, QWidget* parent) {
+bool EditRasterProperties(int& xPelsPerMeter, int& yPelsPerMeter, const TRasterFileFormat& format,
+                          QWidget* parent) {
   TRasterPropertiesForm form(parent);
+  form.SetFileFormat(format);
   form.SetXResPerMeter(xPelsPerMeter);
   form.SetYResPerMeter(yPelsPerMeter);
   if (form.exec() != QDialog::Accepted) return false;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "RasterFiles.h"
+
 #include <QDialog>
 
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -12,7 +15,8 @@ class QRadioButton;
 // which fields are editable) and the other unit follows while typing. Confirming reads the metre
 // fields, which hold the converted values in the inch mode too. An editable field that is not a
 // whole number, or a negative resolution, is reported and the dialog stays open. Zero is allowed:
-// it means the resolution is unknown and the screen's is used.
+// it means the resolution is unknown and the screen's is used. Below, the file the raster came from
+// is described: its format, compression, layout and depth, and what reading it changed.
 class TRasterPropertiesForm : public QDialog {
   Q_OBJECT
 
@@ -24,6 +28,8 @@ class TRasterPropertiesForm : public QDialog {
   // Sets the value and shows it in its metre field; the inch field follows.
   void SetXResPerMeter(int value);
   void SetYResPerMeter(int value);
+  // Shows the file's description; a format without a name hides it.
+  void SetFileFormat(const TRasterFileFormat& format);
 
   void accept() override;
 
@@ -40,6 +46,7 @@ class TRasterPropertiesForm : public QDialog {
   // The confirmed value of one axis; raises when the field the user types in is not a whole
   // number or is negative.
   int ReadResolution(QLineEdit* metreEdit, QLineEdit* inchEdit) const;
+  void FitSize();
 
   int FXResPerMeter = 0;
   int FYResPerMeter = 0;
@@ -52,10 +59,14 @@ class TRasterPropertiesForm : public QDialog {
   QLineEdit* YResPerMeterEdit;
   QLineEdit* XResPerInchEdit;
   QLineEdit* YResPerInchEdit;
+  QGroupBox* FileGbx;
+  QLabel* FileInfoLbl;
   QPushButton* OkBtn;
   QPushButton* CancelBtn;
 };
 
-// Runs the dialog on a raster's resolution in dots per metre. When the user confirms, the
-// arguments receive the new values and the result is true; otherwise they are left untouched.
-bool EditRasterProperties(int& xPelsPerMeter, int& yPelsPerMeter, QWidget* parent = nullptr);
+// Runs the dialog on a raster's resolution in dots per metre, showing the format of its file. When
+// the user confirms, the arguments receive the new values and the result is true; otherwise they
+// are left untouched.
+bool EditRasterProperties(int& xPelsPerMeter, int& yPelsPerMeter,
+                          const TRasterFileFormat& format = {}, QWidget* parent = nullptr);

@@ -215,5 +215,5 @@ void RegisterGdalFormats(TRasterFileProvider* provider) {
   provider->RegisterFormat(QStringLiteral("Растры JPEG"), QStringLiteral("*.jpg; *.jpeg"),
                            &TGdalFile::Create);
   provider->RegisterFormat(QStringLiteral("Документы PDF"), QStringLiteral("*.pdf"),
-                           &TGdalFile::Create);
+                           &TGdalFile::Create, std::nullopt, true);
 }

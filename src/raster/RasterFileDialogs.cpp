@@ -22,8 +22,23 @@ QStringList QtFileDialogFilters(const QString& filter) {
 
 namespace {
 
-bool RunFileDialog(QFileDialog& dialog, const QString& filter, QString& fileName) {
-  dialog.setNameFilters(QtFileDialogFilters(filter));
+// The masks of a Qt filter line: "*.tif", "*.tiff" of "Растры TIFF (*.tif *.tiff)".
+QStringList FilterMasks(const QString& qtFilter) {
+  const qsizetype open = qtFilter.lastIndexOf(u'(');
+  const qsizetype close = qtFilter.lastIndexOf(u')');
+  if (open < 0 || close < open) return {};
+  return qtFilter.mid(open + 1, close - open - 1).split(u' ', Qt::SkipEmptyParts);
+}
+
+// The extension of the line's first mask: what a name typed without one gets; "" for every file.
+QString FilterSuffix(const QString& qtFilter) {
+  const QStringList masks = FilterMasks(qtFilter);
+  if (masks.isEmpty() || !masks.front().startsWith(QStringLiteral("*."))) return {};
+  return masks.front().mid(2);
+}
+
+// Runs the dialog, its filters set, in the proposal's folder with its name filled in.
+bool RunFileDialog(QFileDialog& dialog, QString& fileName) {
   if (!fileName.isEmpty()) {
     const QFileInfo proposal(fileName);
     dialog.setDirectory(proposal.absolutePath());
@@ -41,7 +56,8 @@ bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent
   QFileDialog dialog(parent, title);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  return RunFileDialog(dialog, filter, fileName);
+  dialog.setNameFilters(QtFileDialogFilters(filter));
+  return RunFileDialog(dialog, fileName);
 }
 
 bool RunSaveFileDialog(const QString& filter, const QString& defaultSuffix, QString& fileName,
@@ -50,5 +66,22 @@ bool RunSaveFileDialog(const QString& filter, const QString& defaultSuffix, QStr
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(defaultSuffix);
-  return RunFileDialog(dialog, filter, fileName);
+  // The kind of the proposed name is chosen, and a name typed without an extension gets that of
+  // the kind the user chooses.
+  const QStringList lines = QtFileDialogFilters(filter);
+  dialog.setNameFilters(lines);
+  const QString proposed = QFileInfo(fileName).suffix();
+  for (const QString& line : lines) {
+    if (proposed.isEmpty() ||
+        !FilterMasks(line).contains(QStringLiteral("*.") + proposed, Qt::CaseInsensitive))
+      continue;
+    dialog.selectNameFilter(line);
+    dialog.setDefaultSuffix(FilterSuffix(line));
+    break;
+  }
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& line) {
+    const QString suffix = FilterSuffix(line);
+    if (!suffix.isEmpty()) dialog.setDefaultSuffix(suffix);
+  });
+  return RunFileDialog(dialog, fileName);
 }

@@ -17,6 +17,7 @@ QStringList QtFileDialogFilters(const QString& filter);
 bool RunOpenFileDialog(const QString& filter, QString& fileName, QWidget* parent = nullptr,
                        const QString& title = {});
 // The standard save dialog: in an existing folder, asking before a file is overwritten, adding the
-// default suffix to a name typed without one.
+// default suffix to a name typed without one. The kind whose masks hold the proposal's extension
+// is chosen; the kind the user chooses then gives the suffix (its first mask's).
 bool RunSaveFileDialog(const QString& filter, const QString& defaultSuffix, QString& fileName,
                        QWidget* parent = nullptr, const QString& title = {});

@@ -152,8 +152,8 @@ void TRasterFileProvider::ReadPieces(THandleStream& stream, const std::vector<TR
 
 void TRasterFileProvider::RegisterFormat(const QString& description, const QString& mask,
                                          TRasterFileClass fileClass,
-                                         std::optional<TRasterFormat> writtenAs) {
-  FFormats.push_back({description, mask, mask.toUpper(), fileClass, writtenAs});
+                                         std::optional<TRasterFormat> writtenAs, bool paged) {
+  FFormats.push_back({description, mask, mask.toUpper(), fileClass, writtenAs, paged});
 }
 
 QString TRasterFileProvider::GetFilter() const {
@@ -199,6 +199,11 @@ std::optional<TRasterFormat> TRasterFileProvider::SaveFormatByExt(const QString&
   return format ? format->WrittenAs : std::nullopt;
 }
 
+bool TRasterFileProvider::PagedByExt(const QString& fileName) const {
+  const TRasterFileClassInfo* format = FindFormat(fileName);
+  return format && format->Paged;
+}
+
 TLocalFileProvider::TLocalFileProvider(TFileDialogRunner runDialog)
     : FRunDialog(std::move(runDialog)) {}
 
@@ -224,22 +229,24 @@ std::unique_ptr<TStableFile> TLocalFileProvider::OpenStableStream(const QString&
   return TStableFile::Open(fileName);
 }
 
+void CheckRasterFileKind(const TRasterFileProvider* provider, const QString& fileName) {
+  if (provider->FindFormatByExt(fileName)) return;
+  // A kind of file no reader is registered for is the user's choice, not a fault of ours: the
+  // message names the file and the kinds that do open.
+  QStringList masks;
+  for (const TRasterFileClassInfo& format : provider->Formats()) masks << format.Mask;
+  QString message =
+      QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с файлом %1")
+          .arg(fileName);
+  if (!masks.isEmpty())
+    message += QStringLiteral("; открываются файлы %1").arg(masks.join(QStringLiteral("; ")));
+  throw Exception(message);
+}
+
 std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName,
                                             const TRasterOpenOptions& options) {
-  const TRasterFileClass fileClass = provider->FindFormatByExt(fileName);
-  if (!fileClass) {
-    // A kind of file no reader is registered for is the user's choice, not a fault of ours: the
-    // message names the file and the kinds that do open.
-    QStringList masks;
-    for (const TRasterFileClassInfo& format : provider->Formats()) masks << format.Mask;
-    QString message =
-        QStringLiteral("Ошибка открытия растрового файла: не найден фильтр для работы с файлом %1")
-            .arg(fileName);
-    if (!masks.isEmpty())
-      message += QStringLiteral("; открываются файлы %1").arg(masks.join(QStringLiteral("; ")));
-    throw Exception(message);
-  }
-  std::unique_ptr<TRasterFile> file = fileClass(provider);
+  CheckRasterFileKind(provider, fileName);
+  std::unique_ptr<TRasterFile> file = provider->FindFormatByExt(fileName)(provider);
   file->SetOpenOptions(options);
   file->Open(fileName);
   return file;

@@ -138,8 +138,8 @@ struct TRasterFileFormat {
   QString Name;         // "BMP", "TIFF", "BigTIFF", "PNG", "JPEG", "PDF"
   QString Compression;  // "нет", "LZW", "Deflate", ...
   QString Layout;       // how the file stores its pixels: rows, strips, tiles, a drawn page
-  QString Depth;      // the depth as stored, e.g. "RGB, 16 бит на канал"
-  QStringList Notes;  // what reading changed, e.g. 16 bits per channel read as 8
+  QString Depth;        // the depth as stored, e.g. "RGB, 16 бит на канал"
+  QStringList Notes;    // what reading changed, e.g. 16 bits per channel read as 8
   // The format a raster of this file is saved back in; none when it can only be read.
   std::optional<TRasterFormat> WrittenAs;
 };
@@ -211,6 +211,9 @@ struct TRasterFileClassInfo {
   TRasterFileClass FileClass = nullptr;
   // The format files of this kind are written in; none for a kind that is only read.
   std::optional<TRasterFormat> WrittenAs;
+  // Files of this kind hold drawn pages: they open with the page and the resolution of the open
+  // options.
+  bool Paged = false;
 };
 
 // Bytes of a file that land at a place in memory.
@@ -244,7 +247,7 @@ class TRasterFileProvider {
   void ReadPieces(THandleStream& stream, const std::vector<TReadPiece>& pieces);
 
   void RegisterFormat(const QString& description, const QString& mask, TRasterFileClass fileClass,
-                      std::optional<TRasterFormat> writtenAs = std::nullopt);
+                      std::optional<TRasterFormat> writtenAs = std::nullopt, bool paged = false);
   const std::vector<TRasterFileClassInfo>& Formats() const { return FFormats; }
   // The open dialog's filter: "Text|mask|" pairs, all rasters first and all files last.
   QString GetFilter() const;
@@ -255,6 +258,8 @@ class TRasterFileProvider {
   // The format a file of that name is written in: that of the first kind whose mask holds the
   // extension; none when that kind can only be read, or no kind has it.
   std::optional<TRasterFormat> SaveFormatByExt(const QString& fileName) const;
+  // Whether a file of that name holds drawn pages, by the kind its extension selects.
+  bool PagedByExt(const QString& fileName) const;
 
  private:
   const TRasterFileClassInfo* FindFormat(const QString& fileName) const;
@@ -282,6 +287,9 @@ class TLocalFileProvider : public TRasterFileProvider {
   TFileDialogRunner FRunDialog;
 };
 
+// Raises, naming the file and the kinds that open, when no format is registered for the name's
+// extension.
+void CheckRasterFileKind(const TRasterFileProvider* provider, const QString& fileName);
 // Opens a raster file with the format its extension selects; the caller owns the result.
 std::unique_ptr<TRasterFile> OpenRasterFile(TRasterFileProvider* provider, const QString& fileName,
                                             const TRasterOpenOptions& options = {});

@@ -1,6 +1,7 @@
 #include "GridCalibratorParams.h"
 #include "MainForms.h"
 #include "NodePropertiesForms.h"
+#include "OpenPageForms.h"
 #include "Options.h"
 #include "ProfileChecks.h"
 #include "RasterPropertiesForms.h"
@@ -77,7 +78,12 @@ TEST(ShippedProfile, GivesEveryControlOfTheMainWindowsDialogsATopic) {
   ExpectProfileCovers(QStringLiteral("TOptionsForm"), keys);
 
   TRasterPropertiesForm properties;
+  TRasterFileFormat format;
+  format.Name = QStringLiteral("TIFF");
+  properties.SetFileFormat(format);
   ExpectProfileCovers(QStringLiteral("TRasterPropertiesForm"), ShownKeys(&properties));
+  TOpenPageForm page(QStringLiteral("plan.pdf"));
+  ExpectProfileCovers(QStringLiteral("TOpenPageForm"), ShownKeys(&page));
   TGridCalibratorParamsForm grid;
   ExpectProfileCovers(QStringLiteral("TGridCalibratorParamsForm"), ShownKeys(&grid));
 }

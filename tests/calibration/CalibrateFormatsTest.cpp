@@ -5,6 +5,8 @@
 #include "QtPrinters.h"
 #include "RasterManagers.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -127,4 +129,11 @@ TEST_F(CalibrateFormats, PngJpegAndAPdfPage) {
   WritePdfPages(Path("scan.pdf"), {Path("page.tif"), Path("page.tif")});
   EXPECT_EQ(Calibrated("scan.pdf", true, {2, 100}),
             CalibratedBmp(DecodeWithGdal("PDF:2:" + Path("scan.pdf"), {"DPI=100", "BANDS=3"})));
+}
+
+TEST_F(CalibrateFormats, ABigTiffWhosePixelsLiePastFourGibibytes) {
+  const TBmpLayout scan = Scan(24);
+  WriteSparseBigTiff(Path("big.tif"), scan.Width, scan.Height, 256, scan.Pixel);
+  ASSERT_GT(QFileInfo(Path("big.tif")).size(), int64_t{5} << 30);
+  EXPECT_EQ(Calibrated("big.tif"), CalibratedBmp(scan));
 }

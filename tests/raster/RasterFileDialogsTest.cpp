@@ -52,3 +52,26 @@ TEST(RasterFileDialogs, TheProviderChoosesAnExistingFileThroughTheDialog) {
   EXPECT_TRUE(provider.SelectFile(name));
   EXPECT_EQ(name, dir.filePath("scan.bmp"));
 }
+
+TEST(RasterFileDialogs, TheSaveDialogChoosesTheKindOfTheProposalAndItsSuffixFollowsTheChoice) {
+  QTemporaryDir dir;
+  const QString filter = "Растры Windows (*.bmp)|*.bmp|Растры TIFF (*.tif; *.tiff)|*.tif; *.tiff";
+  QString chosenFilter, firstSuffix, laterSuffix;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    chosenFilter = dialog->selectedNameFilter();
+    firstSuffix = dialog->defaultSuffix();
+    emit dialog->filterSelected("Растры Windows (*.bmp)");
+    laterSuffix = dialog->defaultSuffix();
+    emit dialog->filterSelected("Все файлы (*)");
+    EXPECT_EQ(dialog->defaultSuffix(), "bmp");
+    dialog->reject();
+  });
+  QString name = dir.filePath("scan.TIFF");
+  EXPECT_FALSE(RunSaveFileDialog(filter, "bmp", name));
+  EXPECT_EQ(chosenFilter, "Растры TIFF (*.tif *.tiff)");
+  EXPECT_EQ(firstSuffix, "tif");
+  EXPECT_EQ(laterSuffix, "bmp");
+  EXPECT_EQ(name, dir.filePath("scan.TIFF"));
+}

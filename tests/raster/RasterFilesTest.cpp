@@ -45,6 +45,10 @@ TEST(RasterFileProvider, KindsThatAreWrittenGiveTheSaveFilterAndTheFormatOfAName
   for (const char* name : {"scan.png", "scan.jpg", "scan.pdf", "scan", "scan.gif"})
     EXPECT_FALSE(provider.SaveFormatByExt(name)) << name;
   EXPECT_EQ(provider.FindFormatByExt("scan.jpeg"), &TGdalFile::Create);
+  // Only a PDF is opened by page.
+  EXPECT_TRUE(provider.PagedByExt("/a/Plan.PDF"));
+  for (const char* name : {"scan.tif", "scan.png", "scan.bmp", "pdf", "scan.pdf.bmp"})
+    EXPECT_FALSE(provider.PagedByExt(name)) << name;
 }
 
 TEST(RasterFileProvider, FormatsAreFoundByExtensionIgnoringCaseAndBySubstring) {
