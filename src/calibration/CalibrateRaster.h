@@ -1,29 +1,15 @@
 #pragma once
 
-#include "Geomet.h"
+#include "CellMaps.h"
 #include "GridInfo.h"
 
+#include <QString>
+
+#include <memory>
+#include <optional>
+
 class TRasterManager;
-
-// The mapping of one reference cell onto the cell the scan really shows: the moved positions of
-// its top-left, top-right, bottom-right and bottom-left nodes, the reference rectangle, and the
-// moved cell's edges.
-struct TCellTransform {
-  TWorldPoint Q0, Q1, Q2, Q3;
-  TWorldRect Reference;
-  double W = 0;
-  double H = 0;
-  TWorldPoint ETop, ERight, EBottom, ELeft;
-};
-
-// The transform of the real cell (a, b), between node columns a, a + 1 and node rows b, b + 1.
-TCellTransform MakeCellTransform(const TGridInfo& grid, int a, int b);
-
-// The source position of an output position: the bilinear interpolation of the moved corners,
-// evaluated as the crossing of the line between the top and bottom edges at u with the line
-// between the right and left edges at v. Where the two lines are parallel the position maps to
-// itself.
-TWorldPoint MapPoint(const TCellTransform& t, const TWorldPoint& p);
+class TRowSource;
 
 // Rewrites the raster so that the grid's moved nodes come back to their reference positions:
 // every output pixel within one cell of the grid takes the colour of the nearest source pixel at
@@ -54,3 +40,18 @@ struct TGridClip {
 // The clip of ClipRasterToGrid and that of ClipRasterToGridFrame, worked out beforehand.
 TGridClip FirstCellClip(const TGridInfo& grid);
 TGridClip FrameClip(const TGridInfo& grid);
+
+// The rows that SaveCalibratedRaster writes, for a caller that writes them itself: the raster
+// calibrated, and clipped to the rectangle as Clip would when one is given, made band by band
+// from the raster as it is, which must not change meanwhile. A depth without colour access is
+// refused when anything would change.
+std::unique_ptr<TRowSource> CalibratedRows(TRasterManager& raster, const TGridInfo& grid,
+                                           const std::optional<TRect>& clip);
+
+// Saves the raster as CalibrateRaster, then Clip with the rectangle when one is given, then Save
+// would leave the file, byte for byte, while the raster and the grid stay as they are: the
+// calibrated pixels go from the mapping straight into the file, band by band, and the system
+// writes each band to the disk while the next is made. Reports "Калибровка..." with the rows
+// written. Errors are those of the three steps; the file is then as it was.
+void SaveCalibratedRaster(TRasterManager& raster, const TGridInfo& grid,
+                          const std::optional<TRect>& clip, const QString& fileName);

@@ -24,10 +24,23 @@ int RunCalibrate(const QStringList& args) {
   TGridInfo grid = OpenRasterWithGrid(cli, options);
   if (options.FindNodes) FindAndPlaceNodes(raster, grid, options);
   CheckGridCalibrates(grid);
-  CalibrateRaster(raster, grid);
-  if (options.Clip) ClipRasterToGrid(raster, grid);
-  if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
-  raster.Save(options.Positional[1], save);
+  if (save.Format == TRasterFormat::Bmp) {
+    // A BMP's rows are written as the calibration makes them, without a copy of the raster.
+    std::optional<TGridClip> clip;
+    if (options.Clip) clip = FirstCellClip(grid);
+    if (options.ClipFrame) clip = FrameClip(grid);
+    std::optional<TRect> rect;
+    if (clip) rect = clip->Rect;
+    SaveCalibratedRaster(raster, grid, rect, options.Positional[1]);
+    // The grid moves with the picture only where the clip cut anything, as the steps move it.
+    TRect kept;
+    if (clip && raster.ClipRect(clip->Rect, kept)) grid = std::move(clip->Grid);
+  } else {
+    CalibrateRaster(raster, grid);
+    if (options.Clip) ClipRasterToGrid(raster, grid);
+    if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
+    raster.Save(options.Positional[1], save);
+  }
   // The picture is regular in the sheet's centimetres now: one affine transform places it.
   if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
   return 0;

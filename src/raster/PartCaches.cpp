@@ -4,6 +4,8 @@
 #include "RasterParts.h"
 #include "RecArrays.h"
 
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -109,6 +111,39 @@ void TPartCache::ReadPixels(const TRasterPart& part, uint8_t* target) const {
   FSwapStream->ReadBufferAt(part.FSwapOffset, target, part.FByteSize);
 }
 
+void TPartCache::ReadRows(const TRasterPart& part, uint8_t* first, int64_t stride,
+                          int64_t bytes) const {
+  CheckInternal(part.FSwapOffset >= 0 && !part.FFileBacked, QStringLiteral("TPartCache.ReadRows"),
+                QStringLiteral("часть растра не записана в файл подкачки"));
+  // One read for many rows: each row's bytes where they are wanted, the rest of it thrown away.
+  const int64_t rest = part.FRowSize - bytes;
+  std::vector<uint8_t> thrown(static_cast<size_t>(rest));
+  std::vector<iovec> pieces;
+  for (int r = 0; r < part.FHeight; ++r) {
+    pieces.push_back({first + r * stride, static_cast<size_t>(bytes)});
+    if (rest > 0) pieces.push_back({thrown.data(), static_cast<size_t>(rest)});
+  }
+  int64_t offset = part.FSwapOffset;
+  for (size_t at = 0; at < pieces.size();) {
+    const size_t count = std::min<size_t>(IOV_MAX, pieces.size() - at);
+    int64_t size = 0;
+    for (size_t i = at; i < at + count; ++i) size += static_cast<int64_t>(pieces[i].iov_len);
+    if (::preadv(FSwapStream->Handle(), pieces.data() + at, static_cast<int>(count), offset) !=
+        size)
+      break;
+    offset += size;
+    at += count;
+    if (at == pieces.size()) return;
+  }
+  // A read cut short or interrupted: the whole part again, through the stream's own reading,
+  // which goes on after interruptions and raises its error.
+  TPixelBuffer bits(part.FByteSize, TPixelBuffer::TFill::Uninitialised);
+  FSwapStream->ReadBufferAt(part.FSwapOffset, bits.Data(), part.FByteSize);
+  for (int r = 0; r < part.FHeight; ++r)
+    std::memcpy(first + r * stride, bits.Data() + int64_t{r} * part.FRowSize,
+                static_cast<size_t>(bytes));
+}
+
 void TPartCache::Unload(TRasterPart& part) {
   // The pixels are written before the part leaves the list, so a failed write (disk full) leaves
   // it loaded and listed, with its swap block unchanged.
@@ -136,4 +171,12 @@ void TPartCache::PixelsAvailable(TRasterPart& part) {
 
 void TPartCache::ResetSwap() {
   FSwapAllocator.Reset();
+}
+
+void TPartCache::SwapParts(TPartCache& other) {
+  CheckInternal(FMaxLoadedParts == other.FMaxLoadedParts && FUseDepth == 0 && other.FUseDepth == 0,
+                QStringLiteral("TPartCache.SwapParts"), QStringLiteral("другой бюджет кэша"));
+  std::swap(FLoadedParts, other.FLoadedParts);
+  std::swap(FSwapStream, other.FSwapStream);
+  std::swap(FSwapAllocator, other.FSwapAllocator);
 }

@@ -47,12 +47,18 @@ class TPartCache {
   // Reads an unloaded part's pixels from where they wait (the swap file or the source file) into
   // the target, touching nothing: safe from several threads while the manager is left alone.
   void ReadPixels(const TRasterPart& part, uint8_t* target) const;
+  // Reads the stored rows of a part whose pixels wait in the swap file straight to where they are
+  // wanted, touching nothing: stored row r goes to first + r * stride, its first bytes bytes.
+  void ReadRows(const TRasterPart& part, uint8_t* first, int64_t stride, int64_t bytes) const;
   // Writes the pixels to the swap file when they are new or changed, then frees them.
   void Unload(TRasterPart& part);
   // Takes a part that is being destroyed off the list.
   void Forget(TRasterPart* part);
   // Empties the swap file; only when no part has pixels there any more.
   void ResetSwap();
+  // Exchanges the loaded parts and the swap file with another cache of the same budget, outside
+  // use scopes: the parts go with their pixels (see TRasterManager::SwapPixels).
+  void SwapParts(TPartCache& other);
 
   // Told of pixels that have come into memory (a new part, or one read back) and of changed pixels
   // about to leave it, so that pictures made from them can follow.

@@ -1,6 +1,8 @@
 #include "RasterManagers.h"
 
 #include "BmpFiles.h"
+#include "PartReaders.h"
+#include "PixelCopies.h"
 #include "RecArrays.h"
 #include "TiffWriters.h"
 #include "Workers.h"
@@ -38,6 +40,17 @@ void WriteInPieces(THandleStream& file, int64_t offset, const uint8_t* data, int
     file.WriteBufferAt(offset + done, data + done, std::min(kWritePiece, size - done));
 }
 
+// Writes bytes that lie together in the file and lets the system begin to put them on the disk,
+// instead of all at once when the file is made durable.
+void WriteBand(THandleStream& file, int64_t offset, const uint8_t* data, int64_t size) {
+  WriteInPieces(file, offset, data, size);
+  ::sync_file_range(file.Handle(), offset, size, SYNC_FILE_RANGE_WRITE);
+}
+
+// The bands of rows made while they are written hold about this many bytes: small enough that
+// making the first band and writing the last one, which nothing overlaps, take little time.
+constexpr int64_t kStreamBandBytes = 2 << 20;
+
 // Writes the bands of a file on another thread while the caller assembles the next band, and lets
 // the system begin to put each on the disk, instead of all at once when the file is made durable.
 // A band's bytes must stay as they are until the next Write or Wait.
@@ -60,11 +73,11 @@ class TBandWriter {
     Wait();
     FJob = [this, offset, data, rowBytes, rowStride, rows](int, int) {
       if (rowBytes == rowStride) {
-        WriteInPieces(FFile, offset, data, rowBytes * rows);
-      } else {
-        for (int j = 0; j < rows; ++j)
-          WriteInPieces(FFile, offset + j * rowStride, data + j * rowBytes, rowBytes);
+        WriteBand(FFile, offset, data, rowBytes * rows);
+        return;
       }
+      for (int j = 0; j < rows; ++j)
+        WriteInPieces(FFile, offset + j * rowStride, data + j * rowBytes, rowBytes);
       ::sync_file_range(FFile.Handle(), offset, (rows - 1) * rowStride + rowBytes,
                         SYNC_FILE_RANGE_WRITE);
     };
@@ -264,13 +277,19 @@ void TRasterManager::CopyFrom(TRasterManager& source) {
   }
 }
 
-bool TRasterManager::KeptRect(const TRect& rect, TRect& kept) const {
+bool TRasterManager::ClipRect(const TRect& rect, TRect& kept) const {
   if (rect.Left >= rect.Right || rect.Top >= rect.Bottom) return false;
   if (rect.Left <= 0 && rect.Top <= 0 && rect.Right >= FWidth && rect.Bottom >= FHeight)
     return false;
-  kept = TRect{std::max(0, rect.Left), std::max(0, rect.Top), std::min(rect.Right, FWidth),
-               std::min(rect.Bottom, FHeight)};
-  if (kept.Left >= kept.Right || kept.Top >= kept.Bottom) return false;
+  const TRect inside{std::max(0, rect.Left), std::max(0, rect.Top), std::min(rect.Right, FWidth),
+                     std::min(rect.Bottom, FHeight)};
+  if (inside.Left >= inside.Right || inside.Top >= inside.Bottom) return false;
+  kept = inside;
+  return true;
+}
+
+bool TRasterManager::KeptRect(const TRect& rect, TRect& kept) const {
+  if (!ClipRect(rect, kept)) return false;
   // Pixels move through colours; a depth without colour access is refused before anything
   // changes, instead of leaving an emptied raster behind.
   if (FBitsPerPixel != 1 && FBitsPerPixel != 4 && FBitsPerPixel != 8 && FBitsPerPixel != 24)
@@ -281,12 +300,18 @@ bool TRasterManager::KeptRect(const TRect& rect, TRect& kept) const {
 bool TRasterManager::Clip(const TRect& rect) {
   TRect kept;
   if (!KeptRect(rect, kept)) return false;
-  TRasterManager copy(FProvider, FCacheSize, FStatusInfo);
-  copy.CopyFrom(*this);
-  FParts.clear();
-  FCache.ResetSwap();
-  FSource.reset();
-  FillClipped(copy, kept);
+  // The raster's pixels go to a manager of their own, from which the kept ones are copied into
+  // new parts here; a failure gives them back, so that the raster is as it was.
+  TRasterManager old(FProvider, FCacheSize, FStatusInfo);
+  old.TakeHeaderOf(*this);
+  SwapPixels(old);
+  try {
+    CopyRect(old, kept);
+  } catch (...) {
+    FParts.clear();
+    SwapPixels(old);
+    throw;
+  }
   return true;
 }
 
@@ -296,42 +321,63 @@ bool TRasterManager::ClipFrom(TRasterManager& source, const TRect& rect) {
   TRect kept;
   if (!source.KeptRect(rect, kept)) return false;
   TakeHeaderOf(source);
-  FillClipped(source, kept);
+  CopyRect(source, kept);
   return true;
-}
-
-void TRasterManager::FillClipped(TRasterManager& source, const TRect& kept) {
-  SetSize(kept.Width(), kept.Height());
-  TProgress progress(FStatusInfo, QStringLiteral("Инициализация"));
-  for (int row = 0; row < FPartsDown; ++row) {
-    progress.ShowPercent(row * 100 / FPartsDown);
-    for (int column = 0; column < FPartsAcross; ++column)
-      FParts.push_back(TRasterPart::CreateEmpty(this, column * FSide, row * FSide,
-                                                PartWidth(column), PartHeight(row)));
-  }
-  progress.SetOperation(QStringLiteral("Отсечение растра ..."));
-  TPixelProgress pixels(progress, int64_t{FWidth} * FHeight);
-  // Part by part, and within a part row by row in runs that stay inside one part of the source:
-  // every part is fetched once per run, and neither cache reloads a part per row.
-  for (const std::unique_ptr<TRasterPart>& part : FParts) {
-    const int right = part->Left() + part->Width();
-    for (int y = part->Top(); y < part->Top() + part->Height(); ++y) {
-      const int sourceY = y + kept.Top;
-      for (int x = part->Left(); x < right;) {
-        TRasterPart* from = source.PartAt(x + kept.Left, sourceY);
-        const int runEnd = std::min(right, from->Left() + from->Width() - kept.Left);
-        for (int runX = x; runX < runEnd; ++runX)
-          part->SetPixel(runX, y, from->GetPixel(runX + kept.Left, sourceY));
-        pixels.Advance(runEnd - x);
-        x = runEnd;
-      }
-    }
-  }
 }
 
 void TRasterManager::SetAside() {
   while (!FCache.LoadedParts().empty()) FCache.Unload(*FCache.LoadedParts().back());
   if (FPictures) FPictures->ReleaseFine();
+}
+
+void TRasterManager::SwapPixels(TRasterManager& other) {
+  std::swap(FWidth, other.FWidth);
+  std::swap(FHeight, other.FHeight);
+  std::swap(FSide, other.FSide);
+  std::swap(FPartsAcross, other.FPartsAcross);
+  std::swap(FPartsDown, other.FPartsDown);
+  std::swap(FSource, other.FSource);
+  FCache.SwapParts(other.FCache);
+  std::swap(FParts, other.FParts);
+  for (const std::unique_ptr<TRasterPart>& part : FParts) part->MoveTo(this);
+  for (const std::unique_ptr<TRasterPart>& part : other.FParts) part->MoveTo(&other);
+}
+
+void TRasterManager::CopyRect(TRasterManager& source, const TRect& rect) {
+  SetSize(rect.Width(), rect.Height());
+  const TIndexRemap remap(FPalette, FBitsPerPixel);
+  const TPartReaders readers(source);
+  TPartReader reader(readers);
+  TProgress progress(FStatusInfo, QStringLiteral("Отсечение растра ..."));
+  TPixelProgress pixels(progress, int64_t{FWidth} * FHeight);
+  // Part by part, and within a part row by row in runs that stay inside one part of the source:
+  // each new part is made once, and the source is read where its pixels are.
+  for (int row = 0; row < FPartsDown; ++row) {
+    for (int column = 0; column < FPartsAcross; ++column) {
+      FParts.push_back(TRasterPart::CreateEmpty(this, column * FSide, row * FSide,
+                                                PartWidth(column), PartHeight(row)));
+      TRasterPart& part = *FParts.back();
+      uint8_t* bits = part.GetBitsToOverwrite();
+      const int right = part.Left() + part.Width();
+      for (int y = part.Top(); y < part.Top() + part.Height(); ++y) {
+        const int stored = FBottomUp ? part.Top() + part.Height() - 1 - y : y - part.Top();
+        uint8_t* target = bits + static_cast<ptrdiff_t>(stored) * part.RowSize();
+        const int sourceY = y + rect.Top;
+        for (int x = part.Left(); x < right;) {
+          const TPixelRegion& region = reader.RegionOf(x + rect.Left, sourceY);
+          const int runEnd = std::min(right, region.Right - rect.Left);
+          CopyPixels(FBitsPerPixel, region.Row(sourceY), x + rect.Left - region.Left, target,
+                     x - part.Left(), runEnd - x, &remap);
+          pixels.Advance(runEnd - x);
+          x = runEnd;
+        }
+      }
+      // Pixels read from a mapped file count only while it still holds the bytes it had.
+      readers.CheckMapped();
+    }
+    // The source rows of the next row of parts lie further down.
+    readers.ReleaseMapped();
+  }
 }
 
 uint8_t* TRasterManager::GetHeader() {
@@ -360,6 +406,26 @@ void TRasterManager::SetYPelsPerMeter(int value) {
   Info().biYPelsPerMeter = value;
 }
 
+int64_t TRasterManager::WriteHeaders(THandleStream& file, int width, int height) {
+  std::vector<uint8_t> header(FHeader.size());
+  std::memcpy(header.data(), GetHeader(), header.size());
+  TBitmapInfoHeader* info = InfoHeaderOf(header.data());
+  info->biWidth = width;
+  info->biHeight = height;
+  const int64_t imageSize = DibRowSize(width, FBitsPerPixel) * height;
+  // A size beyond 32 bits cannot be stated; 0 means "as the rows need" for uncompressed pixels.
+  info->biSizeImage = imageSize <= UINT32_MAX ? static_cast<uint32_t>(imageSize) : 0;
+  const int64_t bitsOffset = kFileHeaderSize + HeaderSize();
+  const int64_t fileSize = bitsOffset + info->biSizeImage;
+  uint8_t fileHeader[kFileHeaderSize] = {};
+  PutLe16(fileHeader, 19778);  // "BM"
+  PutLe32(fileHeader + 2, fileSize <= UINT32_MAX ? static_cast<uint32_t>(fileSize) : 0);
+  PutLe32(fileHeader + 10, static_cast<uint32_t>(bitsOffset));
+  file.WriteBufferAt(0, fileHeader, kFileHeaderSize);
+  file.WriteBufferAt(kFileHeaderSize, header.data(), HeaderSize());
+  return bitsOffset;
+}
+
 void TRasterManager::Save(const QString& fileName, const TSaveOptions& options) {
   if (options.Format == TRasterFormat::Tiff) {
     TReplacementFile file(fileName);
@@ -369,20 +435,42 @@ void TRasterManager::Save(const QString& fileName, const TSaveOptions& options) 
     FFileFormat = WrittenTiffFormat(options.Compression, FBitsPerPixel);
     return;
   }
-  const int64_t bitsOffset = kFileHeaderSize + HeaderSize();
-  const int64_t fileSize = bitsOffset + InfoHeaderOf(GetHeader())->biSizeImage;
-  uint8_t fileHeader[kFileHeaderSize] = {};
-  PutLe16(fileHeader, 19778);  // "BM"
-  PutLe32(fileHeader + 2, fileSize <= UINT32_MAX ? static_cast<uint32_t>(fileSize) : 0);
-  PutLe32(fileHeader + 10, static_cast<uint32_t>(bitsOffset));
-
   TReplacementFile file(fileName);
-  file.Stream().WriteBufferAt(0, fileHeader, kFileHeaderSize);
-  file.Stream().WriteBufferAt(kFileHeaderSize, GetHeader(), HeaderSize());
-  WriteRows(file.Stream(), bitsOffset);
+  WriteRows(file.Stream(), WriteHeaders(file.Stream(), FWidth, FHeight));
   file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
   FFileName = fileName;
   FFileFormat = WrittenBmpFormat(FBitsPerPixel);
+}
+
+void TRasterManager::SaveRows(const QString& fileName, TRowSource& source,
+                              const QString& operation) {
+  const int width = source.Width();
+  const int height = source.Height();
+  TReplacementFile file(fileName);
+  THandleStream& stream = file.Stream();
+  const int64_t bitsOffset = WriteHeaders(stream, width, height);
+  TProgress progress(FStatusInfo, operation);
+  const int64_t rowSize = DibRowSize(width, FBitsPerPixel);
+  const int bandRows = static_cast<int>(std::clamp<int64_t>(kStreamBandBytes / rowSize, 1, height));
+  // Two buffers take turns: the band before is written while the next one is made.
+  std::vector<uint8_t> bands[2];
+  std::function<void()> write;
+  for (int top = height, turn = 0; top > 0; turn = 1 - turn) {
+    const int count = std::min(bandRows, top);
+    top -= count;
+    for (int y = top + count - 1; y >= top; --y)
+      progress.ShowPercent(
+          static_cast<int>(std::nearbyint(static_cast<double>(height - y) / height * 100)));
+    std::vector<uint8_t>& band = bands[turn];
+    band.resize(static_cast<size_t>(rowSize * count));
+    source.Fill(top, count, band.data(), rowSize, write);
+    const int64_t offset = bitsOffset + int64_t{height - top - count} * rowSize;
+    write = [&stream, offset, &band] {
+      WriteBand(stream, offset, band.data(), static_cast<int64_t>(band.size()));
+    };
+  }
+  write();
+  file.Commit(QStringLiteral("Ошибка при переименовании файла растра"));
 }
 
 bool TRasterManager::CopyRowsFromSource(int row, THandleStream& file, int64_t offset) {
@@ -402,6 +490,7 @@ bool TRasterManager::CopyRowsFromSource(int row, THandleStream& file, int64_t of
     for (int j = 0; j < height; ++j)
       file.WriteBufferAt(offset + j * rowSize + pixelBytes, zeros, rowSize - pixelBytes);
   }
+  ::sync_file_range(file.Handle(), offset, height * rowSize, SYNC_FILE_RANGE_WRITE);
   return true;
 }
 
@@ -454,11 +543,18 @@ void TRasterManager::WriteRows(THandleStream& file, int64_t bitsOffset) {
         const uint8_t* dibBits = fileRows ? dibs[nextDib]->Bits.Data() : nullptr;
         const int64_t dibRow = part->RowSize();
         // Band row j holds raster row top + height - 1 - j: the band's bottom row comes first,
-        // as in a bottom-up DIB.
+        // as in a bottom-up DIB. A part in the swap file is read straight into the band's rows,
+        // without going through the cache.
+        const bool swapped = !fileRows && !part->Loaded();
+        if (swapped)
+          FCache.ReadRows(*part, band.data() + offset + (FBottomUp ? 0 : (height - 1) * bandRow),
+                          FBottomUp ? bandRow : -bandRow, pixelBytes);
         for (int j = 0; j < height; ++j) {
           uint8_t* target = band.data() + j * bandRow + offset;
-          std::memcpy(target, fileRows ? dibBits + j * dibRow : part->GetRow(top + height - 1 - j),
-                      pixelBytes);
+          if (!swapped)
+            std::memcpy(target,
+                        fileRows ? dibBits + j * dibRow : part->GetRow(top + height - 1 - j),
+                        pixelBytes);
           // After the last pixel byte the row is padded with zeros.
           if (c == FPartsAcross - 1)
             std::memset(target + pixelBytes, 0, bandRow - offset - pixelBytes);

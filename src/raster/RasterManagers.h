@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -18,6 +19,21 @@ class TDeviceInfo;
 
 // The side of the square parts of a raster of that depth: about 204800 bytes of pixels each.
 int PartSide(int bitsPerPixel);
+
+// The pixels of a raster being saved that are made while they are written, band of rows by band
+// of rows from the bottom of the file: a raster of the saving manager's depth, colour table and
+// resolution, of a size of its own.
+class TRowSource {
+ public:
+  virtual ~TRowSource() = default;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  // Puts the rows top .. top + count - 1 into rows, the bottom one first, rowSize bytes apart and
+  // each padded with zeros. write, when set, writes the band before: Fill runs it beside its own
+  // work, on any thread, and it has ended when Fill returns or raises.
+  virtual void Fill(int top, int count, uint8_t* rows, int64_t rowSize,
+                    const std::function<void()>& write) = 0;
+};
 
 // The open raster document: size, depth, header with colour table and resolution, and the pixels
 // cut into parts, of which only the cache's budget stays in memory. Long operations report their
@@ -36,12 +52,18 @@ class TRasterManager {
   // durable, then renamed over the target. On failure the target is as it was and the temporary
   // file is gone.
   void Save(const QString& fileName, const TSaveOptions& options = {});
+  // Writes the rows of the source as Save writes a raster as a BMP, with this raster's header,
+  // colour table and resolution, showing the operation's name and the rows written. Neither the
+  // raster nor its file name changes.
+  void SaveRows(const QString& fileName, TRowSource& source, const QString& operation);
   // Makes this empty manager a copy of the source, with its own swap file and budget.
   void CopyFrom(TRasterManager& source);
   // Keeps only the rectangle (right and bottom exclusive). False when there is nothing to cut:
   // an empty rectangle, one that holds the whole raster, or one wholly outside it. A clip that
-  // fails half done leaves the raster emptied: where it must survive, clip into another manager.
+  // fails or is cancelled leaves the raster as it was.
   bool Clip(const TRect& rect);
+  // The rectangle that Clip(rect) keeps; false, and kept as it was, when it would cut nothing.
+  bool ClipRect(const TRect& rect, TRect& kept) const;
   // Makes this empty manager the rectangle of the source, as Clip would leave the source, and
   // leaves the source as it is, also when the clip fails or is cancelled. False, and this manager
   // still empty, when there is nothing to cut.
@@ -116,16 +138,23 @@ class TRasterManager {
   void SetSize(int width, int height);
   // The name, depth and header of the source, with its resolution.
   void TakeHeaderOf(TRasterManager& source);
-  // The part of the rectangle within the raster, when the rectangle cuts anything off.
+  // The part of the rectangle within the raster, when the rectangle cuts anything off; a depth
+  // without colour access is refused then.
   bool KeptRect(const TRect& rect, TRect& kept) const;
-  // Makes the parts of the rectangle of the source and moves their pixels over.
-  void FillClipped(TRasterManager& source, const TRect& kept);
   int PartWidth(int column) const;
   int PartHeight(int row) const;
   // The end of the band of parts from firstColumn whose pixels stay within the band bound.
   int BandEnd(int firstColumn, int rows) const;
   void OpenRowOfParts(TRasterFile& file, int row, bool stable);
+  // Writes the file header and the raster's header for a raster of that size; the offset of the
+  // pixels follows.
+  int64_t WriteHeaders(THandleStream& file, int width, int height);
   void WriteRows(THandleStream& file, int64_t bitsOffset);
+  // Gives this raster the other's size and pixels (its parts, their cache and swap file, its
+  // source file), and the other this one's.
+  void SwapPixels(TRasterManager& other);
+  // Fills this raster, made empty at the rectangle's size, with the source's pixels there.
+  void CopyRect(TRasterManager& source, const TRect& rect);
   // Writes a row of parts at the offset straight from the source file, when it can.
   bool CopyRowsFromSource(int row, THandleStream& file, int64_t offset);
 

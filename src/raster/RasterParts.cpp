@@ -1,5 +1,6 @@
 #include "RasterParts.h"
 
+#include "PixelCopies.h"
 #include "RasterManagers.h"
 #include "RecArrays.h"
 
@@ -13,10 +14,6 @@ std::atomic<uint64_t> GNextPartId{1};
 
 [[noreturn]] void RaiseUnsupportedDepth() {
   throw Exception(QStringLiteral("Неподдерживаемое количество битов на цвет"));
-}
-
-[[noreturn]] void RaiseColourNotFound() {
-  throw Exception(QStringLiteral("Не найден соответствующий цвет в палитре"));
 }
 
 }  // namespace
@@ -63,6 +60,11 @@ TRasterPart::TRasterPart(TRasterManager* manager, int left, int top, int width, 
 
 TRasterPart::~TRasterPart() {
   FCache->Forget(this);
+}
+
+void TRasterPart::MoveTo(TRasterManager* manager) {
+  FManager = manager;
+  FCache = &manager->Cache();
 }
 
 std::unique_ptr<TRasterPart> TRasterPart::Touched(std::unique_ptr<TRasterPart> part) {

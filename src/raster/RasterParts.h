@@ -128,7 +128,10 @@ class TRasterPart {
 
  private:
   friend class TPartCache;
+  friend class TRasterManager;
   TRasterPart(TRasterManager* manager, int left, int top, int width, int height);
+  // The part now belongs to the manager, which has taken over its cache (SwapPixels).
+  void MoveTo(TRasterManager* manager);
   static std::unique_ptr<TRasterPart> Touched(std::unique_ptr<TRasterPart> part);
   void TakeDib(TRasterFileDib& dib);
   uint8_t* LoadBits();

@@ -5,6 +5,9 @@
 #include "RasterManagers.h"
 #include "RasterTestUtils.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -84,8 +87,50 @@ TBmpLayout NoiseLayout(int bits, int height, unsigned seed) {
   return layout;
 }
 
+// The layout's file with garbage where its rows end, as real files have: the bits after the last
+// pixel of each row's last byte set, and the padding bytes not zero.
+QByteArray BytesWithGarbage(const TBmpLayout& layout) {
+  QByteArray bytes = BmpBytes(layout);
+  const int64_t bitsOffset = FileLe32(bytes, 10);
+  const int64_t rowSize = DibRowSize(layout.Width, layout.BitsPerPixel);
+  const int64_t usedBits = int64_t{layout.Width} * layout.BitsPerPixel;
+  for (int64_t row = 0; row < std::abs(layout.Height); ++row)
+    for (int64_t bit = usedBits; bit < rowSize * 8; ++bit)
+      bytes[static_cast<qsizetype>(bitsOffset + row * rowSize + bit / 8)] |=
+          static_cast<char>(0x80 >> (bit % 8));
+  return bytes;
+}
+
+// A status whose show handler raises, as a cancelled operation's progress does, when it has shown
+// the given number of percentages after Cancel.
+class TCancellingStatus {
+ public:
+  TCancellingStatus()
+      : FInfo([](int) { return QString(); },
+              [this](int slot, const QString& text) {
+                if (slot == TStatusInfo::PercentSlot && !text.isEmpty() && --FLeft == 0)
+                  throw Exception(QStringLiteral("Отменено"));
+              }) {}
+  TStatusInfo* Info() { return &FInfo; }
+  void Cancel(int percents) { FLeft = percents; }
+
+ private:
+  int FLeft = -1;
+  TStatusInfo FInfo;
+};
+
 class CalibrateRasterTest : public testing::Test {
  protected:
+  // A raster opened from the bytes written under the name.
+  std::unique_ptr<TRasterManager> OpenBytes(TRasterFiles& files, const QByteArray& bytes,
+                                            const QString& name, TStatusInfo* status = nullptr) {
+    WriteFile(files.Path(name), bytes);
+    auto raster = std::make_unique<TRasterManager>(files.Provider(), 2 * 204800,
+                                                   status ? status : files.Status().Info());
+    raster->Open(files.Path(name));
+    return raster;
+  }
+
   TRasterFiles Files;
   TRasterFiles UnstableFiles{false};
 };
@@ -150,6 +195,52 @@ TEST(MapPoint, LevelTopAndBottomEdgesTakeTheCrossingFromTheRowLine) {
   EXPECT_EQ(p.Y, 2);
 }
 
+TEST(CellMaps, RunsMapEveryPixelAsMapPointRounds) {
+  // Grids of every kind over rasters of every size, the rows sampled: small cells and large,
+  // nodes moved a little and a lot, coordinates far from zero, and cells whose crossings lie on
+  // exact halves.
+  std::mt19937 random(5);
+  for (int round = 0; round < 160; ++round) {
+    const int w = std::uniform_int_distribution<int>(20, round % 4 == 0 ? 120000 : 3000)(random);
+    const int h = std::uniform_int_distribution<int>(20, round % 4 == 0 ? 90000 : 2000)(random);
+    const int cells = std::uniform_int_distribution<int>(1, 7)(random);
+    const TPoint step{std::max(2, w / cells + std::uniform_int_distribution<int>(-9, 9)(random)),
+                      std::max(2, h / cells + std::uniform_int_distribution<int>(-9, 9)(random))};
+    TGridInfo grid = Grid(cells, cells,
+                          TPoint{std::uniform_int_distribution<int>(-step.X, step.X)(random),
+                                 std::uniform_int_distribution<int>(-step.Y, step.Y)(random)},
+                          step);
+    const int reach = round % 3 == 0 ? 1 : std::max(1, std::min(step.X, step.Y) / (round % 5 + 2));
+    MoveNodesAtRandom(grid, reach, static_cast<unsigned>(round));
+    TCellMaps maps(grid, w, h);
+    if (maps.Empty()) continue;
+    const TRect r = maps.Reach();
+    maps.Prepare(r.Top, r.Bottom);
+    std::vector<int32_t> sx(static_cast<size_t>(r.Width())), sy(sx.size());
+    for (int y = r.Top; y < r.Bottom; y += std::max(1, r.Height() / 40)) {
+      maps.ForEachRun(y, r.Left, r.Right, [&](const TCellRun& run) {
+        const size_t at = static_cast<size_t>(run.X0() - r.Left);
+        run.Map(sx.data() + at, sy.data() + at);
+      });
+      const int c = std::clamp((y - grid.Origin.Y) / grid.Step.Y - (y < grid.Origin.Y), -1, cells);
+      for (int x = r.Left; x < r.Right; ++x) {
+        const int d =
+            std::clamp((x - grid.Origin.X) / grid.Step.X - (x < grid.Origin.X), -1, cells);
+        const TCellTransform t =
+            MakeCellTransform(grid, std::clamp(d, 0, cells - 1), std::clamp(c, 0, cells - 1));
+        const TPoint s = RoundWorldPoint(MapPoint(t, TWorldPoint{double(x), double(y)}));
+        const size_t k = static_cast<size_t>(x - r.Left);
+        const bool inside = s.X >= 0 && s.X < w && s.Y >= 0 && s.Y < h;
+        ASSERT_EQ(sx[k], inside ? s.X : TCellMaps::kOutside)
+            << "round " << round << ", pixel " << x << ", " << y;
+        if (inside) {
+          ASSERT_EQ(sy[k], s.Y) << "round " << round << ", pixel " << x << ", " << y;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
   // Where the copy's pixels wait: all in the mapped source file; some parts changed before
   // (memory and the swap file besides the file); or none in a file that stays as it was.
@@ -184,6 +275,27 @@ TEST_F(CalibrateRasterTest, FastPathEqualsThePerPixelDefinitionOnEveryDepth) {
     level.NodeAt(1, 1).Offset = TPoint{20, -100};
     level.NodeAt(0, 1).Offset = TPoint{20, -60};
     cases.push_back({level, "level edges", TSource::MappedFile, 2, false});
+    // Bent hard: the source row changes every few pixels along a row.
+    cases.push_back(
+        {Grid(6, 4, TPoint{-10, -5}, TPoint{w / 6, 55}), "bent hard", TSource::Mixed, 2});
+    // Every other column of nodes moved by one pixel both ways: in the middle of each cell both
+    // source coordinates lie exactly on a half, which rounds to even.
+    TGridInfo halves = Grid(8, 4, TPoint{0, 0}, TPoint{40, 50});
+    for (int j = 0; j < halves.NY; ++j)
+      for (int i = 1; i < halves.NX; i += 2) halves.NodeAt(i, j).Offset = TPoint{1, 1};
+    cases.push_back({halves, "halves", TSource::MappedFile, 2, false});
+    // Mirrored (the source column falls as the output column grows) and stretched (it grows by
+    // more than two): steps other than one source pixel per output pixel.
+    TGridInfo mirrored = Grid(1, 1, TPoint{0, 0}, TPoint{w, 200});
+    for (int j = 0; j < 2; ++j) {
+      mirrored.NodeAt(0, j).Offset = TPoint{w - 1, 3 * j};
+      mirrored.NodeAt(1, j).Offset = TPoint{-w + 1, 0};
+    }
+    cases.push_back({mirrored, "mirrored", TSource::SwapFile, 2, false});
+    TGridInfo stretched = Grid(2, 1, TPoint{0, 0}, TPoint{w / 4, 200});
+    stretched.NodeAt(1, 0).Offset = TPoint{w * 7 / 20, 9};
+    stretched.NodeAt(1, 1).Offset = TPoint{w * 7 / 20, -4};
+    cases.push_back({stretched, "stretched", TSource::Mixed, 2, false});
     unsigned seed = 7;
     for (TCase& c : cases) {
       if (c.Random) MoveNodesAtRandom(c.Grid, 12, seed++);
@@ -339,6 +451,136 @@ TEST_F(CalibrateRasterTest, DepthsWithoutPixelAccessAreRefusedBeforeAnyPixel) {
             before);
   // A grid that reaches no pixel has nothing to do, whatever the depth.
   EXPECT_NO_THROW(CalibrateRaster(*raster, Grid(1, 1, TPoint{0, 0}, TPoint{0, 0})));
+}
+
+TEST_F(CalibrateRasterTest, ACalibrationWrittenStraightToAFileIsTheOneTheStepsSave) {
+  // Where the raster's pixels wait: in the mapped file (stored bottom up or top down); some in
+  // memory and the swap file after changes; or all in the swap file.
+  enum class TSource { MappedFile, TopDownFile, Mixed, SwapFile };
+  for (const int bits : {1, 4, 8, 24}) {
+    const int w = NoiseLayout(bits, 10, 0).Width;
+    TGridInfo past = Grid(3, 2, TPoint{-40, -30}, TPoint{w / 3 + 30, 120});
+    MoveNodesAtRandom(past, 12, 3);
+    // Odd edges, so that a clip of 1 and 4 bits moves pixels within their bytes.
+    TGridInfo inside = Grid(4, 3, TPoint{151, 61}, TPoint{w / 6 + 1, 41});
+    MoveNodesAtRandom(inside, 9, 4);
+    const TGridInfo nowhere = Grid(1, 1, TPoint{w + 10, 0}, TPoint{50, 50});
+    const std::vector<std::tuple<const char*, TGridInfo, TSource>> cases = {
+        {"past, mapped", past, TSource::MappedFile},
+        {"inside, top-down file", inside, TSource::TopDownFile},
+        {"past, some parts changed", past, TSource::Mixed},
+        {"inside, swap file", inside, TSource::SwapFile},
+        {"reaching nothing", nowhere, TSource::MappedFile}};
+    // Not clipped, clipped to the first cell, and clipped to the frame of the grid.
+    enum class TClip { None, FirstCell, Frame };
+    for (const auto& [name, grid, source] : cases)
+      for (const TClip clip : {TClip::None, TClip::FirstCell, TClip::Frame}) {
+        SCOPED_TRACE(testing::Message()
+                     << bits << " bits, " << name << ", clip " << static_cast<int>(clip));
+        TBmpLayout layout = NoiseLayout(bits, 230, 9);
+        if (source == TSource::TopDownFile) layout.Height = -230;
+        const QByteArray bytes = BytesWithGarbage(layout);
+        TRasterFiles& files = source == TSource::SwapFile ? UnstableFiles : Files;
+        auto streamed = OpenBytes(files, bytes, "streamed-in.bmp");
+        auto stepped = OpenBytes(files, bytes, "stepped-in.bmp");
+        if (source == TSource::Mixed)
+          for (TRasterManager* raster : {streamed.get(), stepped.get()})
+            for (int x = 0; x < w; x += PartSide(bits))
+              raster->SetPixel(x + 5, 200, raster->GetPixel(x + 6, 201));
+        const std::vector<uint32_t> before = Pixels(*streamed);
+        std::optional<TRect> rect;
+        if (clip == TClip::FirstCell) rect = FirstCellClip(grid).Rect;
+        if (clip == TClip::Frame) rect = FrameClip(grid).Rect;
+        SaveCalibratedRaster(*streamed, grid, rect, files.Path("streamed.bmp"));
+        CalibrateRaster(*stepped, grid);
+        TGridInfo steppedGrid = grid;
+        if (clip == TClip::FirstCell) ClipRasterToGrid(*stepped, steppedGrid);
+        if (clip == TClip::Frame) ClipRasterToGridFrame(*stepped, steppedGrid);
+        stepped->Save(files.Path("stepped.bmp"));
+        const QByteArray expected = ReadFile(files.Path("stepped.bmp"));
+        ASSERT_FALSE(expected.isEmpty());
+        EXPECT_TRUE(ReadFile(files.Path("streamed.bmp")) == expected);
+        // The raster itself is as it was.
+        EXPECT_EQ(Pixels(*streamed), before);
+        EXPECT_EQ(streamed->FileName(), files.Path("streamed-in.bmp"));
+      }
+  }
+}
+
+TEST_F(CalibrateRasterTest, AStreamedCalibrationShowsItsRowsAndGivesTheStatusBack) {
+  auto raster = Files.Open(NoiseLayout(24, 700, 2), 2 * 204800);
+  TGridInfo grid = Grid(3, 2, TPoint{20, 30}, TPoint{150, 200});
+  MoveNodesAtRandom(grid, 5, 8);
+  Files.Status().ClearLog();
+  SaveCalibratedRaster(*raster, grid, std::nullopt, Files.Path("out.bmp"));
+  EXPECT_EQ(Files.Status().Shown(3), QStringList({"", "Калибровка...", ""}));
+  const QStringList percents = Files.Status().Shown(2);
+  ASSERT_GE(percents.size(), 4);
+  EXPECT_EQ(percents.mid(1, 2), QStringList({"0%", "1%"}));
+  EXPECT_EQ(percents.mid(percents.size() - 2), QStringList({"100%", ""}));
+}
+
+TEST_F(CalibrateRasterTest, AStreamedCalibrationThatFailsLeavesTheTargetAsItWas) {
+  TBmpLayout layout = NoiseLayout(8, 120, 11);
+  for (uint32_t& colour : layout.Palette) colour &= 0x7F7F7F;  // no white anywhere
+  auto raster = Files.Open(layout, 2 * 204800);
+  TGridInfo grid = Grid(2, 1, TPoint{0, 0}, TPoint{raster->Width() / 2, 120});
+  grid.NodeAt(2, 1).Offset = TPoint{25, 0};  // the bottom-right corner samples outside
+  const QString target = Files.Path("target.bmp");
+  WriteFile(target, "the old file");
+  EXPECT_EQ(MessageOf([&] { SaveCalibratedRaster(*raster, grid, std::nullopt, target); }),
+            QStringLiteral("Не найден соответствующий цвет в палитре"));
+  EXPECT_EQ(ReadFile(target), "the old file");
+  EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
+
+  // A depth without colour access: refused when anything would change, saved as it is otherwise.
+  TBmpLayout words;
+  words.Width = 40;
+  words.Height = 30;
+  words.BitsPerPixel = 16;
+  words.Pixel = [](int x, int y) { return static_cast<uint32_t>(x * 31 + y); };
+  auto wordy = Files.Open(words, 8 * 204800, "words.bmp");
+  QFile::remove(target);
+  const TGridInfo over = Grid(1, 1, TPoint{0, 0}, TPoint{40, 30});
+  EXPECT_EQ(
+      MessageOf([&] { SaveCalibratedRaster(*wordy, over, FirstCellClip(over).Rect, target); }),
+      QStringLiteral("Неподдерживаемое количество битов на цвет"));
+  EXPECT_FALSE(QFile::exists(target));
+  const TGridInfo away = Grid(1, 1, TPoint{100, 100}, TPoint{40, 30});
+  for (const std::optional<TRect>& clip :
+       {std::optional<TRect>(), std::optional(FrameClip(away).Rect)}) {
+    SaveCalibratedRaster(*wordy, away, clip, target);
+    EXPECT_EQ(ReadFile(target), ReadFile(Files.Path("words.bmp")));
+  }
+}
+
+TEST_F(CalibrateRasterTest, ACancelledCalibrationLeavesTheRasterAndTheTargetAsTheyWere) {
+  // Large enough for the file to be written in several bands, the last ones never made.
+  TBmpLayout layout = NoiseLayout(24, 1500, 4);
+  layout.Width = 1500;
+  TGridInfo grid = Grid(3, 2, TPoint{-20, -10}, TPoint{520, 760});
+  MoveNodesAtRandom(grid, 9, 6);
+  const QString target = Files.Path("target.bmp");
+  // The first percentage, one of the copy's, and ones of the calibration itself.
+  for (const int percents : {1, 40, 90}) {
+    SCOPED_TRACE(percents);
+    TCancellingStatus status;
+    auto raster = OpenBytes(Files, BmpBytes(layout), "in.bmp", status.Info());
+    const std::vector<uint32_t> before = Pixels(*raster);
+    status.Cancel(percents);
+    EXPECT_EQ(MessageOf([&] { CalibrateRaster(*raster, grid); }), QStringLiteral("Отменено"));
+    EXPECT_EQ(Pixels(*raster), before);
+
+    TCancellingStatus streamStatus;
+    auto streamed = OpenBytes(Files, BmpBytes(layout), "streamed.bmp", streamStatus.Info());
+    WriteFile(target, "the old file");
+    streamStatus.Cancel(percents);
+    EXPECT_EQ(
+        MessageOf([&] { SaveCalibratedRaster(*streamed, grid, FirstCellClip(grid).Rect, target); }),
+        QStringLiteral("Отменено"));
+    EXPECT_EQ(ReadFile(target), "the old file");
+    EXPECT_EQ(QDir(Files.Path("")).entryList({"target*"}), QStringList{"target.bmp"});
+  }
 }
 
 // Esc during the calibration: every pixel written so far is given back, and the copy the caller
