@@ -55,7 +55,8 @@ class Program:
             env = dict(os.environ, XDG_CONFIG_HOME=tempfile.mkdtemp())
         self.process = subprocess.Popen([program, *args], env=env,
                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.window = self.wait_window("Velmora")
+        # A sanitizer build on a busy machine may take long to show its first window.
+        self.window = self.wait_window("Velmora", timeout=120)
         run("xdotool", "windowmove", self.window, "0", "0")
         run("xdotool", "windowsize", self.window, str(size[0]), str(size[1]))
         self.settle()
