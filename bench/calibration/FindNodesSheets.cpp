@@ -54,12 +54,12 @@ TSheet ReadTruth(const QString& dir, const QString& name) {
   TSheet sheet;
   sheet.Name = name;
   sheet.NX = root["cells"].toArray()[0].toInt() + 1;
-  const QJsonObject spec = root["spec"].toObject();
+  const QJsonObject recipe = root["recipe"].toObject();
   sheet.Description = QStringLiteral("%1×%2 %3%4 %5×%6")
                           .arg(root["width"].toInt())
                           .arg(root["height"].toInt())
-                          .arg(spec["depth"].toString())
-                          .arg(spec["jpeg"].toBool() ? QStringLiteral("+jpeg") : QString())
+                          .arg(recipe["depth"].toString())
+                          .arg(recipe["jpeg"].toBool() ? QStringLiteral("+jpeg") : QString())
                           .arg(sheet.NX)
                           .arg(root["cells"].toArray()[1].toInt() + 1);
   for (const QJsonValue& value : root["nodes"].toArray()) {

@@ -42,7 +42,7 @@ WORDS = ["Сосновка", "Заречье", "Ключи", "Вельма", "Б
 
 
 @dataclasses.dataclass
-class Spec:
+class Recipe:
     name: str
     kind: str                 # "topo": a topographic sheet; "plan": a plan of parcels
     size: tuple               # the scan's width and height in pixels
@@ -71,46 +71,46 @@ def sheet_set():
     """The set: sizes from 2000 × 3000 to 12000 × 9000, grids of 6 × 5 to 30 × 25 nodes."""
     sheets = [
         # The two sheets the search is timed on against the calibration.
-        Spec("topo-12000x9000", "topo", (12000, 9000), (30, 25), (381.3, 339.6), line=2,
+        Recipe("topo-12000x9000", "topo", (12000, 9000), (30, 25), (381.3, 339.6), line=2,
              turn=1.3, scale=(0.99, 0.984), shift=(14, -22), bend=34, fold=True, vignette=0.2,
              blur=0.7, noise=6, hidden=4, seed=101),
-        Spec("topo-8000x6000", "topo", (8000, 6000), (12, 10), (628.3, 566.9), line=2.5,
+        Recipe("topo-8000x6000", "topo", (8000, 6000), (12, 10), (628.3, 566.9), line=2.5,
              turn=-0.9, scale=(0.993, 0.987), shift=(-18, 9), bend=22, blur=0.8, noise=5,
              busy=0.4, seed=102),
         # Large cells turned by 1.9 degrees: the sheet of the dragged corners.
-        Spec("topo-bigcells-turned", "topo", (6000, 6000), (9, 9), (650.4, 651.2), line=2,
+        Recipe("topo-bigcells-turned", "topo", (6000, 6000), (9, 9), (650.4, 651.2), line=2,
              turn=1.9, scale=(0.992, 0.99), shift=(20, 12), bend=15, busy=0.4, seed=103),
-        Spec("grey-12000x9000-jpeg", "topo", (12000, 9000), (30, 25), (381.0, 340.2), line=1.4,
+        Recipe("grey-12000x9000-jpeg", "topo", (12000, 9000), (30, 25), (381.0, 340.2), line=1.4,
              depth="grey", jpeg=True, turn=-2.4, scale=(0.986, 0.995), shift=(-9, 30), bend=40,
              vignette=0.25, blur=0.6, noise=7, hidden=3, seed=104),
         # Plans marked with small crosses.
-        Spec("plan-crosses-144", "plan", (3000, 2200), (19, 14), (144.2, 144.4), line=1.5,
+        Recipe("plan-crosses-144", "plan", (3000, 2200), (19, 14), (144.2, 144.4), line=1.5,
              cross=12, depth="grey", turn=0.7, scale=(0.995, 0.99), bend=6, blur=0.6, noise=6,
              busy=0.4, hidden=2, seed=105),
-        Spec("plan-crosses-724", "plan", (7400, 6000), (10, 8), (724.3, 723.6), line=2,
+        Recipe("plan-crosses-724", "plan", (7400, 6000), (10, 8), (724.3, 723.6), line=2,
              cross=20, depth="bw", turn=-1.4, scale=(0.99, 0.992), bend=18, blur=0.7, noise=8,
              busy=0.4, hidden=1, seed=106),
-        Spec("plan-crosses-dither", "plan", (4000, 3000), (14, 10), (268.5, 268.9), line=2,
+        Recipe("plan-crosses-dither", "plan", (4000, 3000), (14, 10), (268.5, 268.9), line=2,
              cross=16, depth="dither", turn=2.2, scale=(0.985, 0.99), bend=10, blur=0.5, noise=5,
              busy=0.4, seed=107),
-        Spec("topo-dither", "topo", (5000, 4000), (16, 12), (292.0, 304.5), line=2,
+        Recipe("topo-dither", "topo", (5000, 4000), (16, 12), (292.0, 304.5), line=2,
              depth="dither", turn=-1.7, scale=(0.99, 0.985), bend=16, blur=0.6, noise=4,
              seed=108),
-        Spec("topo-thin-jpeg", "topo", (6000, 4500), (18, 14), (320.6, 300.3), line=1,
+        Recipe("topo-thin-jpeg", "topo", (6000, 4500), (18, 14), (320.6, 300.3), line=1,
              depth="rgb", jpeg=True, turn=2.8, scale=(0.982, 0.99), bend=20, blur=0.5, noise=4,
              seed=109),
-        Spec("topo-bw-thin", "topo", (6000, 4500), (16, 12), (350.2, 350.7), line=1.2,
+        Recipe("topo-bw-thin", "topo", (6000, 4500), (16, 12), (350.2, 350.7), line=1.2,
              depth="bw", turn=-2.9, scale=(0.988, 0.98), bend=25, fold=True, blur=0.9, noise=9,
              seed=110),
-        Spec("topo-frame-close", "topo", (5000, 6000), (9, 12), (500.3, 440.8), line=2,
+        Recipe("topo-frame-close", "topo", (5000, 6000), (9, 12), (500.3, 440.8), line=2,
              frame=0.04, turn=0.4, scale=(0.995, 0.992), bend=12, busy=0.4, seed=111),
         # Dense grids on large sheets of every depth.
-        Spec("plan-9000x7000", "plan", (9000, 7000), (25, 20), (345.2, 331.9), line=1.5,
+        Recipe("plan-9000x7000", "plan", (9000, 7000), (25, 20), (345.2, 331.9), line=1.5,
              turn=-1.1, scale=(0.991, 0.986), bend=30, fold=True, blur=0.6, noise=6, seed=112),
-        Spec("topo-grey-9000x7000", "topo", (9000, 7000), (25, 20), (344.8, 330.4), line=1.5,
+        Recipe("topo-grey-9000x7000", "topo", (9000, 7000), (25, 20), (344.8, 330.4), line=1.5,
              depth="grey", turn=2.1, scale=(0.984, 0.99), bend=28, vignette=0.3, blur=0.9,
              noise=8, seed=113),
-        Spec("topo-bw-8000x6000", "topo", (8000, 6000), (22, 17), (340.7, 334.1), line=2,
+        Recipe("topo-bw-8000x6000", "topo", (8000, 6000), (22, 17), (340.7, 334.1), line=2,
              depth="bw", turn=-0.5, scale=(0.99, 0.993), bend=20, fold=True, blur=0.6, noise=7,
              seed=114),
     ]
@@ -130,7 +130,7 @@ def sheet_set():
         cross = 0.0
         if kind == "plan" and k % 8 == 3:
             cross = rnd.uniform(9, 0.09 * min(sx, sy) + 9)
-        sheets.append(Spec(
+        sheets.append(Recipe(
             f"{kind}-{k:02d}", kind, (w, h), (nx, ny), (sx + rnd.uniform(-0.5, 0.5), sy),
             line=rnd.choice([1.0, 1.5, 2.0, 2.5, 3.0]), cross=cross,
             ink=rnd.randint(170, 240), depth=depth,
@@ -141,23 +141,23 @@ def sheet_set():
             vignette=rnd.choice([0, 0, 0.15, 0.3]), blur=rnd.uniform(0.4, 1.4),
             noise=rnd.uniform(2, 11), busy=rnd.uniform(0.2, 0.4), hidden=rnd.randint(0, 3),
             frame=rnd.choice([0.06, 0.15, 0.3, 0.5]), seed=200 + k))
-    for spec in sheets:
-        visible(spec)
+    for recipe in sheets:
+        visible(recipe)
     return sheets
 
 
-def visible(spec):
+def visible(recipe):
     """Keeps the grid visible: a thin line blurred by the scanner darkens less than its ink, and a
     one-bit scan keeps only what is darker than its threshold (there as fragments at least)."""
-    need = 140 if spec.depth in ("bw", "dither") else 90
+    need = 140 if recipe.depth in ("bw", "dither") else 90
 
     def peak():
-        return spec.ink * math.erf(spec.line / (2 * math.sqrt(2) * max(spec.blur, 1e-3)))
+        return recipe.ink * math.erf(recipe.line / (2 * math.sqrt(2) * max(recipe.blur, 1e-3)))
 
-    while peak() < need and spec.blur > 0.35:
-        spec.blur *= 0.9
-    while peak() < need and spec.ink < 245:
-        spec.ink += 5
+    while peak() < need and recipe.blur > 0.35:
+        recipe.blur *= 0.9
+    while peak() < need and recipe.ink < 245:
+        recipe.ink += 5
 
 
 def font(size, bold=False, serif=False):
@@ -168,16 +168,16 @@ def font(size, bold=False, serif=False):
 class Layout:
     """The printed grid on the flat sheet and the scanner's map from the scan to the sheet."""
 
-    def __init__(self, spec, rnd):
-        self.spec = spec
-        w, h = spec.size
-        nx, ny = spec.nodes
-        self.left = round((w - (nx - 1) * spec.step[0]) / 2 + rnd.uniform(-40, 40)) + 0.0
-        self.top = round((h - (ny - 1) * spec.step[1]) / 2 + rnd.uniform(-40, 40)) + 0.0
-        self.right = self.left + (nx - 1) * spec.step[0]
-        self.bottom = self.top + (ny - 1) * spec.step[1]
+    def __init__(self, recipe, rnd):
+        self.recipe = recipe
+        w, h = recipe.size
+        nx, ny = recipe.nodes
+        self.left = round((w - (nx - 1) * recipe.step[0]) / 2 + rnd.uniform(-40, 40)) + 0.0
+        self.top = round((h - (ny - 1) * recipe.step[1]) / 2 + rnd.uniform(-40, 40)) + 0.0
+        self.right = self.left + (nx - 1) * recipe.step[0]
+        self.bottom = self.top + (ny - 1) * recipe.step[1]
         self.centre = (w / 2, h / 2)
-        a = math.radians(spec.turn)
+        a = math.radians(recipe.turn)
         self.cos, self.sin = math.cos(a), math.sin(a)
         # Slow bends of the whole sheet and a faint wrinkle: sums of waves in the scan's plane.
         size = max(w, h)
@@ -185,16 +185,16 @@ class Layout:
         for share in (0.55, 0.3, 0.15):
             length = rnd.uniform(0.8, 2.2) * size
             angle = rnd.uniform(0, math.pi)
-            self.waves.append((spec.bend * share, 2 * math.pi / length, math.cos(angle),
+            self.waves.append((recipe.bend * share, 2 * math.pi / length, math.cos(angle),
                                math.sin(angle), rnd.uniform(0, 2 * math.pi), rnd.uniform(0, 1)))
         length = rnd.uniform(0.3, 0.5) * size
         angle = rnd.uniform(0, math.pi)
-        self.waves.append((min(1.0, spec.bend * 0.05), 2 * math.pi / length, math.cos(angle),
+        self.waves.append((min(1.0, recipe.bend * 0.05), 2 * math.pi / length, math.cos(angle),
                            math.sin(angle), rnd.uniform(0, 2 * math.pi), rnd.uniform(0, 1)))
         # A fold across the sheet near its middle, nearly along one of its sides: the paper beyond
         # it lies a little further on.
         self.fold = None
-        if spec.fold:
+        if recipe.fold:
             across = rnd.random() < 0.5
             angle = math.radians(rnd.uniform(-1.5, 1.5)) + (0 if across else math.pi / 2)
             n = (-math.sin(angle), math.cos(angle))
@@ -203,11 +203,11 @@ class Layout:
                          rnd.uniform(10, 24))
 
     def node(self, i, j):
-        return self.left + i * self.spec.step[0], self.top + j * self.spec.step[1]
+        return self.left + i * self.recipe.step[0], self.top + j * self.recipe.step[1]
 
     def to_flat(self, x, y):
         """Where on the flat sheet the scan's point (x, y) lies (numpy arrays or numbers)."""
-        s = self.spec
+        s = self.recipe
         cx, cy = self.centre
         u, v = x - cx - s.shift[0], y - cy - s.shift[1]
         fx = cx + (self.cos * u + self.sin * v) / s.scale[0]
@@ -244,13 +244,13 @@ class Layout:
 class Flat:
     """The flat sheet: a PIL picture for the map's content, the grid drawn into it exactly."""
 
-    def __init__(self, spec, layout, rnd):
-        self.spec, self.layout, self.rnd = spec, layout, rnd
-        w, h = spec.size
-        self.paper = (246, 243, 232) if spec.kind == "topo" else (250, 250, 248)
+    def __init__(self, recipe, layout, rnd):
+        self.recipe, self.layout, self.rnd = recipe, layout, rnd
+        w, h = recipe.size
+        self.paper = (246, 243, 232) if recipe.kind == "topo" else (250, 250, 248)
         self.image = Image.new("RGB", (w, h), self.paper)
         self.draw = ImageDraw.Draw(self.image)
-        nx, ny = spec.nodes
+        nx, ny = recipe.nodes
         self.tags = {(i, j): set() for j in range(ny) for i in range(nx)}
         self.hidden = set()
         # Crossings that already carry clutter of their own, and the labels' boxes.
@@ -300,7 +300,7 @@ class Flat:
         return points
 
     def box_of(self, points, margin=2):
-        w, h = self.spec.size
+        w, h = self.recipe.size
         xs = [p[0] for p in points]
         ys = [p[1] for p in points]
         return (max(0, int(min(xs)) - margin), max(0, int(min(ys)) - margin),
@@ -418,7 +418,7 @@ class Flat:
         x0 = int(round(centre[0] - layer.size[0] / 2))
         y0 = int(round(centre[1] - layer.size[1] / 2))
         box = (x0, y0, x0 + layer.size[0], y0 + layer.size[1])
-        w, h = self.spec.size
+        w, h = self.recipe.size
         if box[0] < 0 or box[1] < 0 or box[2] > w or box[3] > h:
             return None
         if halo:
@@ -429,7 +429,7 @@ class Flat:
     # --- the grid ---
     def grid(self):
         """The printed grid: lines (or crosses) of exact coverage, and the frame."""
-        s, lay = self.spec, self.layout
+        s, lay = self.recipe, self.layout
         nx, ny = s.nodes
         pixels = np.array(self.image)
         ink = np.array([255 - s.ink] * 3, np.float32)
@@ -475,7 +475,7 @@ class Flat:
     def frame(self, reach_x, reach_y):
         """The inner frame where the lines end, the striped frame of minutes, the outer frame
         and the grid's figures outside."""
-        s, lay = self.spec, self.layout
+        s, lay = self.recipe, self.layout
         l, t = lay.left - reach_x, lay.top - reach_y
         r, b = lay.right + reach_x, lay.bottom + reach_y
         black = (24, 24, 24)
@@ -514,7 +514,7 @@ class Flat:
     # --- the whole sheet ---
     def background(self):
         """Map content spread over the whole sheet, under the grid."""
-        s = self.spec
+        s = self.recipe
         w, h = s.size
         area = w * h / 1e6
         rnd = self.rnd
@@ -567,7 +567,7 @@ class Flat:
 
     def clutter_at_nodes(self):
         """Clutter of its own at a share of the crossings, of the kinds that mislead a search."""
-        s, lay, rnd = self.spec, self.layout, self.rnd
+        s, lay, rnd = self.recipe, self.layout, self.rnd
         nx, ny = s.nodes
         kinds_topo = ["beside", "cased", "rail", "contour", "hatching", "marsh", "building",
                       "text", "label", "road", "woods"]
@@ -581,7 +581,7 @@ class Flat:
                     self.clutter(i, j, kind)
 
     def clutter(self, i, j, kind):
-        s, lay, rnd = self.spec, self.layout, self.rnd
+        s, lay, rnd = self.recipe, self.layout, self.rnd
         x, y = lay.node(i, j)
         across = rnd.random() < 0.5
         sx, sy = s.step
@@ -682,7 +682,7 @@ class Flat:
     def hide(self):
         """Labels with white halos over the lines between the crossings, cutting them, and over a
         few crossings, which lie well inside the halo."""
-        s, lay, rnd = self.spec, self.layout, self.rnd
+        s, lay, rnd = self.recipe, self.layout, self.rnd
         nx, ny = s.nodes
         w, h = s.size
         nodes = np.array([lay.node(i, j) for j in range(ny) for i in range(nx)])
@@ -712,9 +712,9 @@ class Flat:
         return [n for n in inner if n not in labelled]
 
 
-def scan(spec, layout, flat, rnd, blots):
+def scan(recipe, layout, flat, rnd, blots):
     """The scanner's picture of the flat sheet, as numpy (height, width, 3) of light."""
-    w, h = spec.size
+    w, h = recipe.size
     source = np.asarray(flat.image)
     out = np.empty((h, w, 3), np.uint8)
     paper = np.array(flat.paper, np.float32)
@@ -738,9 +738,9 @@ def scan(spec, layout, flat, rnd, blots):
             d = (nx * xx + ny * yy - c)
             shade = 1 - 0.22 * np.exp(-(d / 3.0) ** 2) + 0.05 * np.exp(-((d - 5) / 3.0) ** 2)
             light = light * shade[..., None].astype(np.float32)
-        if spec.vignette:
+        if recipe.vignette:
             r2 = ((xx - cx) / cx) ** 2 + ((yy - cy) / cy) ** 2
-            light = light * (1 - spec.vignette * 0.5 * r2)[..., None].astype(np.float32)
+            light = light * (1 - recipe.vignette * 0.5 * r2)[..., None].astype(np.float32)
         out[y0:y1] = np.clip(light, 0, 255).astype(np.uint8)
     image = Image.fromarray(out)
     draw = ImageDraw.Draw(image)
@@ -752,60 +752,60 @@ def scan(spec, layout, flat, rnd, blots):
             a, d = rnd.uniform(0, 2 * math.pi), rnd.uniform(0.5, 1.1) * radius
             ex, ey = bx + d * math.cos(a), by + d * math.sin(a)
             draw.ellipse([ex - r, ey - r, ex + r, ey + r], fill=(40, 44, 70))
-    if spec.blur > 0:
-        image = image.filter(ImageFilter.GaussianBlur(spec.blur))
+    if recipe.blur > 0:
+        image = image.filter(ImageFilter.GaussianBlur(recipe.blur))
     pixels = np.array(image)
-    noise = np.random.default_rng(spec.seed)
+    noise = np.random.default_rng(recipe.seed)
     for y0 in range(0, h, band):
         y1 = min(h, y0 + band)
-        grain = noise.normal(0, spec.noise, (y1 - y0, w, 1)).astype(np.float32)
+        grain = noise.normal(0, recipe.noise, (y1 - y0, w, 1)).astype(np.float32)
         pixels[y0:y1] = np.clip(pixels[y0:y1].astype(np.float32) + grain, 0, 255).astype(np.uint8)
     image = Image.fromarray(pixels)
     del pixels
-    if spec.depth != "rgb":
+    if recipe.depth != "rgb":
         image = image.convert("L")
-    if spec.jpeg:
+    if recipe.jpeg:
         data = io.BytesIO()
         image.save(data, "JPEG", quality=45)
         image = Image.open(io.BytesIO(data.getvalue()))
         image.load()
-    if spec.depth == "bw":
+    if recipe.depth == "bw":
         image = image.point(lambda v: 255 if v >= 150 else 0).convert("1", dither=Image.NONE)
-    elif spec.depth == "dither":
+    elif recipe.depth == "dither":
         image = image.convert("1")
     return image
 
 
-def make(spec, directory):
-    rnd = random.Random(spec.seed)
-    layout = Layout(spec, rnd)
-    flat = Flat(spec, layout, rnd)
+def make(recipe, directory):
+    rnd = random.Random(recipe.seed)
+    layout = Layout(recipe, rnd)
+    flat = Flat(recipe, layout, rnd)
     flat.background()
     flat.clutter_at_nodes()
     flat.grid()
     rest = flat.hide()
-    nx, ny = spec.nodes
+    nx, ny = recipe.nodes
     fx = np.array([layout.node(i, j)[0] for j in range(ny) for i in range(nx)])
     fy = np.array([layout.node(i, j)[1] for j in range(ny) for i in range(nx)])
     tx, ty = layout.to_scan(fx, fy)
     blots = []
-    for i, j in rnd.sample(rest, min(len(rest), spec.hidden // 2)):
+    for i, j in rnd.sample(rest, min(len(rest), recipe.hidden // 2)):
         k = i + j * nx
         blots.append((tx[k] + rnd.uniform(-4, 4), ty[k] + rnd.uniform(-4, 4), rnd.uniform(18, 34)))
         flat.hidden.add((i, j))
         flat.tags[(i, j)].add("hidden-blot")
-    w, h = spec.size
+    w, h = recipe.size
     for _ in range(int(w * h / 4e6)):
         bx, by = rnd.uniform(0, w), rnd.uniform(0, h)
         distance = np.min(np.hypot(tx - bx, ty - by))
         radius = rnd.uniform(6, 20)
         if distance > radius + 30:
             blots.append((bx, by, radius))
-    image = scan(spec, layout, flat, rnd, blots)
-    base = os.path.join(directory, spec.name)
+    image = scan(recipe, layout, flat, rnd, blots)
+    base = os.path.join(directory, recipe.name)
     image.save(base + ".bmp.part", "BMP", dpi=(300, 300))
     lattice = {"origin": [round(layout.left), round(layout.top)],
-               "step": [round(spec.step[0]), round(spec.step[1])]}
+               "step": [round(recipe.step[0]), round(recipe.step[1])]}
     cells = [nx - 1, ny - 1]
     nodes = []
     for j in range(ny):
@@ -822,16 +822,16 @@ def make(spec, directory):
     with open(base + ".corners.json", "w") as f:
         json.dump({"cells": cells, **lattice, "nodes": corners}, f)
     with open(base + ".truth.json", "w") as f:
-        json.dump({"name": spec.name, "width": w, "height": h, "cells": cells, "nodes": nodes,
-                   "spec": dataclasses.asdict(spec)}, f)
+        json.dump({"name": recipe.name, "width": w, "height": h, "cells": cells, "nodes": nodes,
+                   "recipe": dataclasses.asdict(recipe)}, f)
     os.replace(base + ".bmp.part", base + ".bmp")
 
 
 def main(argv):
     sheets = sheet_set()
     if argv[1:2] == ["--list"]:
-        for spec in sheets:
-            print(spec.name)
+        for recipe in sheets:
+            print(recipe.name)
         return 0
     if len(argv) < 2:
         print(__doc__, file=sys.stderr)
@@ -839,13 +839,13 @@ def main(argv):
     directory = argv[1]
     os.makedirs(directory, exist_ok=True)
     wanted = set(argv[2:])
-    for spec in sheets:
-        if wanted and spec.name not in wanted:
+    for recipe in sheets:
+        if wanted and recipe.name not in wanted:
             continue
-        if os.path.exists(os.path.join(directory, spec.name + ".bmp")):
+        if os.path.exists(os.path.join(directory, recipe.name + ".bmp")):
             continue
-        print(f"making {spec.name} ({spec.size[0]} × {spec.size[1]})", file=sys.stderr, flush=True)
-        make(spec, directory)
+        print(f"making {recipe.name} ({recipe.size[0]} × {recipe.size[1]})", file=sys.stderr, flush=True)
+        make(recipe, directory)
     return 0
 
 
