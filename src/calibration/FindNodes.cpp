@@ -56,8 +56,9 @@ constexpr double kDone = 97;
 constexpr double kAgreeSpreads = 3.5;
 constexpr double kAgreeLeast = 1.5;
 constexpr double kDisputedAccept = 0.5;
-// No crossing's place is surer than this, in pixels.
-constexpr double kLeastSpread = 0.05;
+// No crossing's place is surer than this, in pixels: the grain and the shades of the lines' edges
+// leave a third of a pixel or so, which the crossings around it help to settle.
+constexpr double kLeastSpread = 0.3;
 // A crossing the scan is not sure of may be off by this many pixels more, as it is less sure.
 constexpr double kDoubtSpread = 1.0;
 
