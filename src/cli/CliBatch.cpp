@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 
 namespace {
 
@@ -30,8 +29,8 @@ struct TBatchOptions {
   TCliRasterOptions Raster;
   QString List;
   QString Summary;
-  std::optional<int> Sheet;  // --sheet: this one alone, counted from 1
-  int Jobs = 0;              // 0: chosen by the scans' sizes
+  std::vector<int> Sheets;  // --sheet: these alone, counted from 1
+  int Jobs = 0;             // 0: chosen by the scans' sizes
   double MinConfidence = 0.5;
 };
 
@@ -56,13 +55,15 @@ TBatchOptions ParseBatchOptions(const QStringList& args) {
     } else if (arg == QLatin1String("--min-confidence")) {
       options.MinConfidence = value.toDouble(&ok);
       ok = ok && options.MinConfidence >= 0 && options.MinConfidence <= 1;
+    } else if (arg == QLatin1String("--sheet")) {
+      for (const QString& part : value.split(u',')) {
+        const int number = part.toInt(&ok);
+        if (!(ok = ok && number >= 1)) break;
+        options.Sheets.push_back(number);
+      }
     } else {
-      const int number = value.toInt(&ok);
-      ok = ok && number >= 1 && number <= 100000;
-      if (arg == QLatin1String("--sheet"))
-        options.Sheet = number;
-      else
-        options.Jobs = number;
+      options.Jobs = value.toInt(&ok);
+      ok = ok && options.Jobs >= 1 && options.Jobs <= 100000;
     }
     if (!ok) throw ECliUsage(QStringLiteral("неверное значение %1: \"%2\"").arg(arg, value));
   }
@@ -209,52 +210,53 @@ void WriteSummary(const TBatchOptions& batch, const std::vector<TBatchSheet>& sh
   file.Commit(QStringLiteral("Ошибка при переименовании сводки"));
 }
 
-// The sheets still to do, each by a velmora-cli of its own, so many at once.
+// The sheets still to do, by JOBS velmora-cli of their own at once, each taking every JOBS-th of
+// them in turn: a process per core rather than per sheet, since starting one costs as much as a
+// small sheet.
 void RunChildren(const TBatchOptions& batch, const std::vector<int>& pending, int jobs) {
-  QStringList common{QStringLiteral("batch"),
-                     batch.List,
-                     QStringLiteral("--cache"),
-                     QString::number(batch.Raster.CacheSize / 1024),
-                     QStringLiteral("--min-confidence"),
-                     QString::number(batch.MinConfidence),
-                     QStringLiteral("--quiet")};
-  std::deque<int> queue(pending.begin(), pending.end());
   std::vector<std::unique_ptr<QProcess>> running;
-  while (!queue.empty() || !running.empty()) {
-    while (!queue.empty() && static_cast<int>(running.size()) < jobs) {
-      auto child = std::make_unique<QProcess>();
-      child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-      child->setStandardOutputFile(QProcess::nullDevice());
-      child->start(
-          QCoreApplication::applicationFilePath(),
-          common + QStringList{QStringLiteral("--sheet"), QString::number(queue.front() + 1)});
-      queue.pop_front();
-      running.push_back(std::move(child));
-    }
-    // Whichever ends first makes room for the next sheet.
-    running.front()->waitForFinished(100);
-    // The others learn of their end from the event loop.
-    QCoreApplication::processEvents();
-    std::erase_if(running, [](const std::unique_ptr<QProcess>& child) {
-      return child->state() == QProcess::NotRunning;
-    });
+  for (int job = 0; job < jobs; ++job) {
+    QStringList sheets;
+    for (size_t k = size_t(job); k < pending.size(); k += size_t(jobs))
+      sheets << QString::number(pending[k] + 1);
+    auto child = std::make_unique<QProcess>();
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child->setStandardOutputFile(QProcess::nullDevice());
+    child->start(QCoreApplication::applicationFilePath(),
+                 {QStringLiteral("batch"), batch.List, QStringLiteral("--cache"),
+                  QString::number(batch.Raster.CacheSize / 1024),
+                  QStringLiteral("--min-confidence"), QString::number(batch.MinConfidence),
+                  QStringLiteral("--quiet"), QStringLiteral("--sheet"), sheets.join(u',')});
+    running.push_back(std::move(child));
   }
+  for (const std::unique_ptr<QProcess>& child : running) child->waitForFinished(-1);
+}
+
+// The sheets of --sheet alone, one after another; the exit code of the worst of them.
+int RunChosenSheets(const TBatchOptions& batch, const std::vector<TBatchSheet>& sheets) {
+  const int count = static_cast<int>(sheets.size());
+  int code = 0;
+  for (const int index : batch.Sheets) {
+    if (index > count)
+      throw ECliUsage(QStringLiteral("в списке %1 всего %2 листов").arg(batch.List).arg(count));
+    const TBatchSheet& sheet = sheets[size_t(index - 1)];
+    const std::optional<TSheetReport> old = ReadSheetReport(sheet);
+    const bool skipped = old && SheetComplete(sheet, *old);
+    const TSheetReport report = skipped ? *old : RunSheet(sheet, batch);
+    PrintSheet(batch, index, count, sheet, report, skipped);
+    if (report.Status == TSheetStatus::Error)
+      code = 1;
+    else if (report.Status == TSheetStatus::Check && code == 0)
+      code = 3;
+  }
+  return code;
 }
 
 int RunBatch(const QStringList& args) {
   const TBatchOptions batch = ParseBatchOptions(args);
   const std::vector<TBatchSheet> sheets = ReadBatchList(batch.List);
+  if (!batch.Sheets.empty()) return RunChosenSheets(batch, sheets);
   const int count = static_cast<int>(sheets.size());
-  if (batch.Sheet) {
-    if (*batch.Sheet > count)
-      throw ECliUsage(QStringLiteral("в списке %1 всего %2 листов").arg(batch.List).arg(count));
-    const TBatchSheet& sheet = sheets[size_t(*batch.Sheet - 1)];
-    const std::optional<TSheetReport> old = ReadSheetReport(sheet);
-    const bool skipped = old && SheetComplete(sheet, *old);
-    const TSheetReport report = skipped ? *old : RunSheet(sheet, batch);
-    PrintSheet(batch, *batch.Sheet, count, sheet, report, skipped);
-    return report.Status == TSheetStatus::Done ? 0 : report.Status == TSheetStatus::Check ? 3 : 1;
-  }
 
   std::vector<int> pending;
   qint64 largest = 0;
@@ -265,8 +267,11 @@ int RunBatch(const QStringList& args) {
     largest = std::max(largest, QFileInfo(sheets[size_t(k)].Scan).size());
   }
   const int cores = std::max(1, QThread::idealThreadCount());
-  const int jobs = batch.Jobs ? batch.Jobs : largest < kSmallScan ? cores : 1;
-  if (jobs > 1 && pending.size() > 1) RunChildren(batch, pending, jobs);
+  const int jobs = std::min(batch.Jobs             ? batch.Jobs
+                            : largest < kSmallScan ? cores
+                                                   : 1,
+                            static_cast<int>(pending.size()));
+  if (jobs > 1) RunChildren(batch, pending, jobs);
 
   std::vector<TSheetReport> reports;
   int errors = 0, checks = 0;
@@ -275,7 +280,7 @@ int RunBatch(const QStringList& args) {
     const bool wasPending = std::find(pending.begin(), pending.end(), k) != pending.end();
     std::optional<TSheetReport> report = ReadSheetReport(sheet);
     const bool done = report && SheetComplete(sheet, *report);
-    if (!done && !(jobs > 1 && pending.size() > 1 && report)) report = RunSheet(sheet, batch);
+    if (!done && !(jobs > 1 && report)) report = RunSheet(sheet, batch);
     PrintSheet(batch, k + 1, count, sheet, *report, !wasPending);
     errors += report->Status == TSheetStatus::Error;
     checks += report->Status == TSheetStatus::Check;
@@ -295,7 +300,7 @@ int RunBatch(const QStringList& args) {
 
 TCliCommand CliBatchCommand() {
   return {QStringLiteral("batch"),
-          QStringLiteral("batch LIST.csv [--jobs N] [--sheet K] [--min-confidence C] "
+          QStringLiteral("batch LIST.csv [--jobs N] [--sheet K[,K...]] [--min-confidence C] "
                          "[--summary FILE] [--cache KB]"),
           QStringLiteral("выпрямить, обрезать по рамке и привязать к карте целый архив листов"),
           QStringLiteral(
@@ -311,7 +316,8 @@ TCliCommand CliBatchCommand() {
               "наибольшее смещение узла, время.\n"
               "  --jobs N      сколько листов делать одновременно (по умолчанию: по листу на\n"
               "                ядро, если сканы небольшие, иначе по одному на всех ядрах)\n"
-              "  --sheet K     сделать только K-й лист списка (для GNU parallel, Slurm)\n"
+              "  --sheet K[,K...]  сделать только K-й лист списка (для GNU parallel, Slurm)\n"
+              "                или перечисленные, один за другим\n"
               "  --min-confidence C  узел, найденный с меньшей уверенностью (0..1, по\n"
               "                умолчанию 0.5), требует проверки человеком\n"
               "  --summary FILE  куда писать сводку\n"

@@ -191,8 +191,9 @@ TEST_F(CliBatch, AListThatCannotBeReadIsRefusedByLine) {
   };
   const QString prefix = "velmora-cli batch: Список " + Path("list.csv");
   EXPECT_EQ(problem("# archive\na.bmp,g.json\n"),
-            prefix + ", строка 2: нужны поля \"скан, сетка, результат\" и, по желанию, "
-                     "координаты первого узла на карте \"x, y\", а их 2\n");
+            prefix +
+                ", строка 2: нужны поля \"скан, сетка, результат\" и, по желанию, "
+                "координаты первого узла на карте \"x, y\", а их 2\n");
   EXPECT_EQ(problem("a.bmp,g.json,\"out.bmp\n"), prefix + ", строка 1: кавычка не закрыта\n");
   EXPECT_EQ(problem("a.bmp,g.json,out.bmp,1,north\n"),
             prefix + ", строка 1: координаты на карте \"1, north\" - не числа\n");
@@ -201,4 +202,25 @@ TEST_F(CliBatch, AListThatCannotBeReadIsRefusedByLine) {
   EXPECT_EQ(problem("a.bmp,g.json,out.bmp\nb.bmp,g.json,./out.bmp\n"),
             prefix + ", строка 2: результат " + Path("out.bmp") + " уже назван в строке 1\n");
   EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"list.csv"});
+}
+
+// A list of sheets for one process (what the batch hands each of its processes, and what a job
+// runner may hand a task): those sheets alone, one after another, with the exit code of the worst.
+TEST_F(CliBatch, AListOfSheetsDoesThoseAloneAndEndsWithTheWorst) {
+  WriteArchive();
+  TRun run = RunCli({"batch", Path("list.csv"), "--sheet", "1,5", "--quiet"});
+  EXPECT_EQ(run.Status, 3) << run.Err.toStdString();
+  EXPECT_EQ(ReportTimes().size(), 2u);
+  EXPECT_TRUE(QFileInfo::exists(Report(1)) && QFileInfo::exists(Report(5)));
+
+  run = RunCli({"batch", Path("list.csv"), "--sheet", QStringLiteral("%1,2").arg(kCorrupt)});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(QFileInfo::exists(Report(2))) << "a failed sheet stops none after it";
+
+  for (const char* wrong : {"2,", "0", "2;3"}) {
+    run = RunCli({"batch", Path("list.csv"), "--sheet", wrong});
+    EXPECT_EQ(run.Status, 2) << wrong;
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("неверное значение --sheet"))) << wrong;
+  }
+  EXPECT_EQ(ReportTimes().size(), 4u) << "sheets 1, 5, 2 and the corrupt one";
 }
