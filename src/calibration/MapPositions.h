@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GridInfo.h"
 #include "Geomet.h"
+#include "GridInfo.h"
 
 #include <optional>
 

@@ -526,11 +526,11 @@ TEST(FindGridNodes, LeavesCrossingsHiddenUnderLabelsAndBlotsWhereTheyWere) {
   }
 }
 
-// A road as dark as the grid's lines runs beside three of them, 4 to 10 pixels off, and a cased
+// A road as dark as the grid's lines runs beside three of them, 2.5 to 10 pixels off, and a cased
 // road is laid along another, its edges 5 pixels either side: no node moves onto them.
 TEST(FindGridNodes, TellsTheGridsLinesFromRoadsBesideAndAlongThem) {
   TAccuracy all;
-  for (double offset : {4.0, 6.0, 10.0}) {
+  for (double offset : {2.5, 4.0, 6.0, 10.0}) {
     TGridSheet sheet = Sheet();
     sheet.Seed = static_cast<uint32_t>(offset);
     sheet.Noise = 5;
@@ -542,7 +542,9 @@ TEST(FindGridNodes, TellsTheGridsLinesFromRoadsBesideAndAlongThem) {
     sheet.Cased = {3};
     sheet.Clutter = 0.3;
     const TAccuracy a = Measure(sheet, "beside by " + std::to_string(offset));
-    EXPECT_GE(a.Within, 55) << offset;
+    // A road 2.5 pixels beside a line merges with it: such crossings are placed where the lines
+    // around put them, or left where they were, never on the road.
+    EXPECT_GE(a.Within, offset < 3 ? 50 : 55) << offset;
     all.Add(a);
   }
   EXPECT_EQ(all.Report, "");
