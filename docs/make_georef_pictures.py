@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Makes the pictures of georeferencing for the README (docs/georef_*.png) and the help
-(help/img/grid_map.png) from the real programs: the grid parameters dialog with its section
-"Координаты на карте" filled in, under an X server as docs/make_screenshots.py makes its pictures,
-and the map sheet calibrated by velmora-cli and placed on the map, drawn with the map coordinates
+(help/img/grid_map.png, help/img/status_map.png) from the real programs: the grid parameters dialog
+with its section "Координаты на карте" filled in and the status bar with the map coordinates under
+the pointer, under an X server as docs/make_screenshots.py makes its pictures, and the map sheet calibrated by velmora-cli and placed on the map, drawn with the map coordinates
 that GDAL (gdalinfo) reads from the result and its world file. From the repository root, after a
 build:
 
@@ -23,11 +23,13 @@ sys.path.insert(0, HERE)
 
 import map_sheet  # noqa: E402
 from make_screenshots import HELP, DOCS, Session, save  # noqa: E402
-from driver import run, start_window_manager  # noqa: E402
+from driver import run, start_window_manager, window_picture  # noqa: E402
 
 # The sheet's kilometre grid: Gauss-Krüger zone 7, a line every 2 km.
 CRS = "EPSG:28407"
 EAST, NORTH, STEP = 7402000, 6208000, 2000
+# The status bar's left part in the picture of it: the three coordinate panels.
+STATUS_WIDTH, STATUS_HEIGHT = 560, 26
 
 
 def dialog_picture(s):
@@ -50,6 +52,17 @@ def dialog_picture(s):
         run("xdotool", "key", "Tab")
     save(s.dialog(title)[1], os.path.join(HELP, "grid_map.png"))
     s.keys("Return")
+
+
+def status_picture(s):
+    """The pointer on a node of the grid placed on the map: the left part of the status bar, with
+    the pixel, the centimetres and the map coordinates under it."""
+    x, y = s.mapping.screen(*s.reference(2, 1))
+    s.velmora.move(x, y)
+    s.velmora.settle(0.4)
+    client = window_picture(s.velmora.window)
+    save(client.crop((0, client.height - STATUS_HEIGHT, STATUS_WIDTH, client.height)),
+         os.path.join(HELP, "status_map.png"))
 
 
 def placed_on_the_map(cli, work):
@@ -117,6 +130,7 @@ def main():
     try:
         s = Session(program, work)
         dialog_picture(s)
+        status_picture(s)
         s.velmora.process.kill()
     finally:
         if manager:

@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
   for (const auto& [tag, s] : tags)
     std::printf("  %-14s %6d %7.2f%%\n", tag.c_str(), s.Visible, Percent(s.Within, s.Visible));
   std::printf("\n%zu sheets, %d visible crossings:\n", size_t(names.size()), all.Visible);
-  std::printf("  within 1 px of the crossing      %7.2f%%   (goal >= 99.5%%)\n",
-              Percent(all.Within, all.Visible));
+  std::printf("  within 1 px of the crossing      %7.2f%%   (goal >= 99.5%%), %d nodes\n",
+              Percent(all.Within, all.Visible), all.Within);
   std::printf("  not found                        %7.2f%%   (goal <= 1%%), %d nodes\n",
               Percent(all.NotFound, all.Visible), all.NotFound);
   std::printf("  moved more than 2 px             %7d    (goal 0), worst %.1f px\n", all.Wrong,

@@ -191,6 +191,9 @@ class TMainForm : public QMainWindow {
   std::unique_ptr<TRasterManager> FRaster;
   bool FModified = false;
   bool FNameConfirmed = false;
+  // The raster's pixels stand where they stand in its file: no calibration or clip since it was
+  // read from or saved to it. The world files beside that file still place it then.
+  bool FPixelsAsFiled = false;
   // Held by the edit window alone; its end clears this.
   TGridCalibrator* FCalibrator = nullptr;
   // Whether the calibrator's grid edits can be undone and redone.

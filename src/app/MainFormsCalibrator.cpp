@@ -10,9 +10,12 @@
 #include "OverviewDocks.h"
 #include "RasterFileDialogs.h"
 #include "ReadOnlyFiles.h"
+#include "StatusPanels.h"
+#include "WorldFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 
 namespace {
 
@@ -43,6 +46,7 @@ void TMainForm::CalibrateMenuClick() {
   };
   calibrator->OnRasterChanged = [this](TGridCalibrator*) {
     FModified = true;
+    FPixelsAsFiled = false;
     RasterChanged();
   };
   calibrator->OnRunWork = [this](const QString& name, const std::function<void()>& job) {
@@ -172,6 +176,10 @@ bool TMainForm::ConfirmGridLoss() {
 }
 
 void TMainForm::GridHistoryChanged() {
+  // The map coordinates under the mouse, while the grid lies on the map.
+  const bool onMap = FCalibrator && GridPlacement(FCalibrator->Grid());
+  FStatusPanels->Panel(TStatusPanels::MapSlot)->setVisible(onMap);
+  if (!onMap) ShowStatusText(TStatusPanels::MapSlot, QString());
   FGridCanUndo->SetValue(FCalibrator && FCalibrator->CanUndo());
   FGridCanRedo->SetValue(FCalibrator && FCalibrator->CanRedo());
   FGridMissed->SetValue(FCalibrator ? static_cast<int>(FCalibrator->MissedNodes().size()) : 0);

@@ -1,8 +1,10 @@
 // The file commands of the main window: open, close, save, the raster's properties, and the
 // flows that close a raster or the window.
 #include "FormUtils.h"
+#include "GridCalibrator.h"
 #include "HtmlHelps.h"
 #include "MainForms.h"
+#include "MapOutputs.h"
 #include "OpenPageForms.h"
 #include "RasterPropertiesForms.h"
 #include "RasterSaveNames.h"
@@ -55,6 +57,7 @@ void TMainForm::OpenRaster(const QString& fileName) {
   FRaster = std::move(raster);
   FModified = false;
   FNameConfirmed = false;
+  FPixelsAsFiled = true;
   FOpenProposal = FRaster->FileName();
   FRecentFiles->Add(fileName);
   RememberFolder(fileName);
@@ -136,11 +139,21 @@ int TMainForm::SaveRaster(bool saveAs) {
   const bool ask = saveAs || !FNameConfirmed || !FProvider->SaveFormatByExt(name);
   if ((!ask || AskRasterSaveName(*FProvider, name, this)) && MayReplace(name, this)) {
     const TSaveOptions options = RasterSaveOptions(*FProvider, name);
+    // A calibrated raster lies on the grid's lattice, and so on the map when the grid is; before
+    // the calibration it lies nowhere.
+    const std::optional<TMapPlacement> placement = FCalibrator && FCalibrator->Calibrated()
+                                                       ? GridPlacement(FCalibrator->Grid())
+                                                       : std::nullopt;
+    const TOldWorldFiles old = FPixelsAsFiled && name == FRaster->FileName()
+                                   ? TOldWorldFiles::Keep
+                                   : TOldWorldFiles::Remove;
     const TReplaceableFile replaceable(name);
     TRasterManager& raster = *FRaster;
-    RunWork(QStringLiteral("сохранение растра"),
-            [&raster, &name, &options] { raster.Save(name, options); });
+    RunWork(QStringLiteral("сохранение растра"), [&raster, &name, &options, &placement, old] {
+      SaveOnTheMap(raster, name, options, placement, old);
+    });
     result = IDYES;
+    FPixelsAsFiled = true;
     if (ask) {
       FOpenProposal = FRaster->FileName();
       FRecentFiles->Add(name);

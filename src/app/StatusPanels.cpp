@@ -11,8 +11,9 @@
 
 namespace {
 
-// Width and alignment of the cursor's pixel, its centimetres, the percentage and the work's name.
-constexpr std::array<int, TStatusPanels::Count> kPanelWidths{115, 115, 70, 100};
+// Width of the cursor's pixel, its centimetres, the percentage and the work's name; the map
+// coordinates' is the font's.
+constexpr std::array<int, TStatusPanels::Count> kPanelWidths{115, 115, 70, 100, 0};
 
 const QEvent::Type kTextsWaiting = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -23,20 +24,25 @@ TStatusPanels::TStatusPanels(QStatusBar* bar) : QObject(bar) {
     auto* panel = new QLabel;
     panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
     // The work's name gets room for the longest ("Копирование растра...") and some more, so that
-    // it is read whole; its text never widens the window.
-    const int width = i == 3
-                          ? std::max(kPanelWidths[i], panel->fontMetrics().averageCharWidth() * 28)
-                          : kPanelWidths[i];
+    // it is read whole; its text never widens the window. The map coordinates get room for
+    // eight-digit eastings and northings to the centimetre.
+    int width = kPanelWidths[i];
+    if (i == 3) width = std::max(width, panel->fontMetrics().averageCharWidth() * 28);
+    if (i == MapSlot)
+      width = panel->fontMetrics().horizontalAdvance(QStringLiteral("00000000,00; 00000000,00 m")) +
+              2 * panel->fontMetrics().averageCharWidth();
     panel->setFixedWidth(width);
     panel->setAlignment((i == 2 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setFrameShadow(QFrame::Sunken);
-    if (i < 2)
-      bar->addWidget(panel);
-    else
-      bar->addPermanentWidget(panel);
     FPanels[i] = panel;
   }
+  bar->addWidget(FPanels[0]);
+  bar->addWidget(FPanels[1]);
+  bar->addWidget(FPanels[MapSlot]);
+  FPanels[MapSlot]->hide();
+  bar->addPermanentWidget(FPanels[2]);
+  bar->addPermanentWidget(FPanels[3]);
 }
 
 void TStatusPanels::Show(int slot, const QString& text) {

@@ -9,9 +9,11 @@
 class QLabel;
 class QStatusBar;
 
-// The four panels of the main window's status bar: the pixel and the centimetres under the mouse,
-// then the percentage and the name of long work. The progress panels stand at the bar's right end;
-// a button's hint takes the bar's left part, over the mouse's position, and never covers them.
+// The panels of the main window's status bar: the pixel and the centimetres under the mouse, then
+// the percentage and the name of long work, and the map coordinates under the mouse, which stand
+// after the centimetres and show only while the grid lies on the map. The progress panels stand at
+// the bar's right end; a button's hint takes the bar's left part, over the mouse's position, and
+// never covers them.
 //
 // Long work reports from a thread of its own. A text shown there waits here and reaches its panel
 // at the next turn of the window's event loop, with one posted event for any number of texts, so
@@ -21,7 +23,8 @@ class TStatusPanels : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr int Count = 4;
+  static constexpr int Count = 5;
+  static constexpr int MapSlot = 4;
 
   explicit TStatusPanels(QStatusBar* bar);
 

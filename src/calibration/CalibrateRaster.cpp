@@ -371,8 +371,10 @@ TGridClip FirstCellClip(const TGridInfo& grid) {
 }
 
 TGridClip FrameClip(const TGridInfo& grid) {
+  // A node stands for its pixel: the frame holds the last node's column and row too, so that the
+  // frame's far lines show as whole as its near ones and the far corners lie on the picture.
   const TPoint last = grid.RefPos(grid.NX - 1, grid.NY - 1);
-  TGridClip clip{TRect{grid.Origin.X, grid.Origin.Y, last.X, last.Y}, grid};
+  TGridClip clip{TRect{grid.Origin.X, grid.Origin.Y, last.X + 1, last.Y + 1}, grid};
   // The offsets are the nodes' places relative to the lattice: the whole grid moves as one.
   clip.Grid.Origin = TPoint{grid.Origin.X - std::max(0, clip.Rect.Left),
                             grid.Origin.Y - std::max(0, clip.Rect.Top)};

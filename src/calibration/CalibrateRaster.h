@@ -27,9 +27,9 @@ void CalibrateRaster(TRasterManager& raster, const TGridInfo& grid, TRasterManag
 // nothing to cut.
 bool ClipRasterToGrid(TRasterManager& raster, TGridInfo& grid);
 
-// Cuts the raster to the frame of the whole reference lattice, from its first node to its last
-// (right and bottom exclusive, as cells are), and moves the grid with the picture: the lattice
-// and every node, moved or not, keep their places on it. False when there was nothing to cut.
+// Cuts the raster to the frame of the whole reference lattice, from the pixel of its first node to
+// that of its last, both kept, and moves the grid with the picture: the lattice and every node,
+// moved or not, keep their places on it. False when there was nothing to cut.
 bool ClipRasterToGridFrame(TRasterManager& raster, TGridInfo& grid);
 
 // What a clip to the grid keeps (right and bottom exclusive), and the grid on the clipped picture.

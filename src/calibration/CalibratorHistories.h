@@ -29,6 +29,8 @@ class TCalibratorHistory {
     TEditKind Kind = TEditKind::ekGrid;
     TGridInfo Grid;
     std::unique_ptr<TRasterManager> Raster;
+    // Whether that raster lies on the grid's lattice (see TGridCalibrator::Calibrated).
+    bool Calibrated = false;
   };
 
   TCalibratorHistory();

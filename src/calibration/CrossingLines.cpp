@@ -74,6 +74,8 @@ struct TProfileLine {
   double Half = 0;
   int First = 0;
   int Last = 0;
+  // The run goes on beyond the profile's reach on one side at least: the edge of a dark region.
+  bool Open = false;
 };
 
 // Of the ridges within reach of expected (from the profile's middle) that are nearly as dark as the
@@ -107,6 +109,7 @@ bool FindLine(const TProfile& v, double expected, double reach, double threshold
   line.First = line.Last = peak;
   while (line.First - 1 > -h + 1 && v[line.First - 1 + h] >= line.Half) --line.First;
   while (line.Last + 1 < h - 1 && v[line.Last + 1 + h] >= line.Half) ++line.Last;
+  line.Open = v[line.First - 1 + h] >= line.Half || v[line.Last + 1 + h] >= line.Half;
   // The middle of the run and the pixel beyond each end, weighted by their darkness over the
   // paper: the edges' shades place the line between pixels. Where the grid's lines are known to be
   // narrower, a road or a line merged with the run beside the peak is left out.
@@ -287,6 +290,9 @@ TLineFit TLineMeasure::FitLine(bool down, double along0, const TLineFit& guess, 
   struct TArmSample {
     int T;
     double Width, Along, Across, Contrast, Background;
+    // The run darker than half way reaches an end of the profile: the edge of a dark region
+    // (a blot, a building) that the line runs into, whose middle is not the line's.
+    bool Edge;
     TProfile Profile;
   };
   const int start = static_cast<int>(std::lround(along0));
@@ -310,6 +316,7 @@ TLineFit TLineMeasure::FitLine(bool down, double along0, const TLineFit& guess, 
       sample.Contrast = line.Contrast;
       sample.Background = line.Background;
       sample.Width = line.Last - line.First + 1;
+      sample.Edge = line.Open;
       arms[side].push_back(sample);
     }
   }
@@ -366,13 +373,19 @@ TLineFit TLineMeasure::FitLine(bool down, double along0, const TLineFit& guess, 
   if (kept.empty()) return TLineFit{};
   // Where a word or a road touches the line, it looks wider and its middle moves: such samples
   // count for the arm's length but not for the line's place, as long as enough others remain.
-  std::vector<double> widths, contrasts, backgrounds;
+  std::vector<double> contrasts, backgrounds;
   for (const TArmSample* sample : kept) {
-    widths.push_back(sample->Width);
     contrasts.push_back(sample->Contrast);
     backgrounds.push_back(sample->Background);
   }
+  // Where the line runs into a dark region, its samples there place the region's edge, not the
+  // line's middle: a line seen only so is a blot's or a building's edge, not a line.
+  if (measureRuns &&
+      std::all_of(kept.begin(), kept.end(), [](const TArmSample* sample) { return sample->Edge; }))
+    return TLineFit{};
   // Where the grid's lines are known, as wide as theirs; otherwise as most of this line's samples.
+  std::vector<double> widths;
+  for (const TArmSample* sample : kept) widths.push_back(sample->Width);
   const double widest = (FSearch.LineWidth > 0 ? FSearch.LineWidth : Median(widths)) + 1;
   std::vector<TLineSample> samples, narrow;
   std::vector<double> allWidths, narrowWidths;

@@ -17,6 +17,9 @@ constexpr int kProfileMargin = 10;
 constexpr int kMaxCandidates = 6;
 // Crossings measured closer than this are one.
 constexpr double kSame = 2.5;
+// The profiles of a scan of one bit a pixel average several pixels along the line, whose grain is
+// this much finer than that of the window's single pixels: a faint dithered line stands out of it.
+constexpr double kBinaryGrain = 0.7;
 
 }  // namespace
 
@@ -31,7 +34,7 @@ std::vector<TCrossing> FindCrossings(const TDarkWindow& scanned, const TCrossing
   const TDarkWindow smoothed = scanned.Binary ? Smoothed(scanned) : TDarkWindow{};
   const TDarkWindow& window = scanned.Binary ? smoothed : scanned;
   if (window.Width == 0 || window.Height == 0) return {};
-  const double threshold = LineThreshold(window);
+  const double threshold = LineThreshold(window) * (scanned.Binary ? kBinaryGrain : 1.0);
   std::vector<TCrossing> found;
   // Where the crossing is expected is measured too: between the edges of a cased road the grid's
   // own line may make no peak of its own.

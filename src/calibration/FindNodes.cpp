@@ -56,10 +56,6 @@ constexpr double kDone = 97;
 constexpr double kAgreeSpreads = 3.5;
 constexpr double kAgreeLeast = 1.5;
 constexpr double kDisputedAccept = 0.5;
-// No crossing's place is surer than this, in pixels.
-constexpr double kLeastSpread = 0.05;
-// A crossing the scan is not sure of may be off by this many pixels more, as it is less sure.
-constexpr double kDoubtSpread = 1.0;
 
 void RunPasses(TNodeFinder& finder, bool trusted) {
   if (!SeedNodes(finder) && !trusted) return;
@@ -75,19 +71,6 @@ void RunPasses(TNodeFinder& finder, bool trusted) {
   CheckNodes(finder);
 }
 
-// The crossing where the scan shows it, but where its lines are not sure (something merged with
-// them, text across them) drawn towards where the other crossings put it, each by how sure it is.
-TWorldPoint Weighed(const TCrossing& crossing, const TLatticePrediction& p) {
-  auto weigh = [](double seen, double seenSpread, double expected, double spread) {
-    const double a = 1 / std::max(kLeastSpread * kLeastSpread, seenSpread * seenSpread);
-    const double b = 1 / (spread * spread);
-    return (a * seen + b * expected) / (a + b);
-  };
-  const double doubt = kDoubtSpread * (1 - std::clamp(crossing.Confidence, 0.0, 1.0));
-  return TWorldPoint{weigh(crossing.X, crossing.SpreadX + doubt, p.Position.X, p.Sigma.X),
-                     weigh(crossing.Y, crossing.SpreadY + doubt, p.Position.Y, p.Sigma.Y)};
-}
-
 // What the finder holds of a node, as the search's outcome.
 void Report(const TNodeFinder& finder, int node, TFoundNode& result) {
   const TNodeState& state = finder.Node(node);
@@ -101,8 +84,8 @@ void Report(const TNodeFinder& finder, int node, TFoundNode& result) {
   switch (state.Kind) {
     case TNodeKind::Found: {
       result.Finding = TNodeFinding::Found;
-      result.Position =
-          p.Ok ? Weighed(state.Crossing, p) : TWorldPoint{state.Crossing.X, state.Crossing.Y};
+      result.Position = p.Ok ? TNodeFinder::Weighed(state.Crossing, p)
+                             : TWorldPoint{state.Crossing.X, state.Crossing.Y};
       // Agreeing fully with the others keeps the scan's evidence; at the edge of the tolerance it
       // counts half.
       const double deviation =

@@ -575,7 +575,8 @@ void TGridCalibrator::Calibrate() {
       calibrated->Pictures();
       CalibrateRaster(*calibrated, grid, source);
     });
-    FHistory.Push({TEditKind::ekCalibration, FGrid, PutRaster(std::move(calibrated))});
+    FHistory.Push({TEditKind::ekCalibration, FGrid, PutRaster(std::move(calibrated)), FCalibrated});
+    FCalibrated = true;
     ForgetSearch();
     Repaint();
     DoRasterChanged();
@@ -605,8 +606,8 @@ bool TGridCalibrator::Clip(const TGridClip& clip) {
   bool cut = false;
   RunWork(QStringLiteral("обрезку растра"), [&] { cut = clipped->ClipFrom(source, clip.Rect); });
   if (!cut) return false;
-  FHistory.Push(
-      {TEditKind::ekClip, std::exchange(FGrid, clip.Grid), PutRaster(std::move(clipped))});
+  FHistory.Push({TEditKind::ekClip, std::exchange(FGrid, clip.Grid), PutRaster(std::move(clipped)),
+                 FCalibrated});
   Repaint();
   DoRasterChanged();
   GridChanged();
@@ -679,7 +680,7 @@ void TGridCalibrator::DoRasterChanged() {
 // --- Undo ---
 
 void TGridCalibrator::PushUndo(TGridInfo previous) {
-  FHistory.Push({TEditKind::ekGrid, std::move(previous), nullptr});
+  FHistory.Push({TEditKind::ekGrid, std::move(previous), nullptr, false});
 }
 
 bool TGridCalibrator::Commit(TGridInfo edited) {
@@ -705,8 +706,12 @@ void TGridCalibrator::Redo() {
 
 TCalibratorHistory::TStep TGridCalibrator::Revert(TCalibratorHistory::TStep step) {
   ForgetSearch();
-  TCalibratorHistory::TStep back{step.Kind, std::exchange(FGrid, std::move(step.Grid)), nullptr};
-  if (step.Raster) back.Raster = PutRaster(std::move(step.Raster));
+  TCalibratorHistory::TStep back{step.Kind, std::exchange(FGrid, std::move(step.Grid)), nullptr,
+                                 false};
+  if (step.Raster) {
+    back.Raster = PutRaster(std::move(step.Raster));
+    back.Calibrated = std::exchange(FCalibrated, step.Calibrated);
+  }
   SetCellCounts(back.Grid);
   Repaint();
   if (back.Raster) DoRasterChanged();

@@ -130,6 +130,10 @@ class TGridCalibrator : public TEditor {
   void Redo();
   // The grid differs from the one the tool starts with: moved nodes or another lattice.
   bool HasChanges() const;
+  // Whether the raster lies on the grid's lattice: a calibration made it, and the clips since
+  // moved the lattice with the picture. Its pixels are then regular in the sheet's centimetres,
+  // and a grid with map coordinates places them on the map by one affine transform.
+  bool Calibrated() const { return FCalibrated; }
 
   THit HitTest(TShiftState shift, const TPoint& p) const;
   // The pick radius and the nodes' marks, in raster pixels at the current zoom.
@@ -202,6 +206,7 @@ class TGridCalibrator : public TEditor {
   std::unique_ptr<TLoupe> FLoupe;
   std::vector<TPoint> FFolded;
   TCalibratorHistory FHistory;
+  bool FCalibrated = false;
   // What the last search made of the nodes, shown until a node is moved or the grid changes whole.
   void ForgetSearch();
   void ForgetNode(int32_t i, int32_t j);

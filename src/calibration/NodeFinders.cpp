@@ -34,6 +34,11 @@ constexpr double kMaxTurn = 0.06;
 constexpr double kShortArmTurn = 0.8;
 // The lines of a grid run no steeper than this against the lattice's.
 constexpr double kMaxSlope = 0.5;
+// No crossing's place is surer than this, in pixels: the grain and the shades of the lines' edges
+// leave half a pixel or so, which the crossings around it help to settle.
+constexpr double kLeastSpread = 0.5;
+// A crossing the scan is not sure of may be off by this many pixels more, as it is less sure.
+constexpr double kDoubtSpread = 1.0;
 
 }  // namespace
 
@@ -174,4 +179,15 @@ double TNodeFinder::Deviation(const TCrossing& crossing, const TLatticePredictio
   const double y = std::max(least, spreads * prediction.Sigma.Y);
   return std::max(std::abs(crossing.X - prediction.Position.X) / x,
                   std::abs(crossing.Y - prediction.Position.Y) / y);
+}
+
+TWorldPoint TNodeFinder::Weighed(const TCrossing& crossing, const TLatticePrediction& p) {
+  auto weigh = [](double seen, double seenSpread, double expected, double spread) {
+    const double a = 1 / std::max(kLeastSpread * kLeastSpread, seenSpread * seenSpread);
+    const double b = 1 / (spread * spread);
+    return (a * seen + b * expected) / (a + b);
+  };
+  const double doubt = kDoubtSpread * (1 - std::clamp(crossing.Confidence, 0.0, 1.0));
+  return TWorldPoint{weigh(crossing.X, crossing.SpreadX + doubt, p.Position.X, p.Sigma.X),
+                     weigh(crossing.Y, crossing.SpreadY + doubt, p.Position.Y, p.Sigma.Y)};
 }

@@ -84,6 +84,10 @@ class TNodeFinder {
   // tolerance of each axis the given number of spreads, but never below least pixels.
   static double Deviation(const TCrossing& crossing, const TLatticePrediction& prediction,
                           double spreads, double least);
+  // The crossing where the scan shows it, drawn towards where the other crossings put it, each by
+  // how sure it is: a crossing's lines that are not sure (something merged with them, text across
+  // them) count less.
+  static TWorldPoint Weighed(const TCrossing& crossing, const TLatticePrediction& prediction);
 
  private:
   TRasterManager& FRaster;

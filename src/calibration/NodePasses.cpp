@@ -40,6 +40,12 @@ constexpr double kNarrowAccept = 0.05;
 constexpr double kNarrowReach = 0.25;
 // A rival of a narrow crossing counts when it is this sure against it.
 constexpr double kNarrowRival = 0.5;
+// A crossing this sure whose own place is less sure than the prediction's (its lines merge with a
+// road or a railway beside them, which moves their fitted middles) agrees with the prediction
+// within the narrow search's spreads of both together; it is placed between the two, each by how
+// sure it is, and counts for this share of its confidence.
+constexpr double kMergedAccept = 0.6;
+constexpr double kMergedShare = 0.5;
 // At most this many rounds of taking back what disagrees.
 constexpr int kCheckRounds = 20;
 // The cells of the grid found may be this share larger or smaller than the lattice's.
@@ -113,6 +119,30 @@ const TCrossing* ChooseNarrow(const TNodeFinder& finder, const TNodeJob& job) {
         std::hypot(c.X - best->X, c.Y - best->Y) > kRivalDistance)
       return nullptr;
   return best;
+}
+
+// The only crossing of a narrow search, sure and like the grid's, that agrees with the prediction
+// within the spreads of both, placed between the two; false when there is none or more than one.
+bool ChooseMerged(const TNodeFinder& finder, const TNodeJob& job, TCrossing& placed) {
+  const TLatticePrediction& p = job.Prediction;
+  const TCrossing* chosen = nullptr;
+  for (const TCrossing& c : job.Found) {
+    if (c.Confidence < kMergedAccept || !finder.LikeTheGrid(c, kGrowReach, false) ||
+        !Aligned(finder, c, p))
+      continue;
+    const double x = std::max(kNarrowLeast, kNarrowSpreads * std::hypot(p.Sigma.X, c.SpreadX));
+    const double y = std::max(kNarrowLeast, kNarrowSpreads * std::hypot(p.Sigma.Y, c.SpreadY));
+    if (std::abs(c.X - p.Position.X) > x || std::abs(c.Y - p.Position.Y) > y) continue;
+    if (chosen) return false;
+    chosen = &c;
+  }
+  if (!chosen) return false;
+  placed = *chosen;
+  const TWorldPoint at = TNodeFinder::Weighed(*chosen, p);
+  placed.X = at.X;
+  placed.Y = at.Y;
+  placed.Confidence *= kMergedShare;
+  return true;
 }
 
 // Whether the known crossings next to the node tell how the lines bend there: on both sides of it
@@ -304,7 +334,12 @@ void NarrowNodes(TNodeFinder& finder, double first, double last) {
   }
   finder.RunJobs(jobs, first, last);
   std::vector<std::pair<int, TCrossing>> accepted;
-  for (const TNodeJob& job : jobs)
-    if (const TCrossing* c = ChooseNarrow(finder, job)) accepted.emplace_back(job.Node, *c);
+  for (const TNodeJob& job : jobs) {
+    TCrossing placed;
+    if (const TCrossing* c = ChooseNarrow(finder, job))
+      accepted.emplace_back(job.Node, *c);
+    else if (ChooseMerged(finder, job, placed))
+      accepted.emplace_back(job.Node, placed);
+  }
   for (const auto& [n, c] : accepted) finder.Accept(n, c);
 }

@@ -28,6 +28,9 @@ constexpr double kNearReach = 0.1;
 // other by this.
 constexpr double kSideShare = 0.12;
 constexpr double kMeanShare = 0.05;
+// Three corners of a cell, having no opposite sides to average, may have sides this share longer or
+// shorter than the lattice's.
+constexpr double kThreeShare = 0.08;
 constexpr double kParallelShare = 0.08;
 constexpr double kSidePixels = 3;
 // The lines at its crossings may turn this much (as a slope) from its sides.
@@ -71,6 +74,11 @@ class TSeeder {
   // Looks for the first cell at most this far from the lattice, as a share of a cell, in the first
   // patches of the order, at most so many; forgets what an earlier run saw.
   bool Run(double reach, size_t patches);
+  // Looks, among the windows the last run read, for three crossings of a cell in an L instead of
+  // four, each the only one its window shows: one corner of every cell may lie under a blot or a
+  // label on a small grid, and a grid drawn by hand or bent hard has cells too uneven to be
+  // parallelograms.
+  bool RunThreeCorners();
 
  private:
   // The patches' anchors, in the order they are searched.
@@ -80,6 +88,13 @@ class TSeeder {
   // The crossings of a node's window that could be the grid's.
   std::vector<const TCrossing*> Options(const TNodeState& node) const;
   bool Agree(int i, int j, double& score, std::array<const TCrossing*, 4>& chosen) const;
+  // The node's only crossing that could be the grid's, clear of lines beside it and with no other
+  // in its window nearly as sure; null otherwise.
+  const TCrossing* Alone(const TNodeState& node) const;
+  // Three corners of the cell (i, j), the one left out null, whose two sides run as the
+  // lattice's, as long as its within a few per cent, along the lines of their crossings.
+  bool AgreeThree(int i, int j, double& score, std::array<const TCrossing*, 4>& chosen) const;
+  void Accept(int i, int j, const std::array<const TCrossing*, 4>& corners);
 
   TNodeFinder& FFinder;
   const TGridInfo& FGrid;
@@ -293,18 +308,115 @@ bool TSeeder::Run(double reach, size_t patches) {
       }
     }
     if (!seed) continue;
-    for (int k = 0; k < 4; ++k) {
-      const int node = FFinder.IndexOf(seed->I + k % 2, seed->J + k / 2);
-      if (FFinder.Node(node).Kind == TNodeKind::Unknown) FFinder.Accept(node, *chosen[k]);
-    }
+    Accept(seed->I, seed->J, chosen);
     return true;
   }
   return false;
+}
+
+void TSeeder::Accept(int i, int j, const std::array<const TCrossing*, 4>& corners) {
+  for (int k = 0; k < 4; ++k) {
+    const int node = FFinder.IndexOf(i + k % 2, j + k / 2);
+    if (corners[static_cast<size_t>(k)] && FFinder.Node(node).Kind == TNodeKind::Unknown)
+      FFinder.Accept(node, *corners[static_cast<size_t>(k)]);
+  }
+}
+
+const TCrossing* TSeeder::Alone(const TNodeState& node) const {
+  const std::vector<const TCrossing*> options = Options(node);
+  if (options.size() != 1 || !options.front()->Clear) return nullptr;
+  for (const TCrossing& c : node.Seen)
+    if (&c != options.front() && c.Confidence >= kSupportAccept) return nullptr;
+  return options.front();
+}
+
+bool TSeeder::AgreeThree(int i, int j, double& score,
+                         std::array<const TCrossing*, 4>& chosen) const {
+  std::array<const TCrossing*, 4> alone{};
+  for (int k = 0; k < 4; ++k) {
+    const TNodeState& node = FFinder.Node(FFinder.IndexOf(i + k % 2, j + k / 2));
+    if (node.SeedSearched) alone[static_cast<size_t>(k)] = Alone(node);
+  }
+  const TWorldPoint& across = FLattice.StepAcross;
+  const TWorldPoint& down = FLattice.StepDown;
+  const double lengthX = std::hypot(across.X, across.Y), lengthY = std::hypot(down.X, down.Y);
+  // A side from a to b runs as the lattice's step, and along the lines of both its crossings.
+  auto side = [&](const TCrossing* a, const TCrossing* b, bool isDown) {
+    const TWorldPoint v{b->X - a->X, b->Y - a->Y};
+    const TWorldPoint& step = isDown ? down : across;
+    const double length = isDown ? lengthY : lengthX;
+    if (Distance(v, step) > kSideShare * length + kSidePixels ||
+        std::abs(std::hypot(v.X, v.Y) - length) > kThreeShare * length)
+      return false;
+    const double chord = isDown ? v.X / v.Y : v.Y / v.X;
+    for (const TCrossing* c : {a, b})
+      if (std::abs(chord - (isDown ? c->SlopeDown : c->SlopeAcross)) > kSeedTurn) return false;
+    return true;
+  };
+  // The corners a (i, j), b (i + 1, j), c (i, j + 1), d (i + 1, j + 1): for each one left out,
+  // the side across and the side down of the other three, as corner indices.
+  constexpr int kSides[4][4] = {{2, 3, 1, 3}, {2, 3, 0, 2}, {0, 1, 1, 3}, {0, 1, 0, 2}};
+  bool any = false;
+  for (int out = 0; out < 4; ++out) {
+    const int* s = kSides[out];
+    std::array<const TCrossing*, 4> corners = alone;
+    corners[static_cast<size_t>(out)] = nullptr;
+    bool complete = true;
+    for (int k = 0; k < 4; ++k)
+      complete = complete && (k == out || corners[static_cast<size_t>(k)]);
+    if (!complete ||
+        !side(corners[static_cast<size_t>(s[0])], corners[static_cast<size_t>(s[1])], false) ||
+        !side(corners[static_cast<size_t>(s[2])], corners[static_cast<size_t>(s[3])], true))
+      continue;
+    // The corner left out where the other three put it, for the support of the nodes around: a
+    // parallelogram's corner is the sum of its neighbours less the opposite corner.
+    const TCrossing* opposite = corners[static_cast<size_t>(3 - out)];
+    TCrossing missing;
+    missing.X = -opposite->X;
+    missing.Y = -opposite->Y;
+    for (int k = 0; k < 4; ++k)
+      if (k != out && k != 3 - out) {
+        missing.X += corners[static_cast<size_t>(k)]->X;
+        missing.Y += corners[static_cast<size_t>(k)]->Y;
+      }
+    std::array<const TCrossing*, 4> full = corners;
+    full[static_cast<size_t>(out)] = &missing;
+    double sum = 0;
+    for (int k = 0; k < 4; ++k)
+      if (k != out) sum += corners[static_cast<size_t>(k)]->Confidence;
+    const double total = sum + kSupportWeight * Support(i, j, full);
+    if (!any || total > score) {
+      any = true;
+      score = total;
+      chosen = corners;
+    }
+  }
+  return any;
+}
+
+bool TSeeder::RunThreeCorners() {
+  double best = 0;
+  std::array<const TCrossing*, 4> chosen{};
+  TBlock seed{-1, -1};
+  for (int j = 0; j + 1 < FGrid.NY; ++j)
+    for (int i = 0; i + 1 < FGrid.NX; ++i) {
+      double score = 0;
+      std::array<const TCrossing*, 4> corners{};
+      if (AgreeThree(i, j, score, corners) && (seed.I < 0 || score > best)) {
+        seed = {i, j};
+        best = score;
+        chosen = corners;
+      }
+    }
+  if (seed.I < 0) return false;
+  Accept(seed.I, seed.J, chosen);
+  return true;
 }
 
 }  // namespace
 
 bool SeedNodes(TNodeFinder& finder) {
   TSeeder seeder(finder);
-  return seeder.Run(kNearReach, 1) || seeder.Run(kSeedReach, kMaxPatches);
+  return seeder.Run(kNearReach, 1) || seeder.Run(kSeedReach, kMaxPatches) ||
+         seeder.RunThreeCorners();
 }

@@ -156,14 +156,20 @@ template <int Bits>
 void TRunGather::Prefetch(TGatherState& state, const TSourceLine& line, int count) const {
   // A cache line's worth of source pixels apart, roughly where the line passes.
   constexpr int kStep = Bits == 24 ? 21 : 512 / Bits;
+  constexpr int kRowsAhead = 2;
   const TRasterManager& raster = FReaders.Raster();
   for (int k = 0; k < count; k += kStep) {
     const int32_t x = static_cast<int32_t>(line.X0 + k * line.DX);
     const int32_t y = static_cast<int32_t>(line.Y0 + k * line.DY);
     if (x < 0 || x >= raster.Width() || y < 0 || y >= raster.Height()) continue;
     const TPixelRegion& region = state.Reader.RegionOf(x, y);
-    _mm_prefetch(reinterpret_cast<const char*>(region.Row(y) + int64_t{x - region.Left} * Bits / 8),
-                 _MM_HINT_T0);
+    const uint8_t* pixel = region.Row(y) + int64_t{x - region.Left} * Bits / 8;
+    _mm_prefetch(reinterpret_cast<const char*>(pixel), _MM_HINT_T0);
+    // A thread's output rows after this one take their pixels from the source rows below. Asked
+    // for two rows ahead, they have arrived when their row comes; the processor's own prefetching,
+    // which follows one row at a time, would meet each of them with a wait.
+    if (y + kRowsAhead < region.Bottom)
+      _mm_prefetch(reinterpret_cast<const char*>(pixel + kRowsAhead * region.Stride), _MM_HINT_T0);
   }
 }
 

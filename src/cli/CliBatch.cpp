@@ -2,10 +2,10 @@
 #include "CliBatchSheets.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
-#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
 #include "FileUtils.h"
 #include "FindNodes.h"
+#include "MapOutputs.h"
 #include "RasterManagers.h"
 #include "Streams.h"
 #include "WorldFiles.h"
@@ -122,7 +122,7 @@ TSheetReport CalibrateSheet(const TBatchSheet& sheet, const TBatchOptions& batch
   CheckGridCalibrates(grid);
   CalibrateRaster(raster, grid);
   ClipRasterToGridFrame(raster, grid);
-  SaveOnTheMap(raster, grid, sheet.Output, save);
+  SaveOnTheMap(raster, sheet.Output, save, GridPlacement(grid));
   if (!report.Missed.empty()) {
     report.Status = TSheetStatus::Check;
     report.Message = QStringLiteral("не найдено узлов: %1").arg(report.Missed.size());

@@ -2,10 +2,9 @@
 #include "CalibrateRaster.h"
 #include "CliCommands.h"
 #include "CliFindNodes.h"
-#include "CliMapOutputs.h"
 #include "CliRasterOptions.h"
+#include "MapOutputs.h"
 #include "RasterManagers.h"
-#include "WorldFiles.h"
 
 namespace {
 
@@ -32,17 +31,18 @@ int RunCalibrate(const QStringList& args) {
     if (options.ClipFrame) clip = FrameClip(grid);
     std::optional<TRect> rect;
     if (clip) rect = clip->Rect;
-    SaveCalibratedRaster(raster, grid, rect, options.Positional[1]);
     // The grid moves with the picture only where the clip cut anything, as the steps move it.
     TRect kept;
-    if (clip && raster.ClipRect(clip->Rect, kept)) grid = std::move(clip->Grid);
-    // The picture is regular in the sheet's centimetres now: one affine transform places it.
-    if (grid.Map) WriteWorldFiles(options.Positional[1], MapGeoTransform(grid), grid.Map->Crs);
+    const TGridInfo output = clip && raster.ClipRect(clip->Rect, kept) ? clip->Grid : grid;
+    // The picture is regular in the sheet's centimetres then: one affine transform places it.
+    TWorldFiles world(options.Positional[1], GridPlacement(output));
+    SaveCalibratedRaster(raster, grid, rect, options.Positional[1]);
+    world.Commit();
   } else {
     CalibrateRaster(raster, grid);
     if (options.Clip) ClipRasterToGrid(raster, grid);
     if (options.ClipFrame) ClipRasterToGridFrame(raster, grid);
-    SaveOnTheMap(raster, grid, options.Positional[1], save);
+    SaveOnTheMap(raster, options.Positional[1], save, GridPlacement(grid));
   }
   return 0;
 }
@@ -77,8 +77,8 @@ TCliCommand CliCalibrateCommand() {
           "  --find-nodes  сначала найти на растре пересечения линий сетки у узлов и\n"
           "                перенести туда узлы, как find-nodes; печатает ненайденные\n"
           "  --clip        после калибровки отсечь растр по первой ячейке сетки\n"
-          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от первого\n"
-          "                узла до последнего\n"
+          "  --clip-frame  после калибровки отсечь растр по рамке всей сетки, от пикселя\n"
+          "                первого узла до пикселя последнего включительно\n"
           "  --compress C  сжатие TIFF: deflate (по умолчанию), lzw или none\n") +
           CliPageHelp() +
           QStringLiteral("  --cache KB    память для частей растра, Кб (по умолчанию 5120)\n"

@@ -1,7 +1,10 @@
 #include "BmpFiles.h"
 #include "CliCommands.h"
 #include "CliRasterOptions.h"
+#include "MapOutputs.h"
 #include "RasterManagers.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -17,7 +20,11 @@ int RunConvert(const QStringList& args) {
     raster.SetXPelsPerMeter(options.Resolution->first);
     raster.SetYPelsPerMeter(options.Resolution->second);
   }
-  raster.Save(options.Positional[1], save);
+  // Written over the file it was read from, the picture is still where that file's world files
+  // put it; another file's are for another picture.
+  const bool again = QFileInfo(options.Positional[0]) == QFileInfo(options.Positional[1]);
+  SaveOnTheMap(raster, options.Positional[1], save, std::nullopt,
+               again ? TOldWorldFiles::Keep : TOldWorldFiles::Remove);
   return 0;
 }
 

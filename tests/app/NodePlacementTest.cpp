@@ -309,11 +309,11 @@ TEST(NodePlacement, TheCaptionMarksUnsavedChangesAndTheFrameClipKeepsTheGrid) {
   c.PlaceNode(1, 1, TPoint{152, 148});
   s.Form.ClipFrameMenuClick();
   EXPECT_TRUE(s.Form.windowTitle().endsWith(" - " + s.Scan + "*"));
-  EXPECT_EQ(s.Form.Raster()->Width(), 300);
-  EXPECT_EQ(s.Form.Raster()->Height(), 200);
+  EXPECT_EQ(s.Form.Raster()->Width(), 301);
+  EXPECT_EQ(s.Form.Raster()->Height(), 201);
   EXPECT_EQ(c.Grid().NodePos(1, 1), (TPoint{102, 98}));
   // The view keeps to the clipped raster.
-  EXPECT_EQ(s.Form.Navigator()->Limits()->Right, 300);
+  EXPECT_EQ(s.Form.Navigator()->Limits()->Right, 301);
   WhenModal<QFileDialog>([&](QFileDialog* dialog) {
     dialog->selectFile(s.Dir.filePath("clipped.bmp"));
     static_cast<QDialog*>(dialog)->accept();

@@ -1,3 +1,4 @@
+#include "GridCalibrator.h"
 #include "GridCalibratorParams.h"
 #include "MainForms.h"
 #include "NodePropertiesForms.h"
@@ -41,6 +42,12 @@ TEST(ShippedProfile, GivesEveryControlOfTheMainWindowATopicWithAndWithoutARaster
   form.OpenRaster(scan);
   QCoreApplication::processEvents();
   keys += ClickableKeys(&form);
+  // A grid on the map shows its panel of map coordinates.
+  TGridInfo onMap = form.Calibrator()->Grid();
+  onMap.Map = TGridMap{QStringLiteral("EPSG:28407"), 7400000, 6200000, 1000, 1000};
+  form.Calibrator()->ReplaceGrid(onMap);
+  QCoreApplication::processEvents();
+  keys += ClickableKeys(&form);
   // During long work the status bar has its button that stops the work.
   std::atomic<bool> looked{false};
   QTimer::singleShot(0, [&] {
@@ -56,7 +63,7 @@ TEST(ShippedProfile, GivesEveryControlOfTheMainWindowATopicWithAndWithoutARaster
   ASSERT_TRUE(table);
   for (int area : {haHScroll, haVScroll}) keys += HelpContextOf(table, &form, area).Key;
   for (const char* control : {"EditWindow", "FindNodesMenu", "FindNodesBtn", "UndoMenu",
-                              "StatusPanel0", "ClipImageBtn", "CancelWorkBtn"}) {
+                              "StatusPanel0", "StatusPanel4", "ClipImageBtn", "CancelWorkBtn"}) {
     EXPECT_TRUE(keys.contains(QLatin1String(control))) << control;
   }
   ExpectProfileCovers(QStringLiteral("TMainForm"), keys);

@@ -516,8 +516,9 @@ TEST(GridCalibrator, AClipToTheGridsFrameKeepsTheGridWithItsNodesOnThePicture) {
   const uint32_t under = w.View.Raster->GetPixel(placed.X, placed.Y);
   c.ClipToGridFrame();
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(w.View.Raster->Width(), 300);
-  EXPECT_EQ(w.View.Raster->Height(), 200);
+  // The last node's pixel is the picture's last.
+  EXPECT_EQ(w.View.Raster->Width(), 301);
+  EXPECT_EQ(w.View.Raster->Height(), 201);
   EXPECT_EQ(w.Grid().Origin, (TPoint{0, 0}));
   EXPECT_EQ(w.Grid().Step, (TPoint{100, 100}));
   EXPECT_EQ(w.Grid().NodePos(1, 1), (TPoint{placed.X - 50, placed.Y - 50}));

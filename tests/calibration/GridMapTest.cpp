@@ -3,12 +3,16 @@
 #include "CalibrateRaster.h"
 #include "CoordinateSystems.h"
 #include "GridFiles.h"
+#include "MapPositions.h"
 #include "MessageOf.h"
 #include "QtPrinters.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -132,4 +136,51 @@ TEST(GridMap, TheGeotransformFollowsTheLatticeThroughAClip) {
   EXPECT_EQ(mapOf(frame, 0.5, 0.5), std::pair(7400000.0, 6200000.0));
   const TGeoTransform cell = MapGeoTransform(FirstCellClip(grid).Grid);
   EXPECT_EQ(mapOf(cell, 100.5, 50.5), std::pair(7401000.0, 6199000.0));
+}
+
+// Before the calibration the map coordinates of a point of the scan are those of the place the
+// calibration takes it to: the inverse of the cell mapping, through the border cells outside the
+// grid too, so that each output pixel's source pixel shows the output pixel's place.
+TEST(GridMap, AScanPointLiesWhereTheCalibrationTakesIt) {
+  TGridInfo grid;
+  grid.SetSize(5, 4);
+  grid.SetOrigin({60, 50});
+  grid.SetStep({100, 100});
+  const int offsets[][2] = {{-7, 4}, {9, -3}, {2, 8}, {-5, -9}, {6, 1}};
+  for (int32_t j = 0; j < grid.NY; ++j)
+    for (int32_t i = 0; i < grid.NX; ++i) {
+      const int* d = offsets[(i * 3 + j * 2) % 5];
+      grid.NodeAt(i, j).Offset = {d[0], d[1]};
+    }
+  grid.NodeAt(2, 2).Offset = {0, 0};
+  for (int32_t j = 0; j < grid.NY; ++j)
+    for (int32_t i = 0; i < grid.NX; ++i) {
+      const TPoint n = grid.NodePos(i, j);
+      const auto at = LatticePosition(grid, {n.X + 0.5, n.Y + 0.5});
+      ASSERT_TRUE(at) << i << ", " << j;
+      const TPoint r = grid.RefPos(i, j);
+      EXPECT_NEAR(at->X, r.X + 0.5, 1e-9) << i << ", " << j;
+      EXPECT_NEAR(at->Y, r.Y + 0.5, 1e-9) << i << ", " << j;
+    }
+  // Output pixels inside the grid, in the border bands and beyond them, and the corners the
+  // calibration maps them from, through the cell that holds them.
+  for (int y = -30; y < 430; y += 7)
+    for (int x = -40; x < 540; x += 9) {
+      const int a = std::clamp((x - grid.Origin.X) / grid.Step.X - (x < grid.Origin.X), 0, 3);
+      const int b = std::clamp((y - grid.Origin.Y) / grid.Step.Y - (y < grid.Origin.Y), 0, 2);
+      const TWorldPoint s = MapPoint(MakeCellTransform(grid, a, b), {double(x), double(y)});
+      const auto at = LatticePosition(grid, {s.X + 0.5, s.Y + 0.5});
+      ASSERT_TRUE(at) << x << ", " << y;
+      EXPECT_NEAR(at->X, x + 0.5, 1e-6) << x << ", " << y;
+      EXPECT_NEAR(at->Y, y + 0.5, 1e-6) << x << ", " << y;
+    }
+
+  // A grid on its lattice leaves every point where it is; one of no size places none.
+  grid.ResetNodes();
+  const auto same = LatticePosition(grid, {123.25, 77.75});
+  ASSERT_TRUE(same);
+  EXPECT_NEAR(same->X, 123.25, 1e-9);
+  EXPECT_NEAR(same->Y, 77.75, 1e-9);
+  grid.SetStep({0, 100});
+  EXPECT_FALSE(LatticePosition(grid, {123.25, 77.75}));
 }

@@ -147,10 +147,11 @@ TEST_F(CliCalibrate, ClipFrameKeepsTheWholeGridWithItsNodes) {
   const TRun run = RunCli({"calibrate", Path("in.bmp"), Path("frame.bmp"), "--grid",
                            Path("grid.json"), "--clip-frame"});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
-  // The frame from the first node to the last, (30, 20) to (230, 160), of the calibrated raster.
+  // The frame from the first node's pixel to the last's, (30, 20) to (230, 160) with both, of the
+  // calibrated raster.
   const QImage whole = DecodeOurBmp(ReadFile(Path("whole.bmp")));
   const QImage frame = DecodeOurBmp(ReadFile(Path("frame.bmp")));
-  EXPECT_EQ(frame, whole.copy(30, 20, 200, 140));
+  EXPECT_EQ(frame, whole.copy(30, 20, 201, 141));
   // One clip at a time.
   const TRun both = RunCli({"calibrate", Path("in.bmp"), Path("both.bmp"), "--grid",
                             Path("grid.json"), "--clip", "--clip-frame"});

@@ -1,6 +1,7 @@
 // Calibrated sheets placed on the map, as GIS programs read them: GDAL, not our code, reads the
 // output back.
 #include "CliTestUtils.h"
+#include "GdalTestFiles.h"
 #include "QtPrinters.h"
 #include "RasterTestUtils.h"
 
@@ -43,28 +44,16 @@ double Distance(QPointF a, QPointF b, double x, double y) {
   return std::hypot(a.x() + t * dx - x, a.y() + t * dy - y);
 }
 
-struct TGdalDataset {
-  explicit TGdalDataset(const QString& fileName) {
+struct TOpenedDataset {
+  explicit TOpenedDataset(const QString& fileName) {
     GDALAllRegister();
     Handle = GDALOpen(QFile::encodeName(fileName).constData(), GA_ReadOnly);
   }
-  ~TGdalDataset() {
+  ~TOpenedDataset() {
     if (Handle) GDALClose(Handle);
   }
   GDALDatasetH Handle;
 };
-
-// Whether the dataset's CRS is that EPSG code, as GDAL reads it.
-bool CrsIs(GDALDatasetH dataset, int epsg) {
-  OGRSpatialReferenceH srs = GDALGetSpatialRef(dataset);
-  if (!srs) return false;
-  OGRSpatialReferenceH expected = OSRNewSpatialReference(nullptr);
-  OSRImportFromEPSG(expected, epsg);
-  const char* options[] = {"IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=YES", nullptr};
-  const bool same = OSRIsSameEx(srs, expected, options);
-  OSRDestroySpatialReference(expected);
-  return same;
-}
 
 class CliGeoreference : public testing::Test {
  protected:
@@ -109,9 +98,9 @@ class CliGeoreference : public testing::Test {
   // Checks, with GDAL reading the output, that it is in Gauss-Krüger zone 7 and that the four
   // corner crossings the picture shows lie at their map coordinates within half a pixel.
   void ExpectCornersOnTheMap(const QString& fileName) {
-    const TGdalDataset dataset(fileName);
+    const TOpenedDataset dataset(fileName);
     ASSERT_TRUE(dataset.Handle);
-    EXPECT_TRUE(CrsIs(dataset.Handle, 28407));
+    EXPECT_TRUE(GdalCrsIs(fileName, 28407));
     std::array<double, 6> t{};
     ASSERT_EQ(GDALGetGeoTransform(dataset.Handle, t.data()), CE_None);
     const int width = GDALGetRasterXSize(dataset.Handle);
@@ -185,9 +174,9 @@ TEST_F(CliGeoreference, AClipTakesTheMapCoordinatesWithIt) {
   const TRun run = RunCli(
       {"calibrate", Path("scan.bmp"), Path("cell.bmp"), "--grid", Path("grid.json"), "--clip"});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
-  const TGdalDataset dataset(Path("cell.bmp"));
+  const TOpenedDataset dataset(Path("cell.bmp"));
   ASSERT_TRUE(dataset.Handle);
-  EXPECT_TRUE(CrsIs(dataset.Handle, 28407));
+  EXPECT_TRUE(GdalCrsIs(Path("cell.bmp"), 28407));
   std::array<double, 6> t{};
   ASSERT_EQ(GDALGetGeoTransform(dataset.Handle, t.data()), CE_None);
   EXPECT_EQ(GDALGetRasterXSize(dataset.Handle), kStep);
@@ -267,7 +256,7 @@ TEST_F(CliGeoreference, GeorefWritesAGeoTiffWithTheNodesAsGroundControlPoints) {
   const TRun run =
       RunCli({"georef", Path("scan.bmp"), Path("scan.tif"), "--grid", Path("grid.json")});
   ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
-  const TGdalDataset dataset(Path("scan.tif"));
+  const TOpenedDataset dataset(Path("scan.tif"));
   ASSERT_TRUE(dataset.Handle);
   EXPECT_EQ(GDALGetRasterXSize(dataset.Handle), 540);
   ASSERT_EQ(GDALGetGCPCount(dataset.Handle), (kCellsX + 1) * (kCellsY + 1));
@@ -283,4 +272,48 @@ TEST_F(CliGeoreference, GeorefWritesAGeoTiffWithTheNodesAsGroundControlPoints) {
       EXPECT_EQ(points[k].dfGCPX, kEasting + i * kMetres);
       EXPECT_EQ(points[k].dfGCPY, kNorthing - j * kMetres);
     }
+}
+
+// A BMP written with no place on the map over one that had a place takes its world files away:
+// left, they would put the new picture where the old one lay. A .wld or .prj that no .bpw shows
+// to be the BMP's may be another raster's, and stays; written again over itself, a picture stays
+// where its world files put it.
+TEST_F(CliGeoreference, ABmpWithNoPlaceOnTheMapTakesTheOldOnesWorldFilesAway) {
+  WriteSheet(kMap);
+  TRun run = RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  const QByteArray world = ReadFile(Path("flat.bpw"));
+  run = RunCli({"convert", Path("flat.bmp"), Path("flat.bmp"), "--dpi", "300", "300"});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  EXPECT_EQ(ReadFile(Path("flat.bpw")), world);
+  EXPECT_TRUE(QFile::exists(Path("flat.bmp.aux.xml")));
+
+  WriteSheet({});
+  run = RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files),
+            QStringList({"flat.bmp", "grid.json", "scan.bmp"}));
+
+  WriteFile(Path("other.wld"), "1\n0\n0\n-1\n0.5\n0.5\n");
+  WriteFile(Path("other.prj"), "PROJCS[]");
+  WriteFile(Path("other.bmp.aux.xml"), "<PAMDataset/>");
+  run = RunCli({"convert", Path("scan.bmp"), Path("other.bmp")});
+  ASSERT_EQ(run.Status, 0) << run.Err.toStdString();
+  EXPECT_EQ(QDir(FDir.path()).entryList({"other.*"}, QDir::Files),
+            QStringList({"other.bmp", "other.prj", "other.wld"}));
+}
+
+// The world files are written before the picture and take their names after it: one that cannot
+// be written stops the save, and nothing beside it changes.
+TEST_F(CliGeoreference, AWorldFileThatCannotBeWrittenLeavesEveryFileAsItWas) {
+  WriteSheet(kMap);
+  ASSERT_TRUE(QDir(FDir.path()).mkdir("flat.prj"));
+  WriteFile(Path("flat.bpw"), "old");
+  const TRun run =
+      RunCli({"calibrate", Path("scan.bmp"), Path("flat.bmp"), "--grid", Path("grid.json")});
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_TRUE(run.Err.contains("flat.prj")) << run.Err.toStdString();
+  EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+            QStringList({"flat.bpw", "flat.prj", "grid.json", "scan.bmp"}));
+  EXPECT_EQ(ReadFile(Path("flat.bpw")), "old");
 }

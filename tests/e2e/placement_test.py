@@ -29,7 +29,7 @@ def blotted_sheet():
     def pixel(x, y):
         for node in BLOTTED:
             bx, by = sheet.BENT[node]
-            if (x - bx - 3) ** 2 + (y - by + 2) ** 2 <= 12 ** 2:
+            if (x - bx - 3) ** 2 + (y - by + 2) ** 2 <= 20 ** 2:
                 return (30, 30, 90)
         return lines(x, y)
 
@@ -177,7 +177,9 @@ def main():
     # the raster stays unchanged (no star of unsaved changes in the caption).
     mapping = ViewMapping(border, sheet.WIDTH, sheet.HEIGHT)
     velmora.key("ctrl+0")
-    velmora.drag(mapping.screen(*sheet.reference(1, 2)), mapping.screen(560, 370))
+    # The node is where the search put it, on its crossing, or where the lattice has it.
+    velmora.drag(mapping.screen(*placed.get((1, 2), sheet.reference(1, 2))),
+                 mapping.screen(560, 370))
     velmora.screenshot(os.path.join(out, "placement_folded.png"))
     velmora.key("F9")
     velmora.screenshot(os.path.join(out, "placement_refused.png"))

@@ -2,7 +2,9 @@
 
 #include <QFile>
 
+#include <cpl_conv.h>
 #include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -280,4 +282,37 @@ QSize GdalBlockSize(const QString& fileName) {
   int width = 0, height = 0;
   GDALGetBlockSize(GDALGetRasterBand(file.get(), 1), &width, &height);
   return {width, height};
+}
+
+QSize GdalSize(const QString& fileName) {
+  UseAllDrivers();
+  const TDataset file = Own(GDALOpen(QFile::encodeName(fileName).constData(), GA_ReadOnly));
+  if (!file) return {};
+  return {GDALGetRasterXSize(file.get()), GDALGetRasterYSize(file.get())};
+}
+
+std::optional<std::array<double, 6>> GdalGeoTransform(const QString& fileName) {
+  UseAllDrivers();
+  const TDataset file = Own(GDALOpen(QFile::encodeName(fileName).constData(), GA_ReadOnly));
+  std::array<double, 6> t{};
+  if (!file || GDALGetGeoTransform(file.get(), t.data()) != CE_None) return std::nullopt;
+  return t;
+}
+
+bool GdalCrsIs(const QString& fileName, int epsg) {
+  UseAllDrivers();
+  // As GIS programs read it, with the .aux.xml beside it, which the program under test may have
+  // told GDAL to leave alone.
+  const QByteArray pam = CPLGetThreadLocalConfigOption("GDAL_PAM_ENABLED", "");
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", "YES");
+  const TDataset file = Own(GDALOpen(QFile::encodeName(fileName).constData(), GA_ReadOnly));
+  CPLSetThreadLocalConfigOption("GDAL_PAM_ENABLED", pam.isEmpty() ? nullptr : pam.constData());
+  OGRSpatialReferenceH srs = file ? GDALGetSpatialRef(file.get()) : nullptr;
+  if (!srs) return false;
+  OGRSpatialReferenceH expected = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(expected, epsg);
+  const char* options[] = {"IGNORE_DATA_AXIS_TO_SRS_AXIS_MAPPING=YES", nullptr};
+  const bool same = OSRIsSameEx(srs, expected, options);
+  OSRDestroySpatialReference(expected);
+  return same;
 }

@@ -7,8 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // Files of the formats GDAL reads, written and read with GDAL itself, independently of the code
 // under test.
@@ -60,3 +62,9 @@ std::vector<uint32_t> GdalColours(const QString& fileName);
 QString GdalMetadata(const QString& fileName, const char* item, const char* domain = nullptr);
 // The size of the blocks GDAL reads the file's first band in.
 QSize GdalBlockSize(const QString& fileName);
+// The file's size in pixels as GDAL reads it.
+QSize GdalSize(const QString& fileName);
+// Where GDAL places the file on the map (from inside the file or from the files beside it): the
+// geotransform, none without one, and whether its CRS is the one of that EPSG code.
+std::optional<std::array<double, 6>> GdalGeoTransform(const QString& fileName);
+bool GdalCrsIs(const QString& fileName, int epsg);
